@@ -1,0 +1,32 @@
+// Reads the archive appended to a carrier file, strictly front to back.
+//
+// Carrier: [program image][archive][4-byte trailer: archive offset]
+// Archive: launch name NUL, then entries (name NUL, u32 stored size, chunk
+// records), then a lone NUL. Chunk record: u32 body length, body.
+// Integers are unsigned little-endian. Every operation reads from the file's
+// current position and returns false on a failed seek or read, on an end of
+// file inside a field, or on a value no archive may hold; it never writes
+// past its buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/chunk_decoder.h"
+#include "platform/platform.h"
+
+constexpr int32_t kNameCapacity = 260;  // 259 characters and the NUL
+
+// Seeks to the archive's first byte, as given by the trailer. Fails on a
+// trailer of 2^31 or more, or one that does not point before the trailer.
+bool locate_archive(HANDLE file);
+
+// Reads a NUL-terminated name into buffer. An empty name is the end marker.
+// Fails on an end of file before the NUL or a name longer than 259 characters.
+bool read_name(HANDLE file, char (&buffer)[kNameCapacity]);
+
+bool read_u32(HANDLE file, uint32_t* value);
+
+// Reads one chunk record's body into buffer. *delivered is the number of body
+// bytes the read gave, fewer than the record's length at the end of the
+// file. Fails on a length above kChunkInputCapacity, before reading the body.
+bool read_chunk_record(HANDLE file, uint8_t (&buffer)[kChunkInputCapacity], uint32_t* delivered);

@@ -1,0 +1,374 @@
+#include "platform/host_win32.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+struct HostObject {
+    int id;
+};
+
+namespace {
+
+struct OpenFile {
+    int fd;
+    dev_t device;
+    ino_t inode;
+    DWORD access;
+    DWORD share;
+};
+
+struct Window {
+    std::string class_name;
+    WNDPROC procedure = nullptr;
+    RECT client{0, 0, 0, 0};
+    bool needs_paint = true;
+};
+
+struct State {
+    std::string module_path;
+    std::string temp_path = "/tmp/";
+    int screen_width = 1024, screen_height = 768;
+    std::vector<std::string> calls;
+    std::map<HostObject*, std::unique_ptr<OpenFile>> files;
+    std::map<std::string, WNDPROC> classes;
+    std::map<HostObject*, Window> windows;
+    std::vector<std::unique_ptr<HostObject>> objects;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+HostObject* new_object() {
+    State& s = state();
+    s.objects.push_back(std::unique_ptr<HostObject>(new HostObject{int(s.objects.size()) + 1}));
+    return s.objects.back().get();
+}
+
+std::string id(const HostObject* object) {
+    return object ? "#" + std::to_string(object->id) : "0";
+}
+
+std::string text(LPCSTR s) { return s ? s : "(null)"; }
+
+void log(const std::string& line) { state().calls.push_back(line); }
+
+std::string hex(unsigned long value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%lx", value);
+    return buffer;
+}
+
+// Windows refuses a second handle whose access the first does not share,
+// or whose sharing does not allow the first's access.
+bool sharing_conflict(const OpenFile& held, DWORD access, DWORD share) {
+    auto denies = [](DWORD wanted, DWORD allowed) {
+        return ((wanted & GENERIC_READ) && !(allowed & FILE_SHARE_READ)) ||
+               ((wanted & GENERIC_WRITE) && !(allowed & FILE_SHARE_WRITE));
+    };
+    return denies(access, held.share) || denies(held.access, share);
+}
+
+OpenFile* file_of(HANDLE handle) {
+    auto it = state().files.find(static_cast<HostObject*>(handle));
+    return it == state().files.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
+
+namespace host {
+void set_module_path(const std::string& path) { state().module_path = path; }
+void set_temp_path(const std::string& path) { state().temp_path = path; }
+void set_screen_size(int width, int height) {
+    state().screen_width = width;
+    state().screen_height = height;
+}
+const std::vector<std::string>& calls() { return state().calls; }
+void clear_calls() { state().calls.clear(); }
+std::string to_posix(const char* path) {
+    std::string out(path);
+    for (char& c : out)
+        if (c == '\\') c = '/';
+    return out;
+}
+int open_handles() { return static_cast<int>(state().files.size()); }
+}  // namespace host
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES*, DWORD disposition,
+                   DWORD, HANDLE) {
+    const std::string path = host::to_posix(name);
+    struct stat info;
+    const bool exists = stat(path.c_str(), &info) == 0;
+    if (exists) {
+        if (S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+        // The read-only attribute: Windows refuses write access even to root.
+        if ((access & GENERIC_WRITE) && !(info.st_mode & S_IWUSR)) return INVALID_HANDLE_VALUE;
+        for (auto& entry : state().files) {
+            const OpenFile& held = *entry.second;
+            if (held.device == info.st_dev && held.inode == info.st_ino &&
+                sharing_conflict(held, access, share))
+                return INVALID_HANDLE_VALUE;
+        }
+    }
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    else if (disposition != OPEN_EXISTING) return INVALID_HANDLE_VALUE;
+    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    fstat(fd, &info);
+    HostObject* handle = new_object();
+    state().files[handle].reset(new OpenFile{fd, info.st_dev, info.st_ino, access, share});
+    return handle;
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distance_high, DWORD method) {
+    OpenFile* file = file_of(handle);
+    if (!file) return INVALID_SET_FILE_POINTER;
+    int64_t offset = distance;
+    if (distance_high) offset = (int64_t(*distance_high) << 32) | uint32_t(distance);
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_END ? SEEK_END : SEEK_CUR;
+    const off_t at = lseek(file->fd, offset, whence);
+    if (at < 0) return INVALID_SET_FILE_POINTER;  // before the start
+    if (distance_high) *distance_high = LONG(int64_t(at) >> 32);
+    return DWORD(at);
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, OVERLAPPED*) {
+    OpenFile* file = file_of(handle);
+    if (read) *read = 0;
+    if (!file || !(file->access & GENERIC_READ)) return FALSE;
+    DWORD done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(file->fd, static_cast<char*>(buffer) + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FALSE;
+        if (n == 0) break;  // end of file: fewer bytes, still success
+        done += DWORD(n);
+    }
+    if (read) *read = done;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written, OVERLAPPED*) {
+    OpenFile* file = file_of(handle);
+    if (written) *written = 0;
+    if (!file || !(file->access & GENERIC_WRITE)) return FALSE;
+    DWORD done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(file->fd, static_cast<const char*>(buffer) + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return FALSE;
+        done += DWORD(n);
+    }
+    if (written) *written = done;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    auto it = state().files.find(static_cast<HostObject*>(handle));
+    if (it == state().files.end()) return FALSE;
+    close(it->second->fd);
+    state().files.erase(it);
+    return TRUE;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
+    std::string posix = host::to_posix(path);
+    while (posix.size() > 1 && posix.back() == '/') posix.pop_back();
+    return mkdir(posix.c_str(), 0755) == 0;
+}
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    std::string path = state().temp_path;
+    if (path.empty()) return 0;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    if (path.back() != '\\') path += '\\';
+    if (path.size() + 1 > size) return DWORD(path.size() + 1);  // needed size, buffer untouched
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return DWORD(path.size());
+}
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+    std::string path = state().module_path;
+    if (path.empty()) {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        path.assign(self, n > 0 ? size_t(n) : 0);
+    }
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    if (size == 0) return 0;
+    // Like Windows: a path that does not fit is cut and the full size returned.
+    const size_t n = path.size() < size ? path.size() : size - 1;
+    std::memcpy(buffer, path.data(), n);
+    buffer[n] = '\0';
+    return path.size() < size ? DWORD(n) : size;
+}
+
+void Sleep(DWORD milliseconds) { log("Sleep(" + std::to_string(milliseconds) + ")"); }
+
+LPSTR lstrcpyA(LPSTR dst, LPCSTR src) { return std::strcpy(dst, src); }
+LPSTR lstrcatA(LPSTR dst, LPCSTR src) { return std::strcat(dst, src); }
+int lstrlenA(LPCSTR s) { return s ? int(std::strlen(s)) : 0; }
+
+ATOM RegisterClassA(const WNDCLASSA* c) {
+    state().classes[text(c->lpszClassName)] = c->lpfnWndProc;
+    log("RegisterClassA(" + text(c->lpszClassName) + ",style=" + hex(c->style) +
+        ",cursor=" + id(c->hCursor) + ",icon=" + id(c->hIcon) +
+        ",brush=" + std::to_string(reinterpret_cast<uintptr_t>(c->hbrBackground)) +
+        ",extra=" + std::to_string(c->cbClsExtra) + "/" + std::to_string(c->cbWndExtra) +
+        ",menu=" + text(c->lpszMenuName) + ")");
+    return 1;
+}
+
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
+    log("LoadCursorA(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    return new_object();
+}
+
+HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE, LPVOID) {
+    HostObject* window = new_object();
+    Window& w = state().windows[window];
+    w.class_name = text(class_name);
+    auto it = state().classes.find(w.class_name);
+    if (it != state().classes.end()) w.procedure = it->second;
+    w.client = RECT{0, 0, width, height};
+    log("CreateWindowExA(" + hex(ex_style) + "," + w.class_name + "," + text(title) + "," +
+        hex(style) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
+        std::to_string(width) + "," + std::to_string(height) + "," + id(parent) + "," +
+        id(menu) + ")=" + id(window));
+    if (w.procedure) w.procedure(window, WM_CREATE, 0, 0);
+    return window;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+    log("ShowWindow(" + id(window) + "," + std::to_string(command) + ")");
+    return FALSE;
+}
+
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) {
+    log("SetWindowPos(" + id(window) + "," + id(after) + "," + std::to_string(x) + "," +
+        std::to_string(y) + "," + std::to_string(cx) + "," + std::to_string(cy) + "," +
+        hex(flags) + ")");
+    auto it = state().windows.find(window);
+    if (it != state().windows.end()) it->second.client = RECT{0, 0, cx, cy};
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+    return index == SM_CXSCREEN ? state().screen_width
+                                : index == SM_CYSCREEN ? state().screen_height : 0;
+}
+
+BOOL UpdateWindow(HWND window) {
+    log("UpdateWindow(" + id(window) + ")");
+    auto it = state().windows.find(window);
+    if (it != state().windows.end() && it->second.procedure && it->second.needs_paint)
+        it->second.procedure(window, WM_PAINT, 0, 0);
+    return TRUE;
+}
+
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
+    log("InvalidateRect(" + id(window) + "," + (rect ? "rect" : "0") + "," +
+        std::to_string(erase) + ")");
+    auto it = state().windows.find(window);
+    if (it != state().windows.end()) it->second.needs_paint = true;
+    return TRUE;
+}
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    log("SendMessageA(" + id(window) + "," + hex(message) + "," + std::to_string(wparam) + "," +
+        hex(static_cast<unsigned long>(lparam)) + ")");
+    return 0;
+}
+
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
+    log("BeginPaint(" + id(window) + ")");
+    auto it = state().windows.find(window);
+    if (it != state().windows.end()) it->second.needs_paint = false;
+    HDC dc = new_object();
+    paint->hdc = dc;
+    paint->fErase = TRUE;
+    paint->rcPaint = RECT{0, 0, 0, 0};
+    return dc;
+}
+
+BOOL EndPaint(HWND window, const PAINTSTRUCT*) {
+    log("EndPaint(" + id(window) + ")");
+    return TRUE;
+}
+
+BOOL GetClientRect(HWND window, RECT* rect) {
+    auto it = state().windows.find(window);
+    *rect = it != state().windows.end() ? it->second.client : RECT{0, 0, 0, 0};
+    return it != state().windows.end();
+}
+
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
+    log("DefWindowProcA(" + id(window) + "," + hex(message) + ")");
+    return 0;
+}
+
+void PostQuitMessage(int exit_code) { log("PostQuitMessage(" + std::to_string(exit_code) + ")"); }
+
+int MessageBoxA(HWND owner, LPCSTR message, LPCSTR caption, UINT type) {
+    log("MessageBoxA(" + id(owner) + "," + text(message) + "," + text(caption) + "," + hex(type) +
+        ")");
+    return IDOK;
+}
+
+HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                  DWORD underline, DWORD strike_out, DWORD charset, DWORD out_precision,
+                  DWORD clip_precision, DWORD quality, DWORD pitch_and_family, LPCSTR face) {
+    HostObject* font = new_object();
+    log("CreateFontA(" + std::to_string(height) + "," + std::to_string(width) + "," +
+        std::to_string(escapement) + "," + std::to_string(orientation) + "," +
+        std::to_string(weight) + "," + std::to_string(italic) + "," + std::to_string(underline) +
+        "," + std::to_string(strike_out) + "," + std::to_string(charset) + "," +
+        std::to_string(out_precision) + "," + std::to_string(clip_precision) + "," +
+        std::to_string(quality) + "," + std::to_string(pitch_and_family) + "," + text(face) +
+        ")=" + id(font));
+    return font;
+}
+
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
+    log("SelectObject(" + id(dc) + "," + id(object) + ")");
+    return nullptr;
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+    log("DeleteObject(" + id(object) + ")");
+    return TRUE;
+}
+
+int SetBkMode(HDC dc, int mode) {
+    log("SetBkMode(" + id(dc) + "," + std::to_string(mode) + ")");
+    return 0;
+}
+
+BOOL ExtTextOutA(HDC, int x, int y, UINT options, const RECT* rect, LPCSTR s, UINT count,
+                 const int* dx) {
+    log("ExtTextOutA(" + std::to_string(x) + "," + std::to_string(y) + "," + hex(options) + "," +
+        (rect ? std::to_string(rect->right) + "x" + std::to_string(rect->bottom) : "0") + "," +
+        std::string(s, count) + "," + (dx ? "dx" : "0") + ")");
+    return TRUE;
+}
+
+void InitCommonControls() { log("InitCommonControls()"); }
+
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                        int show) {
+    log("ShellExecuteA(" + id(owner) + "," + text(verb) + "," + text(file) + "," +
+        text(parameters) + "," + text(directory) + "," + std::to_string(show) + ")");
+    return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(42));
+}

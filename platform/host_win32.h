@@ -1,0 +1,172 @@
+// Host stand-in for the Win32 services the launcher calls, so the same
+// sources build and run on Linux. File services work on real files, with
+// '\' taken as the path separator and Windows' sharing rules enforced
+// between handles of this process. Window, drawing, shell and sleep calls
+// do nothing but append a line to a log tests can read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#define WINAPI
+#define CALLBACK
+#define MAX_PATH 260
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef void* HANDLE;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef LONG* PLONG;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+
+struct HostObject;
+typedef HostObject* HWND;
+typedef HostObject* HINSTANCE;
+typedef HostObject* HMODULE;
+typedef HostObject* HDC;
+typedef HostObject* HGDIOBJ;
+typedef HostObject* HFONT;
+typedef HostObject* HCURSOR;
+typedef HostObject* HICON;
+typedef HostObject* HBRUSH;
+typedef HostObject* HMENU;
+typedef uint16_t ATOM;
+
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct PAINTSTRUCT {
+    HDC hdc;
+    BOOL fErase;
+    RECT rcPaint;
+};
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+struct WNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+};
+struct SECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(-1))
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+
+#define WM_CREATE 0x0001u
+#define WM_PAINT 0x000Fu
+#define WM_CLOSE 0x0010u
+#define WM_USER 0x0400u
+#define PBM_SETRANGE (WM_USER + 1)
+#define PBM_SETPOS (WM_USER + 2)
+#define CS_VREDRAW 0x0001u
+#define CS_HREDRAW 0x0002u
+#define WS_POPUP 0x80000000u
+#define WS_CHILD 0x40000000u
+#define WS_VISIBLE 0x10000000u
+#define WS_DLGFRAME 0x00400000u
+#define SW_SHOW 5
+#define SW_SHOWNORMAL 1
+#define SWP_NOZORDER 0x0004u
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define COLOR_BTNFACE 15
+#define TRANSPARENT 1
+#define ANSI_CHARSET 0
+#define MB_OK 0x0u
+#define IDOK 1
+#define IDC_ARROW (reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(32512)))
+#define PROGRESS_CLASSA "msctls_progress32"
+#define MAKELPARAM(lo, hi) \
+    (static_cast<LPARAM>(static_cast<DWORD>((static_cast<DWORD>(lo) & 0xFFFFu) | ((static_cast<DWORD>(hi) & 0xFFFFu) << 16))))
+
+// Files.
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, OVERLAPPED* overlapped);
+BOOL CloseHandle(HANDLE handle);
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security);
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+void Sleep(DWORD milliseconds);
+LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
+LPSTR lstrcatA(LPSTR dst, LPCSTR src);
+int lstrlenA(LPCSTR s);
+
+// Windows, drawing, shell.
+ATOM RegisterClassA(const WNDCLASSA* window_class);
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+BOOL ShowWindow(HWND window, int command);
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+int GetSystemMetrics(int index);
+BOOL UpdateWindow(HWND window);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+BOOL GetClientRect(HWND window, RECT* rect);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+void PostQuitMessage(int exit_code);
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight,
+                  DWORD italic, DWORD underline, DWORD strike_out, DWORD charset,
+                  DWORD out_precision, DWORD clip_precision, DWORD quality,
+                  DWORD pitch_and_family, LPCSTR face);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL DeleteObject(HGDIOBJ object);
+int SetBkMode(HDC dc, int mode);
+BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT* rect, LPCSTR text, UINT count,
+                 const int* dx);
+void InitCommonControls();
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                        LPCSTR directory, int show);
+
+// Test controls.
+namespace host {
+// The file GetModuleFileNameA reports ("" restores the real executable).
+void set_module_path(const std::string& path);
+// The folder GetTempPathA reports, with '/' or '\'; "" makes it fail.
+void set_temp_path(const std::string& path);
+void set_screen_size(int width, int height);
+// Every window, drawing, shell and sleep call since the last clear, in
+// order, one line each, e.g. "SendMessageA(#2,0x402,0,0)".
+const std::vector<std::string>& calls();
+void clear_calls();
+// A POSIX path for a Windows-style one.
+std::string to_posix(const char* path);
+// Handles opened and not yet closed.
+int open_handles();
+}  // namespace host

@@ -1,0 +1,30 @@
+// The extraction run: unpacks every entry of the program's own appended
+// archive into %TEMP%\BriskCourierTmp\, keeps the progress window current,
+// then has the shell open the launch file.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Progress state shared with the window (one thread: no locks).
+extern char g_current_name[260];  // painted after "Extracting:"
+extern int32_t g_entry_total;     // stored size of the entry being unpacked
+extern HWND g_popup_window;       // set by the program entry before the run
+extern HWND g_progress_bar;
+
+// Returns 1 when every step succeeded, 0 when any failed. The launch is
+// attempted either way, once the launch name is known and safe.
+int extract_archive();
+
+// Unpacks the chunk records of one entry, from the archive's current
+// position, into output. False on a failed read, decode or write.
+bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
+
+void show_entry_name(const char* name);
+void begin_entry_progress(uint32_t stored_size);
+void advance_progress(uint32_t consumed);
+
+// True for a name the run may append to the extraction folder: not absolute,
+// no drive, no ".." component. Anything else could write outside the folder.
+bool is_contained_name(const char* name);

@@ -1,0 +1,137 @@
+// Every chunk the encoder writes must decode, with the launcher's decoder and
+// the ring as earlier chunks left it, to exactly the input.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "archive/chunk_decoder.h"
+#include "test_support.h"
+
+namespace {
+
+struct Shape {
+    const char* name;
+    std::vector<uint8_t> data;
+};
+
+std::vector<Shape> shapes() {
+    std::vector<uint8_t> mixed = text_like(20000, 3);
+    const auto noise = random_bytes(7000, 4);
+    mixed.insert(mixed.begin() + 5000, noise.begin(), noise.end());
+    std::vector<uint8_t> periodic(30000);
+    for (size_t i = 0; i < periodic.size(); ++i) periodic[i] = uint8_t("abcabcabd"[i % 9]);
+    std::vector<uint8_t> long_period(40000);
+    for (size_t i = 0; i < long_period.size(); ++i) long_period[i] = uint8_t((i % 700) * 13);
+    return {
+        {"empty", {}},
+        {"one byte", {0x42}},
+        {"one zero", {0x00}},
+        {"incompressible", random_bytes(50000, 1)},
+        {"all zero", std::vector<uint8_t>(70000, 0)},
+        {"all 0xFF", std::vector<uint8_t>(9000, 0xFF)},
+        {"text", text_like(60000, 2)},
+        {"text with noise", mixed},
+        {"periodic", periodic},
+        {"period longer than the ring", long_period},
+        {"8193 bytes", random_bytes(8193, 5)},
+    };
+}
+
+// Decodes chunk records with one decoder, as the launcher does.
+std::vector<uint8_t> decode_records(const std::vector<uint8_t>& records, size_t* chunks,
+                                    size_t* largest_body) {
+    std::vector<uint8_t> out;
+    ChunkDecoder decoder;
+    uint8_t buffer[kChunkOutputCapacity];
+    size_t at = 0;
+    *chunks = 0;
+    *largest_body = 0;
+    while (at < records.size()) {
+        const uint32_t length = records[at] | records[at + 1] << 8 | records[at + 2] << 16 |
+                                uint32_t(records[at + 3]) << 24;
+        at += 4;
+        EXPECT_GE(length, 1u);
+        EXPECT_LE(length, uint32_t(kChunkInputCapacity));
+        const int32_t n = decoder.decode_chunk(&records[at], int32_t(length), buffer,
+                                               kChunkOutputCapacity);
+        EXPECT_GE(n, 1);
+        if (n < 1) return out;
+        out.insert(out.end(), buffer, buffer + n);
+        at += length;
+        ++*chunks;
+        *largest_body = std::max<size_t>(*largest_body, length);
+    }
+    return out;
+}
+
+TEST(Encoder, RoundTripsEveryShapeInBothModes) {
+    for (const Shape& shape : shapes()) {
+        size_t sizes[2] = {0, 0};
+        int mode = 0;
+        for (const EncoderOptions& options : {greedy_encoder_options(), EncoderOptions()}) {
+            std::vector<uint8_t> records;
+            const size_t stored =
+                append_chunk_records(shape.data.data(), shape.data.size(), options, records);
+            EXPECT_EQ(stored, records.size());
+            size_t chunks = 0, largest = 0;
+            EXPECT_EQ(decode_records(records, &chunks, &largest), shape.data)
+                << shape.name << (options.optimal ? " optimal" : " greedy");
+            if (!options.optimal && !shape.data.empty()) {
+                EXPECT_EQ(chunks, (shape.data.size() + 1023) / 1024) << shape.name;
+            }
+            sizes[mode++] = records.size();
+        }
+        EXPECT_LE(sizes[1], sizes[0]) << shape.name << ": optimal larger than greedy";
+    }
+}
+
+TEST(Encoder, UsesWholeBlocksAndTheRingOfEarlierChunks) {
+    // Repetitive data: chunks hold 8192 bytes each and stay tiny.
+    const std::vector<uint8_t> zeros(8192 * 4, 0);
+    std::vector<uint8_t> records;
+    append_chunk_records(zeros.data(), zeros.size(), EncoderOptions(), records);
+    size_t chunks = 0, largest = 0;
+    EXPECT_EQ(decode_records(records, &chunks, &largest), zeros);
+    EXPECT_EQ(chunks, 4u);
+
+    // Incompressible data: bodies are filled close to the 2048-byte limit.
+    const auto noise = random_bytes(20000, 9);
+    records.clear();
+    append_chunk_records(noise.data(), noise.size(), EncoderOptions(), records);
+    EXPECT_EQ(decode_records(records, &chunks, &largest), noise);
+    EXPECT_GE(largest, size_t(kChunkInputCapacity - 2));
+
+    // A block repeated just after a chunk boundary is cheap only through the
+    // ring: the first chunk takes exactly 8192 bytes (zeros, then the block).
+    auto block = random_bytes(400, 11);
+    std::vector<uint8_t> twice(8192 - 400, 0);
+    twice.insert(twice.end(), block.begin(), block.end());
+    twice.insert(twice.end(), block.begin(), block.end());
+    std::vector<uint8_t> with_ring, without_ring;
+    EncoderOptions isolated;
+    isolated.use_previous_chunks = false;
+    append_chunk_records(twice.data(), twice.size(), EncoderOptions(), with_ring);
+    append_chunk_records(twice.data(), twice.size(), isolated, without_ring);
+    EXPECT_EQ(decode_records(with_ring, &chunks, &largest), twice);
+    EXPECT_EQ(chunks, 2u);
+    EXPECT_LT(with_ring.size() + 300, without_ring.size());
+}
+
+TEST(Encoder, NeverEndsAChunkWithAMatchFromPositionZero) {
+    // Data whose natural last match comes from ring position 0: a run of
+    // zeros right at the end of many block sizes, decoded from a fresh ring.
+    for (size_t size = 2; size < 1200; size += 37) {
+        std::vector<uint8_t> data = text_like(size, uint32_t(size));
+        for (size_t i = size > 20 ? size - 17 : 0; i < size; ++i) data[i] = 0;
+        for (const EncoderOptions& options : {greedy_encoder_options(), EncoderOptions()}) {
+            std::vector<uint8_t> records;
+            append_chunk_records(data.data(), data.size(), options, records);
+            size_t chunks = 0, largest = 0;
+            ASSERT_EQ(decode_records(records, &chunks, &largest), data) << "size " << size;
+        }
+    }
+}
+
+}  // namespace

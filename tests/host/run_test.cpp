@@ -1,0 +1,242 @@
+// Whole extraction runs against carriers on disk, through the host
+// stand-in: the files written, the result, and what the run asked of the
+// window, the bar and the shell.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/extract_run.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<ArchiveEntry> sample_entries() {
+    return {{"Install.exe", random_bytes(30000, 1)},
+            {"readme.txt", text_like(20000, 2)},
+            {"empty.dat", {}},
+            {"one.bin", {0x7F}},
+            {"zeros.bin", std::vector<uint8_t>(100000, 0)}};
+}
+
+std::string shell_call(const std::string& path) {
+    return "ShellExecuteA(0,Open," + path + ",(null),(null),1)";
+}
+
+// Raw archive: launch name, one entry with the given stored size whose
+// records are `records`, end marker.
+std::vector<uint8_t> raw_archive(uint32_t stored_size, const std::vector<uint8_t>& records,
+                                 const std::string& name = "a.bin") {
+    std::vector<uint8_t> archive;
+    append_name(archive, "a.bin");
+    append_name(archive, name);
+    append_u32(archive, stored_size);
+    archive.insert(archive.end(), records.begin(), records.end());
+    archive.push_back(0);
+    return archive;
+}
+
+TEST(Run, UnpacksEveryEntryAndLaunches) {
+    RunSetup setup;
+    const auto entries = sample_entries();
+    for (const EncoderOptions& options : {greedy_encoder_options(), EncoderOptions()}) {
+        const auto carrier = build_carrier(fake_stub(), "install.exe", entries, options);
+        EXPECT_EQ(setup.run(carrier), 1);
+        for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(setup.out(e.name)), e.data) << e.name;
+        EXPECT_EQ(setup.calls_starting("ShellExecuteA"),
+                  std::vector<std::string>{shell_call(setup.windows_folder() + "install.exe")});
+        // 100 ms after each file, then 500 ms after the launch, in that order.
+        std::vector<std::string> sleeps = setup.calls_starting("Sleep");
+        EXPECT_EQ(sleeps, (std::vector<std::string>{"Sleep(100)", "Sleep(100)", "Sleep(100)",
+                                                    "Sleep(100)", "Sleep(100)", "Sleep(500)"}));
+        EXPECT_EQ(host::calls().back(), "Sleep(500)");
+        EXPECT_STREQ(g_current_name, "zeros.bin") << "keeps the last entry's name";
+        EXPECT_EQ(host::open_handles(), 0);
+    }
+}
+
+TEST(Run, SecondRunReplacesFilesAndEdgeArchivesWork) {
+    RunSetup setup;
+    write_file(setup.dir / "tmp/placeholder", {});
+    ASSERT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"a.txt", text_like(5000, 1)}})), 1);
+    ASSERT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"a.txt", {'s', 'h', 'o', 'r', 't'}}})), 1);
+    EXPECT_EQ(read_file(setup.out("a.txt")), (std::vector<uint8_t>{'s', 'h', 'o', 'r', 't'}));
+
+    // No entries: nothing written, still launches, success.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "setup.exe", {})), 1);
+    EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+    EXPECT_TRUE(setup.calls_starting("SendMessageA").empty());
+
+    // Two entries of one name: the later wins.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "d", {{"d", {1}}, {"d", {2, 2}}})), 1);
+    EXPECT_EQ(read_file(setup.out("d")), (std::vector<uint8_t>{2, 2}));
+
+    // An empty launch name opens the folder itself.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "", {})), 1);
+    EXPECT_EQ(setup.calls_starting("ShellExecuteA"),
+              std::vector<std::string>{shell_call(setup.windows_folder())});
+
+    // A zero-length chunk record ends its entry early; the next byte is the
+    // next name. Stored size 0 reads no record.
+    std::vector<uint8_t> archive;
+    append_name(archive, "l");
+    append_name(archive, "early");
+    append_u32(archive, 5000);
+    append_u32(archive, 0);
+    append_name(archive, "zero");
+    append_u32(archive, 0);
+    archive.push_back(0);
+    EXPECT_EQ(setup.run(carrier_around(archive)), 1);
+    EXPECT_TRUE(read_file(setup.out("early")).empty());
+    EXPECT_TRUE(file_exists(setup.out("zero")));
+    EXPECT_TRUE(read_file(setup.out("zero")).empty());
+}
+
+TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
+    struct Case {
+        uint32_t stored;
+        const char* range;     // PBM_SETRANGE's lparam
+        const char* position;  // PBM_SETPOS after the 4-byte zero-length record
+    };
+    const Case cases[] = {
+        {8, "0x80000", "4"},
+        {65535, "0xffff0000", "4"},
+        {65536, "0x19990000", "0"},          // 6553
+        {285215, "0x6f690000", "0"},         // 28521
+        {0x80000005u, "0x50000", "4"},       // negative to the signed scaling
+    };
+    RunSetup setup;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> records;
+        append_u32(records, 0);
+        EXPECT_EQ(setup.run(carrier_around(raw_archive(c.stored, records))), 1);
+        const auto bar = setup.calls_starting("SendMessageA");
+        ASSERT_EQ(bar.size(), 3u);
+        EXPECT_EQ(bar[0], "SendMessageA(0,0x402,0,0x0)") << c.stored;
+        EXPECT_EQ(bar[1], std::string("SendMessageA(0,0x401,0,") + c.range + ")") << c.stored;
+        EXPECT_EQ(bar[2], std::string("SendMessageA(0,0x402,") + c.position + ",0x0)") << c.stored;
+    }
+    // Positions follow each record: 285,215 bytes consumed in tens.
+    const auto data = random_bytes(300000, 3);
+    setup.run(build_carrier(fake_stub(), "x", {{"big", data}}));
+    const auto bar = setup.calls_starting("SendMessageA(0,0x402");
+    ASSERT_GT(bar.size(), 100u);
+    EXPECT_NE(bar.back(), "SendMessageA(0,0x402,0,0x0)");
+}
+
+TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
+    RunSetup setup;
+    const auto entries = sample_entries();
+    const auto good = build_carrier(fake_stub(), "install.exe", entries);
+
+    // An output file held open by another program.
+    {
+        ASSERT_EQ(setup.run(good), 1);
+        HANDLE held = CreateFileA(setup.out("empty.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::remove(setup.out("one.bin").c_str());
+        EXPECT_EQ(setup.run(good), 0);
+        CloseHandle(held);
+        EXPECT_EQ(read_file(setup.out("readme.txt")), entries[1].data) << "earlier files complete";
+        EXPECT_FALSE(file_exists(setup.out("one.bin"))) << "no later entry is tried";
+        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+        EXPECT_EQ(host::calls().back(), "Sleep(500)");
+        EXPECT_EQ(host::open_handles(), 0);
+    }
+    // A damaged chunk that decodes past 8192 bytes.
+    {
+        std::vector<uint8_t> records;
+        std::vector<uint8_t> body(2048, 0x00);
+        for (size_t i = 0; i < body.size(); i += 2) body[i] = 0x7F, body[i + 1] = 0xFF;
+        append_u32(records, uint32_t(body.size()));
+        records.insert(records.end(), body.begin(), body.end());
+        std::vector<uint8_t> archive;
+        append_name(archive, "install.exe");
+        append_entry(archive, "first.txt", entries[1].data.data(), entries[1].data.size(),
+                     EncoderOptions());
+        append_name(archive, "bad.bin");
+        append_u32(archive, uint32_t(records.size()));
+        archive.insert(archive.end(), records.begin(), records.end());
+        archive.push_back(0);
+        EXPECT_EQ(setup.run(carrier_around(archive)), 0);
+        EXPECT_EQ(read_file(setup.out("first.txt")), entries[1].data);
+        EXPECT_TRUE(read_file(setup.out("bad.bin")).empty()) << "no decoded byte written";
+        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+    }
+    // Truncated: the file ends inside an entry's records.
+    {
+        auto cut = good;
+        cut.resize(cut.size() / 2);
+        append_u32(cut, 1000);
+        EXPECT_EQ(setup.run(cut), 0);
+        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+    }
+}
+
+TEST(Run, NothingIsWrittenOrOpenedOutsideTheFolder) {
+    RunSetup setup;
+    for (const char* name : {"..\\escape.txt", "\\abs.txt", "/abs.txt", "C:evil.txt",
+                             "sub\\..\\..\\x.txt", "..", "a/../../b"}) {
+        EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{name, {1, 2, 3}}})), 0) << name;
+        EXPECT_TRUE(setup.calls_starting("SendMessageA").empty()) << name << ": created";
+        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u) << "still launches";
+    }
+    EXPECT_FALSE(file_exists(setup.dir / "tmp/escape.txt"));
+    EXPECT_FALSE(file_exists(setup.dir / "x.txt"));
+
+    // A harmless name with dots stays allowed.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"..a..b", {1}}})), 1);
+
+    // An unsafe launch name is not opened, and the run fails.
+    for (const char* launch : {"..\\..\\Windows\\system32\\calc.exe", "C:\\x.exe", "\\x.exe"}) {
+        EXPECT_EQ(setup.run(build_carrier(fake_stub(), launch, {{"a", {1}}})), 0) << launch;
+        EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty()) << launch;
+    }
+
+    // A missing sub-folder fails like any create.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"sub\\f.txt", {1}}})), 0);
+}
+
+TEST(Run, EarlyFailuresNeverLaunchAnUnsetName) {
+    RunSetup setup;
+    // No temporary directory.
+    host::set_temp_path("");
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"a", {1}}})), 0);
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    host::set_temp_path(setup.dir / "tmp");
+
+    // Own file missing.
+    host::set_module_path(setup.dir / "missing.exe");
+    host::clear_calls();
+    EXPECT_EQ(extract_archive(), 0);
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    host::set_module_path(setup.carrier());
+
+    // No archive found.
+    EXPECT_EQ(setup.run(fake_stub()), 0);
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    EXPECT_EQ(host::open_handles(), 0);
+}
+
+TEST(Run, PathsThatDoNotFitFailTheRun) {
+    RunSetup setup;
+    const size_t folder_length = setup.windows_folder().size();
+    ASSERT_LT(folder_length, 200u);
+    const std::string fits(255 - folder_length, 'f');
+    const std::string too_long(256 - folder_length, 'g');
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), fits, {{fits, {1}}})), 1);
+    EXPECT_EQ(read_file(setup.out(fits)), std::vector<uint8_t>{1});
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{too_long, {1}}})), 0);
+    EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), too_long, {})), 0);
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty()) << "launch path does not fit";
+
+    // A temporary directory too long for the folder name.
+    host::set_temp_path("/" + std::string(250, 't'));
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {})), 0);
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+}
+
+}  // namespace
