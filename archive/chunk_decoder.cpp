@@ -1,7 +1,6 @@
 #include "archive/chunk_decoder.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 constexpr uint32_t kRingMask = kRingSize - 1;
@@ -41,11 +40,18 @@ uint32_t BitReader::read_bits(int n) {
     return value;
 }
 
-ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::malloc(kRingSize))) {
-    if (ring_) std::memset(ring_, 0, kRingSize);
+#ifdef _WIN32
+// The launcher has no C runtime of its own: the ring comes from the process heap.
+#include <windows.h>
+ChunkDecoder::ChunkDecoder()
+    : ring_(static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kRingSize))) {}
+ChunkDecoder::~ChunkDecoder() {
+    if (ring_) HeapFree(GetProcessHeap(), 0, ring_);
 }
-
+#else
+ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kRingSize, 1))) {}
 ChunkDecoder::~ChunkDecoder() { std::free(ring_); }
+#endif
 
 int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t* dst,
                                    int32_t dst_cap) {

@@ -1,0 +1,156 @@
+// Whole extraction runs on Windows (under Wine), against the real file
+// services: the test program copies itself, appends an archive, and starts
+// the copy with --extract-self, which runs the extraction and exits with
+// its result.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "platform/platform.h"
+#include "run/extract_run.h"
+
+namespace {
+
+std::string temp_dir() {
+    char buffer[MAX_PATH];
+    GetTempPathA(MAX_PATH, buffer);
+    return buffer;
+}
+
+std::string folder() { return temp_dir() + "BriskCourierTmp\\"; }
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
+    std::vector<uint8_t> out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        out[i] = compressible ? uint8_t("setup files "[x % 12]) : uint8_t(x >> 24);
+    }
+    return out;
+}
+
+// Runs a copy of this program carrying `archive`; returns its exit code.
+DWORD run_carrier(const std::vector<uint8_t>& archive) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::vector<uint8_t> carrier = read_file(self);
+    const uint32_t offset = uint32_t(carrier.size());
+    carrier.insert(carrier.end(), archive.begin(), archive.end());
+    append_u32(carrier, offset);
+    const std::string path = temp_dir() + "brisk-carrier.exe";
+    write_file(path, carrier);
+
+    std::string command = "\"" + path + "\" --extract-self";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 999;
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 998;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    DeleteFileA(path.c_str());
+    return code;
+}
+
+std::vector<uint8_t> archive_of(const std::string& launch, const std::vector<ArchiveEntry>& entries) {
+    std::vector<uint8_t> archive;
+    append_name(archive, launch);
+    for (const ArchiveEntry& e : entries)
+        append_entry(archive, e.name, e.data.data(), e.data.size(), EncoderOptions());
+    archive.push_back(0);
+    return archive;
+}
+
+const std::vector<ArchiveEntry>& entries() {
+    static const std::vector<ArchiveEntry> list = {
+        {"w-install.dat", pattern(40000, 1, false)},
+        {"w-readme.txt", pattern(30000, 2, true)},
+        {"w-empty.dat", {}},
+        {"w-last.txt", pattern(9000, 3, true)},
+    };
+    return list;
+}
+
+void clear_outputs() {
+    for (const ArchiveEntry& e : entries()) {
+        SetFileAttributesA((folder() + e.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA((folder() + e.name).c_str());
+    }
+}
+
+TEST(WindowsRun, UnpacksEveryFileAndASecondRunReplacesThem) {
+    clear_outputs();
+    ASSERT_EQ(run_carrier(archive_of("w-missing-launch.exe", entries())), 1u);
+    for (const ArchiveEntry& e : entries()) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
+    ASSERT_EQ(run_carrier(archive_of("x", {{"w-readme.txt", {'n', 'e', 'w'}}})), 1u);
+    EXPECT_EQ(read_file(folder() + "w-readme.txt"), (std::vector<uint8_t>{'n', 'e', 'w'}));
+}
+
+TEST(WindowsRun, StopsAtAnEntryItCannotWrite) {
+    clear_outputs();
+    ASSERT_EQ(run_carrier(archive_of("x", entries())), 1u);
+    // Held open without sharing by another process (here: this one).
+    HANDLE held = CreateFileA((folder() + "w-empty.dat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DeleteFileA((folder() + "w-last.txt").c_str());
+    EXPECT_EQ(run_carrier(archive_of("x", entries())), 0u);
+    CloseHandle(held);
+    EXPECT_EQ(read_file(folder() + "w-readme.txt"), entries()[1].data) << "earlier files complete";
+    EXPECT_EQ(GetFileAttributesA((folder() + "w-last.txt").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "no later entry tried";
+
+    // A read-only file of the same name.
+    SetFileAttributesA((folder() + "w-readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(run_carrier(archive_of("x", entries())), 0u);
+    SetFileAttributesA((folder() + "w-readme.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // A sub-folder that does not exist, and a name reaching outside.
+    EXPECT_EQ(run_carrier(archive_of("x", {{"no-such-dir\\f.txt", {1}}})), 0u);
+    EXPECT_EQ(run_carrier(archive_of("x", {{"..\\w-escape.txt", {1}}})), 0u);
+    EXPECT_EQ(GetFileAttributesA((temp_dir() + "w-escape.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(WindowsRun, DamagedChunkFailsAfterEarlierFiles) {
+    clear_outputs();
+    std::vector<uint8_t> archive;
+    append_name(archive, "x");
+    append_entry(archive, "w-readme.txt", entries()[1].data.data(), entries()[1].data.size(),
+                 EncoderOptions());
+    append_name(archive, "w-last.txt");
+    std::vector<uint8_t> body(2048, 0x7F);  // literal-free matches: far past 8192 bytes
+    append_u32(archive, uint32_t(body.size() + 4));
+    append_u32(archive, uint32_t(body.size()));
+    archive.insert(archive.end(), body.begin(), body.end());
+    archive.push_back(0);
+    EXPECT_EQ(run_carrier(archive), 0u);
+    EXPECT_EQ(read_file(folder() + "w-readme.txt"), entries()[1].data);
+    EXPECT_TRUE(read_file(folder() + "w-last.txt").empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--extract-self") == 0) return extract_archive();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
