@@ -1,0 +1,9 @@
+// list, verify and extract: each a small sink over the one carrier walk.
+#pragma once
+
+#include <string>
+
+// Each returns the exit code: 0 done, 1 failed (the reason reported).
+int list_carrier(const std::string& carrier);
+int verify_carrier(const std::string& carrier, int temp_length);
+int extract_carrier(const std::string& carrier, const std::string& folder);

@@ -1,0 +1,99 @@
+// courier-pack: makes carriers (the launcher with an archive appended) and
+// lists, verifies and unpacks them on any platform.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <string>
+
+#include "tools/commands.h"
+#include "tools/console.h"
+#include "tools/names.h"
+#include "tools/pack.h"
+
+namespace {
+
+constexpr int kBadUsage = 2;
+
+const char kExitCodes[] = "Exit codes: 0 done, 1 failed, 2 bad usage.";
+
+std::string pack_notes() {
+    return "Folders give their regular files, sorted by name; sub-folders are refused, as the "
+           "launcher creates none.\n"
+           "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
+           "from ../windows/launcher.exe relative to courier-pack's folder (the Windows build "
+           "tree next to the host one).\n"
+           "Names must be files Windows can create. A name too long for the launcher's "
+           "255-character path, assuming a " +
+           std::to_string(kAssumedTempLength) +
+           "-character %TEMP% such as C:\\Users\\<11-character user>\\AppData\\Local\\Temp\\, "
+           "draws a warning (more than " +
+           std::to_string(longest_joinable_name(kAssumedTempLength)) +
+           " characters); one over 259 characters is refused.\n" + kExitCodes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("Packs files into a self-extracting 32-bit Windows program (a carrier), and "
+                 "lists, verifies and unpacks carriers.",
+                 "courier-pack");
+    app.set_version_flag("--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
+    app.require_subcommand(1);
+    app.footer(kExitCodes);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("courier-pack: ") + e.what() + "\ncourier-pack: see --help\n";
+    });
+
+    PackRequest request;
+    CLI::App* pack_command =
+        app.add_subcommand("pack", "Write the launcher and an archive of INPUT... to OUT.");
+    pack_command->add_option("-o,--output", request.output, "Carrier to write (OUT.exe)")
+        ->required();
+    pack_command->add_option("--launch", request.launch_name,
+                             "Entry the launcher opens after unpacking (letter case ignored)")
+        ->required();
+    pack_command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
+    pack_command->add_flag("--greedy", request.greedy,
+                           "Plain greedy encoding in 1024-byte chunks (a baseline)");
+    pack_command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
+    pack_command->footer(pack_notes());
+
+    std::string carrier;
+    CLI::App* list_command =
+        app.add_subcommand("list", "Show the launch name and each entry's sizes and ratio.");
+    list_command->add_option("carrier", carrier, "Carrier to read")->required();
+
+    int temp_length = kAssumedTempLength;
+    CLI::App* verify_command = app.add_subcommand(
+        "verify", "Walk and decode the archive as the launcher would; exit 0 only if it would "
+                  "succeed.");
+    verify_command->add_option("carrier", carrier, "Carrier to check")->required();
+    verify_command
+        ->add_option("--temp-length", temp_length,
+                     "Length of %TEMP%, trailing '\\' included, to check name lengths against")
+        ->check(CLI::Range(3, 243))
+        ->capture_default_str();
+
+    std::string folder = ".";
+    CLI::App* extract_command =
+        app.add_subcommand("extract", "Unpack the entries into a folder, refusing unsafe names.");
+    extract_command->add_option("carrier", carrier, "Carrier to unpack")->required();
+    extract_command->add_option("-C,--directory", folder, "Folder to unpack into")
+        ->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : kBadUsage;
+    }
+
+    try {
+        if (*pack_command) return pack(request, running_program(argv[0]));
+        if (*list_command) return list_carrier(carrier);
+        if (*verify_command) return verify_carrier(carrier, temp_length);
+        return extract_carrier(carrier, folder);
+    } catch (const std::exception& e) {
+        report_error(e.what());
+        return 1;
+    }
+}

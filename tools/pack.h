@@ -1,0 +1,28 @@
+// pack: checks every input before anything is written, then streams stub,
+// archive and trailer into a temporary file beside the target and renames
+// it into place, so a failed pack leaves no carrier and an existing target
+// is only replaced by a complete one.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct PackRequest {
+    std::string output;
+    std::string launch_name;
+    std::string stub;  // "" for the launcher the project builds
+    bool greedy = false;
+    std::vector<std::string> inputs;
+};
+
+// Returns the exit code: 0 packed, 1 failed (each reason reported).
+int pack(const PackRequest& request, const std::filesystem::path& program);
+
+// Where pack looks for launcher.exe without --stub: beside the program,
+// then ../windows/ from the program's folder (the host build tree's
+// neighbour).
+std::vector<std::filesystem::path> default_stub_paths(const std::filesystem::path& program);
+
+// This program's own file, argv0 when the system does not say.
+std::filesystem::path running_program(const char* argv0);
