@@ -4,45 +4,16 @@
 // its result.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "archive/archive_writer.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
+#include "windows_test_support.h"
 
 namespace {
-
-std::string temp_dir() {
-    char buffer[MAX_PATH];
-    GetTempPathA(MAX_PATH, buffer);
-    return buffer;
-}
-
-std::string folder() { return temp_dir() + "BriskCourierTmp\\"; }
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
-    std::vector<uint8_t> out(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; ++i) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        out[i] = compressible ? uint8_t("setup files "[x % 12]) : uint8_t(x >> 24);
-    }
-    return out;
-}
 
 // Runs a copy of this program carrying `archive`; returns its exit code.
 DWORD run_carrier(const std::vector<uint8_t>& archive) {
@@ -119,10 +90,19 @@ TEST(WindowsRun, StopsAtAnEntryItCannotWrite) {
     EXPECT_EQ(GetFileAttributesA((folder() + "w-last.txt").c_str()), INVALID_FILE_ATTRIBUTES)
         << "no later entry tried";
 
-    // A read-only file of the same name.
-    SetFileAttributesA((folder() + "w-readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(run_carrier(archive_of("x", entries())), 0u);
-    SetFileAttributesA((folder() + "w-readme.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A read-only file of the same name. Wine run as root lets root write
+    // it anyway, so the case counts only where the attribute holds.
+    const std::string read_only = folder() + "w-readme.txt";
+    SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE probe = CreateFileA(read_only.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        EXPECT_EQ(run_carrier(archive_of("x", entries())), 0u);
+    } else {
+        CloseHandle(probe);
+        std::printf("note: read-only attribute not enforced here (Wine as root); case skipped\n");
+    }
+    SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // A sub-folder that does not exist, and a name reaching outside.
     EXPECT_EQ(run_carrier(archive_of("x", {{"no-such-dir\\f.txt", {1}}})), 0u);
@@ -148,9 +128,3 @@ TEST(WindowsRun, DamagedChunkFailsAfterEarlierFiles) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--extract-self") == 0) return extract_archive();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

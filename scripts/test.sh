@@ -1,0 +1,18 @@
+#!/bin/bash
+# The whole test suite: installs what is missing, builds both trees, runs
+# the host tests (ASan + UBSan) and the Windows tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+cmake --preset host >/dev/null
+cmake --build --preset host
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+status=0
+ctest --preset host || status=1
+ctest --preset windows || status=1
+WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+exit $status

@@ -1,0 +1,226 @@
+// The real launcher.exe started as a Windows program: carriers are the
+// launcher with an archive appended, the launch file is a probe program that
+// records how it was started, and the window and message box are found and
+// read through the window manager.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "platform/platform.h"
+#include "windows_test_support.h"
+
+namespace {
+
+std::string exe_dir() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self);
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+std::string probe_record() { return temp_dir() + "brisk-probe.txt"; }
+std::string launch_cwd() { return temp_dir() + "brisk-cwd\\"; }
+
+std::vector<uint8_t> carrier_of(const std::string& launch, const std::vector<ArchiveEntry>& entries,
+                                const std::vector<uint8_t>& tail = {}) {
+    const std::vector<uint8_t> stub = read_file(exe_dir() + "..\\..\\launcher.exe");
+    EXPECT_FALSE(stub.empty()) << "launcher.exe not found";
+    std::vector<uint8_t> carrier = stub;
+    append_name(carrier, launch);
+    for (const ArchiveEntry& e : entries)
+        append_entry(carrier, e.name, e.data.data(), e.data.size(), EncoderOptions());
+    carrier.insert(carrier.end(), tail.begin(), tail.end());
+    carrier.push_back(0);
+    append_u32(carrier, uint32_t(stub.size()));
+    return carrier;
+}
+
+template <typename Condition>
+bool wait_for(Condition condition, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+HWND error_box() { return FindWindowA("#32770", "Error"); }
+
+struct Started {
+    HANDLE process = nullptr;
+    DWORD exit_code = 0;
+    bool saw_error_box = false;
+};
+
+Started start(const std::vector<uint8_t>& carrier) {
+    const std::string path = temp_dir() + "brisk-e2e-carrier.exe";
+    write_file(path, carrier);
+    CreateDirectoryA(launch_cwd().c_str(), nullptr);
+    DeleteFileA(probe_record().c_str());
+    std::string command = "\"" + path + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    Started s;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       launch_cwd().c_str(), &startup, &info)) {
+        CloseHandle(info.hThread);
+        s.process = info.hProcess;
+    }
+    return s;
+}
+
+// Waits for the launcher to end, watching for a message box meanwhile.
+void finish(Started& s) {
+    ASSERT_NE(s.process, nullptr);
+    const bool ended = wait_for(
+        [&] {
+            if (error_box()) s.saw_error_box = true;
+            return WaitForSingleObject(s.process, 0) == WAIT_OBJECT_0;
+        },
+        120000);
+    EXPECT_TRUE(ended) << "launcher did not end";
+    GetExitCodeProcess(s.process, &s.exit_code);
+    CloseHandle(s.process);
+}
+
+std::string probe_text() {
+    const auto bytes = read_file(probe_record());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool probe_ran() {
+    return wait_for([] { return !read_file(probe_record()).empty(); }, 60000);
+}
+
+std::vector<ArchiveEntry> payload(int files) {
+    std::vector<ArchiveEntry> entries = {{"Install.exe", read_file(exe_dir() + "brisk_probe.exe")}};
+    for (int i = 0; i < files; ++i)
+        entries.push_back({"e2e-" + std::to_string(i) + ".txt", pattern(3000 + i * 997, i, i % 2)});
+    return entries;
+}
+
+TEST(Launcher, UnpacksLaunchesAndExitsWithOne) {
+    for (int round = 0; round < 2; ++round) {  // the second run replaces the files
+        const auto entries = payload(3 + round);
+        Started s = start(carrier_of("install.exe", entries));
+        finish(s);
+        EXPECT_EQ(s.exit_code, 1u);
+        EXPECT_FALSE(s.saw_error_box) << "success shows no message";
+        for (const ArchiveEntry& e : entries)
+            EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name << " round " << round;
+        ASSERT_TRUE(probe_ran()) << "the launch file was not opened";
+        const std::string record = probe_text();
+        EXPECT_NE(record.find("args=\n"), std::string::npos) << record;
+        std::string cwd = launch_cwd();
+        cwd.pop_back();
+        EXPECT_NE(record.find("cwd=" + cwd + "\n"), std::string::npos) << record;
+    }
+
+    // No entries: opens what the folder holds, shows nothing.
+    Started s = start(carrier_of("install.exe", {}));
+    finish(s);
+    EXPECT_EQ(s.exit_code, 1u);
+    EXPECT_FALSE(s.saw_error_box);
+    EXPECT_TRUE(probe_ran());
+}
+
+TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
+    // Prepare a complete folder first, so the held file exists.
+    Started first = start(carrier_of("install.exe", payload(3)));
+    finish(first);
+
+    std::vector<uint8_t> damaged;  // an entry whose chunk decodes past 8192 bytes
+    append_name(damaged, "e2e-damaged.bin");
+    append_u32(damaged, 2052);
+    append_u32(damaged, 2048);
+    damaged.resize(damaged.size() + 2048, 0x7F);
+
+    struct Case {
+        const char* what;
+        bool hold;
+        std::vector<uint8_t> tail;
+    };
+    const Case cases[] = {{"damaged chunk", false, damaged}, {"file held open", true, {}}};
+    for (const Case& c : cases) {
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.hold)
+            held = CreateFileA((folder() + "e2e-1.txt").c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const auto entries = payload(3);
+        Started s = start(carrier_of("install.exe", entries, c.tail));
+        ASSERT_NE(s.process, nullptr);
+        HWND box = nullptr;
+        ASSERT_TRUE(wait_for([&] { return (box = error_box()) != nullptr; }, 120000)) << c.what;
+        // The box blocks the launcher: a launch seen while it is up came first.
+        EXPECT_TRUE(probe_ran()) << c.what;
+        char text[256] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        EXPECT_STREQ(text, "File Extraction Error, Cannot Continue.") << c.what;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        finish(s);
+        EXPECT_EQ(s.exit_code, 1u) << c.what;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(read_file(folder() + "Install.exe"), entries[0].data) << "completed before";
+        EXPECT_EQ(read_file(folder() + "e2e-0.txt"), entries[1].data) << "completed before";
+    }
+}
+
+TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
+    Started s = start(carrier_of("install.exe", payload(30)));
+    HWND popup = nullptr;
+    RECT frame = {};
+    // Found once laid out: it is created at 0 by 0 and sized afterwards.
+    ASSERT_TRUE(wait_for(
+        [&] {
+            popup = FindWindowA("SelfExtractor", "Self-Extracting");
+            return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
+        },
+        60000));
+    const int screen_w = GetSystemMetrics(SM_CXSCREEN), screen_h = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(frame.right - frame.left, 245);
+    EXPECT_EQ(frame.bottom - frame.top, 87);
+    EXPECT_EQ(frame.left, (screen_w - 245) / 2);
+    EXPECT_EQ(frame.top, (screen_h - 87) / 2);
+    EXPECT_EQ(GetWindowLongA(popup, GWL_STYLE) & (WS_POPUP | WS_DLGFRAME | WS_CAPTION),
+              LONG(WS_POPUP | WS_DLGFRAME));
+
+    HWND bar = FindWindowExA(popup, nullptr, "msctls_progress32", nullptr);
+    ASSERT_NE(bar, nullptr);
+    RECT r = {};
+    wait_for([&] { return GetWindowRect(bar, &r) && r.right - r.left > 0; }, 5000);
+    POINT corner = {r.left, r.top};
+    ScreenToClient(popup, &corner);
+    EXPECT_EQ(corner.x, 20);
+    EXPECT_EQ(corner.y, 50);
+    EXPECT_EQ(r.right - r.left, 200);
+    EXPECT_EQ(r.bottom - r.top, 20);
+
+    // Text pixels, not background, where each line is drawn.
+    auto ink = [&](int x0, int y0, int x1, int y1) {
+        HDC dc = GetDC(popup);
+        const COLORREF face = GetSysColor(COLOR_BTNFACE);
+        int count = 0;
+        for (int y = y0; y < y1; y += 1)
+            for (int x = x0; x < x1; x += 2) {
+                const COLORREF c = GetPixel(dc, x, y);
+                if (c != CLR_INVALID && c != face) ++count;
+            }
+        ReleaseDC(popup, dc);
+        return count;
+    };
+    EXPECT_TRUE(wait_for([&] { return ink(10, 10, 220, 24) > 20; }, 5000)) << "headline";
+    EXPECT_GT(ink(20, 32, 70, 46), 10) << "\"Extracting:\"";
+    EXPECT_GT(ink(77, 32, 200, 46), 5) << "the current name";
+    EXPECT_EQ(ink(0, 0, 8, 8), 0) << "background stays the button face";
+    finish(s);
+    EXPECT_EQ(s.exit_code, 1u);
+}
+
+}  // namespace
