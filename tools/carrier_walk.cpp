@@ -114,7 +114,7 @@ private:
     }
 
     bool read_entry(WalkEntry& entry, uint64_t at) {
-        const std::string where = "entry '" + entry.name + "'";
+        const std::string where = "entry '" + printable(entry.name) + "'";
         if (!read_u32(file_, &entry.stored_size))
             return fail(where, pos_, "file ends inside the stored size");
         pos_ += 4;
@@ -172,7 +172,7 @@ private:
 
     void check_launch_name() {
         const std::string& launch = result_.launch_name;
-        const std::string where = "launch name '" + launch + "'";
+        const std::string where = "launch name '" + printable(launch) + "'";
         if (!is_contained_name(launch.c_str())) {
             fail(where, start_, "name reaches outside the extraction folder");
             return;

@@ -1,0 +1,478 @@
+// courier-pack run as a program: round trips through pack, verify, extract
+// and the launcher's own run; refused inputs; list's table; damaged carriers.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string out = "'";
+    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// A header Windows would take for an i386 program, and nothing else.
+std::vector<uint8_t> pe_stub(uint16_t machine = 0x14C, uint32_t lfanew = 0x40, size_t size = 1024) {
+    std::vector<uint8_t> stub(size, 0);
+    stub[0] = 'M', stub[1] = 'Z';
+    for (int b = 0; b < 4 && 0x3C + b < int(size); ++b) stub[0x3C + b] = uint8_t(lfanew >> (8 * b));
+    if (lfanew + 6 <= size) {
+        stub[lfanew] = 'P', stub[lfanew + 1] = 'E';
+        stub[lfanew + 4] = uint8_t(machine), stub[lfanew + 5] = uint8_t(machine >> 8);
+    }
+    return stub;
+}
+
+size_t stored_size(const std::vector<uint8_t>& data, const EncoderOptions& options = {}) {
+    std::vector<uint8_t> records;
+    return append_chunk_records(data.data(), data.size(), options, records);
+}
+
+std::vector<std::string> lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+class Courier : public ::testing::Test {
+protected:
+    Courier() { write_file(stub(), pe_stub()); }
+
+    std::string stub() const { return dir / "stub.exe"; }
+
+    Result run(const std::vector<std::string>& args, const std::string& program = COURIER_PACK_PATH) {
+        std::string command = quoted(program);
+        for (const std::string& arg : args) command += " " + quoted(arg);
+        command += " >" + quoted(dir / "stdout") + " 2>" + quoted(dir / "stderr");
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(read_file(dir / "stdout")),
+                text(read_file(dir / "stderr"))};
+    }
+
+    // Writes files into a fresh folder dir/name and returns its path.
+    std::string folder(const std::string& name, const std::vector<ArchiveEntry>& files) {
+        fs::create_directories(dir / name);
+        for (const ArchiveEntry& f : files) write_file(dir / name + "/" + f.name, f.data);
+        return dir / name;
+    }
+
+    bool temp_left() const {
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            if (e.path().filename().string().find(".tmp-") != std::string::npos) return true;
+        return false;
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
+    struct Case {
+        const char* what;
+        std::vector<ArchiveEntry> files;
+        bool as_folder;
+    };
+    // Incompressible: chunk ends fall anywhere, so one straddles the 1 MiB read.
+    std::vector<uint8_t> past_read_block = random_bytes((1 << 20) + 3000, 9);
+    const Case cases[] = {
+        {"empty", {{"empty.dat", {}}}, false},
+        {"one byte", {{"one.bin", {0x7F}}}, false},
+        {"incompressible", {{"noise.bin", random_bytes(70000, 1)}}, false},
+        {"zeros", {{"zeros.bin", std::vector<uint8_t>(200000, 0)}}, false},
+        {"text", {{"readme.txt", text_like(50000, 2)}}, false},
+        {"several files", {{"setup.exe", random_bytes(9000, 3)}, {"a.txt", text_like(20000, 4)}, {"z", {}}}, false},
+        {"folder, sorted by name", {{"b.txt", text_like(3000, 5)}, {"A.txt", {1, 2}}, {"c", {}}}, true},
+        {"over a megabyte", {{"big.bin", past_read_block}}, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        for (bool greedy : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (greedy ? ", greedy" : ""));
+            const std::string tag = std::to_string(n++);
+            const std::string in = folder("in" + tag, c.files);
+            std::vector<ArchiveEntry> entries = c.files;
+            // The launch name is matched without letter case, as Windows does.
+            std::string launch = entries[0].name;
+            std::transform(launch.begin(), launch.end(), launch.begin(), ::toupper);
+            std::vector<std::string> args = {"pack", "-o", dir / ("c" + tag + ".exe"), "--launch",
+                                             launch, "--stub", stub()};
+            if (greedy) args.push_back("--greedy");
+            if (c.as_folder) {
+                args.push_back(in);
+                std::sort(entries.begin(), entries.end(),
+                          [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
+            } else {
+                for (const ArchiveEntry& f : c.files) args.push_back(in + "/" + f.name);
+            }
+            Result r = run(args);
+            ASSERT_EQ(r.code, 0) << r.err;
+            const auto carrier = read_file(dir / ("c" + tag + ".exe"));
+            EXPECT_EQ(carrier, build_carrier(pe_stub(), launch, entries,
+                                             greedy ? greedy_encoder_options() : EncoderOptions()));
+
+            r = run(args);  // again, over the first: the same bytes
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(read_file(dir / ("c" + tag + ".exe")), carrier);
+
+            r = run({"verify", dir / ("c" + tag + ".exe")});
+            EXPECT_EQ(r.code, 0) << r.err;
+
+            const std::string out = dir / ("x" + tag);
+            r = run({"extract", dir / ("c" + tag + ".exe"), "-C", out});
+            EXPECT_EQ(r.code, 0) << r.err;
+            size_t written = 0;
+            for (const auto& e : fs::directory_iterator(out)) written += e.is_regular_file();
+            EXPECT_EQ(written, entries.size());
+            for (const ArchiveEntry& f : entries) EXPECT_EQ(read_file(out + "/" + f.name), f.data) << f.name;
+
+            RunSetup launcher;
+            EXPECT_EQ(launcher.run(carrier), 1);
+            for (const ArchiveEntry& f : entries) EXPECT_EQ(read_file(launcher.out(f.name)), f.data) << f.name;
+        }
+    }
+}
+
+TEST_F(Courier, RefusedInputsWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<std::vector<std::string>(const std::string& in)> setup;  // gives pack's inputs and options
+        int code;
+        const char* message;
+    };
+    auto files = [this](std::vector<std::string> names) {
+        return [this, names](const std::string& in) {
+            fs::create_directories(in);
+            for (const std::string& name : names) write_file(in + "/" + name, {'x'});
+            return std::vector<std::string>{"--stub", stub(), "--launch", names[0], in};
+        };
+    };
+    auto with_stub = [this](std::vector<uint8_t> stub_bytes) {
+        return [this, stub_bytes](const std::string& in) {
+            write_file(in + ".stub", stub_bytes);
+            fs::create_directories(in);
+            write_file(in + "/a", {1});
+            return std::vector<std::string>{"--launch", "a", "--stub", in + ".stub", in};
+        };
+    };
+    std::vector<Case> cases = {
+        {"launch name is no entry",
+         [&](const std::string& in) {
+             auto args = files({"a.txt", "b.txt"})(in);
+             args[3] = "c.txt";
+             return args;
+         },
+         1, "--launch 'c.txt': no entry has that name"},
+        {"backslash", files({"a\\b"}), 1, "path separator"},
+        {"control character", files({"tab\there"}), 1, "byte 0x09 is not printable ASCII"},
+        {"non-ASCII", files({"caf\xC3\xA9"}), 1, "byte 0xC3 is not printable ASCII"},
+        {"trailing dot", files({"name."}), 1, "trailing space or dot"},
+        {"trailing space", files({"name "}), 1, "trailing space or dot"},
+        {"same name twice", [&](const std::string& in) {
+             auto args = files({"a.txt"})(in);
+             args.push_back(in + "/a.txt");
+             return args;
+         }, 1, "'a.txt' is also the name of"},
+        {"names differing in case", files({"Setup.exe", "SETUP.EXE"}), 1, "differs only in letter case"},
+        {"sub-folder", [&](const std::string& in) {
+             fs::create_directories(in + "/sub");
+             return files({"a"})(in);
+         }, 1, "sub-folder"},
+        {"missing input", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.push_back(in + "/missing");
+             return args;
+         }, 1, "missing: no such file or folder"},
+        {"4 GiB file", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             fs::resize_file(in + "/a", uint64_t(4) << 30);  // sparse: nothing is read
+             return args;
+         }, 1, "4294967296 bytes: files of 4 GiB or more"},
+        {"missing stub", [&](const std::string& in) {
+             auto args = with_stub({})(in);
+             fs::remove(in + ".stub");
+             return args;
+         }, 1, ".stub: stub: No such file"},
+        {"stub too short", with_stub(pe_stub(0x14C, 0x40, 20)), 1, "too small for a DOS header"},
+        {"stub without MZ", with_stub(std::vector<uint8_t>(1024, 0)), 1, "no MZ signature"},
+        {"PE offset past the stub", with_stub(pe_stub(0x14C, 0x10000)), 1, "PE header offset 65536 lies outside"},
+        {"PE header cut", with_stub(pe_stub(0x14C, 1024 - 20)), 1, "lies outside"},
+        {"no PE signature", [&](const std::string& in) {
+             auto stub_bytes = pe_stub();
+             stub_bytes[0x41] = 'X';
+             return with_stub(stub_bytes)(in);
+         }, 1, "no PE signature at offset 64"},
+        {"x64 stub", with_stub(pe_stub(0x8664)), 1, "machine 0x8664 is not i386"},
+        {"2 GiB stub", [&](const std::string& in) {
+             auto args = with_stub(pe_stub())(in);
+             fs::resize_file(in + ".stub", uint64_t(1) << 31);
+             return args;
+         }, 1, "the archive must start below 2 GiB"},
+        {"no inputs", [](const std::string&) { return std::vector<std::string>{"--launch", "a"}; }, 2, "inputs is required"},
+        {"no launch name", [&](const std::string& in) { return std::vector<std::string>{in}; }, 2, "--launch is required"},
+        {"unknown option", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.push_back("--fast");
+             return args;
+         }, 2, "--fast"},
+    };
+    for (const char* name : {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"})
+        cases.push_back({name, files({name}), 1, "is not allowed in Windows file names"});
+    for (const char* name : {"CON", "nul.txt", "Com1.log", "lpt9", "aux.tar.gz", "PRN .txt"})
+        cases.push_back({name, files({name}), 1, "reserved Windows device name"});
+
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = {"pack", "-o", dir / "out.exe"};
+        const auto rest = c.setup(dir / ("in" + std::to_string(n++)));
+        args.insert(args.end(), rest.begin(), rest.end());
+        for (bool existing : {false, true}) {
+            if (existing) write_file(dir / "out.exe", bytes("old"));
+            const Result r = run(args);
+            EXPECT_EQ(r.code, c.code);
+            EXPECT_EQ(r.err.rfind("courier-pack: ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+            if (existing) EXPECT_EQ(text(read_file(dir / "out.exe")), "old");
+            else EXPECT_FALSE(file_exists(dir / "out.exe"));
+            EXPECT_FALSE(temp_left());
+        }
+        fs::remove(dir / "out.exe");
+    }
+}
+
+TEST_F(Courier, FailingAfterTheTempFileRemovesIt) {
+    // The carrier is complete but cannot be renamed over a folder.
+    const std::string in = folder("in", {{"a", {1}}});
+    fs::create_directories(dir / "out.exe/keep");
+    const Result r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind("courier-pack: " + dir / "out.exe: ", 0), 0u) << r.err;
+    EXPECT_TRUE(file_exists(dir / "out.exe/keep"));
+    EXPECT_FALSE(temp_left());
+}
+
+TEST_F(Courier, UnreadableInputIsRefused) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    const std::string in = folder("in", {{"a", {1}}});
+    chmod((in + "/a").c_str(), 0);
+    const Result r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("a: cannot open for reading"), std::string::npos) << r.err;
+    EXPECT_FALSE(file_exists(dir / "out.exe"));
+}
+
+TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
+    // A copy of the tool in bin/, with the launcher where each build tree puts it.
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "windows");
+    fs::copy_file(COURIER_PACK_PATH, dir / "bin/courier-pack");
+    const std::string in = folder("in", {{"a", {1}}});
+    const std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", "a", in};
+
+    Result r = run(args, dir / "bin/courier-pack");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no --stub given and no launcher at"), std::string::npos) << r.err;
+
+    const auto neighbour = pe_stub(0x14C, 0x40, 600), beside = pe_stub(0x14C, 0x40, 700);
+    write_file(dir / "windows/launcher.exe", neighbour);
+    r = run(args, dir / "bin/courier-pack");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "out.exe"), build_carrier(neighbour, "a", {{"a", {1}}}));
+
+    write_file(dir / "bin/launcher.exe", beside);
+    r = run(args, dir / "bin/courier-pack");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "out.exe"), build_carrier(beside, "a", {{"a", {1}}}));
+
+    r = run({"pack", "--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("../windows/launcher.exe"), std::string::npos);
+    r = run({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("courier-pack ", 0), 0u);
+}
+
+TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
+    const std::string name = std::string(206, 'n') + ".txt";  // 210: fits 259, not 199
+    const std::string in = folder("in", {{name, {1}}});
+    Result r = run({"pack", "-o", dir / "out.exe", "--launch", name, "--stub", stub(), in});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("warning: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("40-character %TEMP%"), std::string::npos) << r.err;
+    r = run({"verify", dir / "out.exe"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("210 characters: with a 40-character %TEMP%"), std::string::npos) << r.err;
+    r = run({"verify", "--temp-length", "29", dir / "out.exe"});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
+    const std::vector<ArchiveEntry> files = {
+        {"readme.txt", text_like(30000, 1)}, {"e", {}}, {"zeros.bin", std::vector<uint8_t>(100000, 0)}};
+    const std::string in = folder("in", files);
+    ASSERT_EQ(run({"pack", "-o", dir / "out.exe", "--launch", "readme.txt", "--stub", stub(),
+                   in + "/readme.txt", in + "/e", in + "/zeros.bin"}).code, 0);
+    const Result r = run({"list", dir / "out.exe"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto got = lines(r.out);
+    ASSERT_EQ(got.size(), 6u) << r.out;
+    EXPECT_EQ(got[0], "launch: readme.txt");
+
+    const size_t s0 = stored_size(files[0].data), s2 = stored_size(files[2].data);
+    auto percent = [](size_t stored, size_t decoded) {
+        char t[32];
+        std::snprintf(t, sizeof t, "%.1f%%", 100.0 * double(stored) / double(decoded));
+        return std::string(t);
+    };
+    const std::vector<std::vector<std::string>> want = {
+        {"name", "stored", "decoded", "ratio"},
+        {"readme.txt", std::to_string(s0), "30000", percent(s0, 30000)},
+        {"e", "0", "0", "-"},
+        {"zeros.bin", std::to_string(s2), "100000", percent(s2, 100000)},
+        {"total (3 entries)", std::to_string(s0 + s2), "130000", percent(s0 + s2, 130000)},
+    };
+    // Name columns start every line; numbers end at the same column in every line.
+    for (size_t i = 0; i < want.size(); ++i) {
+        const std::string& line = got[i + 1];
+        EXPECT_EQ(line.rfind(want[i][0], 0), 0u) << line;
+        size_t end = line.size();
+        for (size_t c = 3; c >= 1; --c) {
+            const std::string& cell = want[i][c];
+            EXPECT_EQ(line.substr(end - cell.size(), cell.size()), cell) << line;
+            end -= cell.size();
+            EXPECT_EQ(line.substr(end - 2, 2), "  ") << line;
+            end = line.find_last_not_of(' ', end - 1) + 1;
+        }
+        EXPECT_EQ(line.size(), got[2].size()) << "right edges line up";
+    }
+}
+
+uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
+    const std::vector<ArchiveEntry> entries = {{"first.txt", text_like(20000, 1)},
+                                               {"second.bin", random_bytes(5000, 2)}};
+    const std::string launch = "first.txt";
+    const auto good = build_carrier(pe_stub(), launch, entries);
+    const size_t stub_size = pe_stub().size();
+    // Archive offsets of each entry's first chunk record, and of the second's name.
+    const size_t first = launch.size() + 1 + entries[0].name.size() + 1 + 4;
+    const size_t second = first + stored_size(entries[0].data);
+    const size_t record = second + entries[1].name.size() + 1 + 4;
+
+    // Without its end marker the archive runs into the trailer, whose first
+    // byte (a 1000-byte stub) reads as a two-character name.
+    std::vector<uint8_t> unended = pe_stub(0x14C, 0x40, 1000);
+    append_name(unended, launch);
+    append_entry(unended, entries[0].name, entries[0].data.data(), entries[0].data.size(), {});
+    const size_t unended_end = unended.size() - 1000;
+    append_u32(unended, 1000);
+
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> carrier;
+        std::string at;  // where, with the archive offset
+        const char* reason;
+        bool launcher_fails;  // on the host stand-in; else it returns success, yet nothing runs
+        bool walks;           // list and extract get through
+    };
+    auto damaged = [&](std::function<void(std::vector<uint8_t>&)> change) {
+        auto bytes = good;
+        change(bytes);
+        return bytes;
+    };
+    auto offset = [](const std::string& where, size_t at) {
+        return where + " at archive offset " + std::to_string(at) + ": ";
+    };
+    const Case cases[] = {
+        {"body decodes past 8192 bytes", damaged([&](std::vector<uint8_t>& b) {
+             const size_t body = stub_size + record + 4;
+             for (size_t i = 0; i + 1 < u32_at(b, body - 4); i += 2) b[body + i] = 0x7F, b[body + i + 1] = 0xFF;
+         }), offset("entry 'second.bin'", record), "chunk decodes to more than 8192 bytes", true, false},
+        {"body length above 2048", damaged([&](std::vector<uint8_t>& b) {
+             b[stub_size + record] = 0xB8, b[stub_size + record + 1] = 0x0B;  // 3000
+         }), offset("entry 'second.bin'", record), "chunk body length 3000 is above 2048", true, false},
+        {"truncated inside a body", damaged([&](std::vector<uint8_t>& b) {
+             b.resize(stub_size + record + 100);
+             append_u32(b, uint32_t(stub_size));
+         }), offset("entry 'second.bin'", record), "file ends inside a chunk body", true, false},
+        {"end marker missing", unended, offset("entry '\\xE8\\x03'", unended_end + 3),
+         "file ends inside the stored size", true, false},
+        {"trailer past the file", damaged([&](std::vector<uint8_t>& b) { b[b.size() - 1] = 0x7F; }),
+         "trailer: ", "does not point into the file", true, false},
+        {"escaping name", build_carrier(pe_stub(), launch, {entries[0], {"..\\x.bin", {1}}}),
+         offset("entry '..\\x.bin'", second), "reaches outside the extraction folder", true, false},
+        {"name Windows refuses", build_carrier(pe_stub(), launch, {entries[0], {"a|b", {1}}}),
+         offset("entry 'a|b'", second), "not allowed in Windows file names", false, false},
+        {"launch name no entry has", build_carrier(pe_stub(), "setup.exe", entries),
+         offset("launch name 'setup.exe'", 0), "names no entry", false, false},
+        {"stub not i386", build_carrier(pe_stub(0x8664), launch, entries), "stub is not an i386",
+         "machine 0x8664", false, true},
+    };
+    write_file(dir / "good.exe", good);
+    EXPECT_EQ(run({"verify", dir / "good.exe"}).code, 0);
+    const std::string path = dir / "bad.exe";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(path, c.carrier);
+        Result r = run({"verify", path});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_EQ(r.err.rfind("courier-pack: " + path + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.at), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+
+        EXPECT_EQ(run({"list", path}).code, c.walks ? 0 : 1);
+        r = run({"extract", path, "-C", dir / "x/in"});
+        EXPECT_EQ(r.code, c.walks ? 0 : 1) << r.err;
+        EXPECT_FALSE(file_exists(dir / "x/x.bin")) << "nothing outside the folder";
+
+        RunSetup launcher;
+        EXPECT_EQ(launcher.run(c.carrier), c.launcher_fails ? 0 : 1);
+    }
+
+    // Flipped bits in chunk bodies: verify passes exactly when the launcher does.
+    int failures = 0;
+    for (const size_t at : {first, record}) {
+        const size_t body = stub_size + at + 4;
+        for (size_t i = 0; i < u32_at(good, body - 4); i += 97) {
+            auto flipped = good;
+            flipped[body + i] ^= uint8_t(1 << (i % 8));
+            write_file(path, flipped);
+            const int code = run({"verify", path}).code;
+            RunSetup launcher;
+            EXPECT_EQ(code == 0, launcher.run(flipped) == 1) << "byte " << body + i;
+            failures += code != 0;
+        }
+    }
+    EXPECT_GT(failures, 0) << "some flips must overflow a chunk";
+}
+
+}  // namespace
