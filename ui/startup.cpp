@@ -1,11 +1,13 @@
 // The launcher's own process start-up, in place of the C runtime's: this
 // program has no static constructors and no runtime state to prepare, so
 // start-up is just calling WinMain and ending the process with its result.
+#include "platform/dll_search.h"
 #include "platform/platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int);
 
 extern "C" void __stdcall launcher_startup() {
+    restrict_dll_search();
     ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(),
                                           SW_SHOWDEFAULT)));
 }

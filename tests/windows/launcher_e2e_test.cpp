@@ -157,33 +157,78 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     append_u32(damaged, 2048);
     damaged.resize(damaged.size() + 2048, 0x7F);
 
+    std::vector<uint8_t> sub_folder;  // an entry in a sub-folder that does not exist
+    append_name(sub_folder, "no-such-dir\\f.txt");
+    append_u32(sub_folder, 0);
+
+    enum Setup { kNone, kHold, kReadOnly, kFolderIsFile };
     struct Case {
         const char* what;
-        bool hold;
-        std::vector<uint8_t> tail;
+        Setup setup;
+        std::vector<uint8_t> tail;  // entries after the good ones
+        bool launch_file_exists;
     };
-    const Case cases[] = {{"damaged chunk", false, damaged}, {"file held open", true, {}}};
+    const Case cases[] = {
+        {"damaged chunk", kNone, damaged, true},
+        {"file held open", kHold, {}, true},
+        {"read-only file", kReadOnly, {}, true},
+        {"missing sub-folder", kNone, sub_folder, true},
+        {"extraction folder is a file", kFolderIsFile, {}, false},
+    };
+    const std::string held_path = folder() + "e2e-1.txt";
+    const std::string bare_folder = folder().substr(0, folder().size() - 1);
     for (const Case& c : cases) {
+        const std::vector<uint8_t> before = read_file(held_path);
         HANDLE held = INVALID_HANDLE_VALUE;
-        if (c.hold)
-            held = CreateFileA((folder() + "e2e-1.txt").c_str(), GENERIC_READ, 0, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (c.setup == kHold)
+            held = CreateFileA(held_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (c.setup == kReadOnly) {
+            SetFileAttributesA(held_path.c_str(), FILE_ATTRIBUTE_READONLY);
+            HANDLE probe = CreateFileA(held_path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (probe != INVALID_HANDLE_VALUE) {  // Wine run as root writes it anyway
+                CloseHandle(probe);
+                SetFileAttributesA(held_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                std::printf("note: read-only attribute not enforced here; case skipped\n");
+                continue;
+            }
+        }
+        if (c.setup == kFolderIsFile) {
+            ASSERT_TRUE(MoveFileA(bare_folder.c_str(), (bare_folder + ".away").c_str()));
+            write_file(bare_folder, {'x'});
+        }
         const auto entries = payload(3);
         Started s = start(carrier_of("install.exe", entries, c.tail));
         ASSERT_NE(s.process, nullptr);
         HWND box = nullptr;
         ASSERT_TRUE(wait_for([&] { return (box = error_box()) != nullptr; }, 120000)) << c.what;
         // The box blocks the launcher: a launch seen while it is up came first.
-        EXPECT_TRUE(probe_ran()) << c.what;
+        if (c.launch_file_exists) {
+            EXPECT_TRUE(probe_ran()) << c.what;
+        }
         char text[256] = "";
         GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
         EXPECT_STREQ(text, "File Extraction Error, Cannot Continue.") << c.what;
+        char caption[64] = "";
+        GetWindowTextA(box, caption, sizeof caption);
+        EXPECT_STREQ(caption, "Error");
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         finish(s);
         EXPECT_EQ(s.exit_code, 1u) << c.what;
         if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        if (c.setup == kReadOnly) SetFileAttributesA(held_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (c.setup == kFolderIsFile) {
+            EXPECT_EQ(read_file(bare_folder), std::vector<uint8_t>{'x'}) << "left as it was";
+            DeleteFileA(bare_folder.c_str());
+            MoveFileA((bare_folder + ".away").c_str(), bare_folder.c_str());
+            continue;
+        }
         EXPECT_EQ(read_file(folder() + "Install.exe"), entries[0].data) << "completed before";
         EXPECT_EQ(read_file(folder() + "e2e-0.txt"), entries[1].data) << "completed before";
+        if (c.setup != kNone) {
+            EXPECT_EQ(read_file(held_path), before) << "the refused file is untouched";
+        }
     }
 }
 

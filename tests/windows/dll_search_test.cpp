@@ -1,0 +1,56 @@
+// A DLL planted beside the launcher or in its current directory must not be
+// loaded once the DLL search is restricted.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/dll_search.h"
+#include "windows_test_support.h"
+
+namespace {
+
+std::string own_dir() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self);
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+// Runs a copy of this program from a folder holding the planted DLL;
+// returns 1 when the DLL was loaded.
+DWORD load_planted(const char* mode) {
+    const std::string dir = temp_dir() + "brisk-plant\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    CopyFileA(self, (dir + "host.exe").c_str(), FALSE);
+    CopyFileA((own_dir() + "brisk_planted.dll").c_str(), (dir + "brisk_planted.dll").c_str(), FALSE);
+    std::string command = "\"" + dir + "host.exe\" --load-planted " + mode;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                        &startup, &info))
+        return 99;
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 98;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+TEST(DllSearch, PlantedDllIsNotLoadedOnceRestricted) {
+    EXPECT_EQ(load_planted("plain"), 1u) << "the plant works without the restriction";
+    EXPECT_EQ(load_planted("restricted"), 0u);
+}
+
+}  // namespace
+
+// Child side: --load-planted plain|restricted.
+int load_planted_main(const char* mode) {
+    if (std::string(mode) == "restricted" && !restrict_dll_search()) return 2;
+    return LoadLibraryA("brisk_planted.dll") ? 1 : 0;
+}
