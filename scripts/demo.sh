@@ -1,0 +1,37 @@
+#!/bin/bash
+# The main job: builds everything, packs examples/demo/ with the demo's setup
+# program into build/demo/demo-setup.exe, runs it under Wine on a virtual
+# display, and shows where the files went. Screenshots of the progress
+# window and of the opened setup program are left in build/demo/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+scripts/install-deps.sh
+cmake --preset host >/dev/null
+cmake --build --preset host --target courier-pack
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target launcher demo_setup
+
+demo="$root/build/demo"
+mkdir -p "$demo"
+rm -f "$demo"/*.png
+build/host/courier-pack pack -o "$demo/demo-setup.exe" --launch setup.exe \
+    examples/demo build/windows/examples/Setup.exe
+build/host/courier-pack list "$demo/demo-setup.exe"
+
+export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+echo "demo: preparing the Wine prefix (the first time takes a while)"
+scripts/wine-prefix.sh "$WINEPREFIX"
+temp_win=$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+folder="$(winepath -u "$temp_win")/BriskCourierTmp"
+rm -rf "$folder"
+
+echo "demo: running build/demo/demo-setup.exe under Wine on a virtual display"
+xvfb-run -a -s "-screen 0 1024x768x24" scripts/demo-session.sh "$demo"
+WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
+
+echo
+echo "demo: the files went to $temp_win\\BriskCourierTmp\\ (on this machine: $folder):"
+ls -l "$folder"
+echo "demo: screenshots: build/demo/progress-window.png, build/demo/setup-program.png"
