@@ -285,3 +285,51 @@ TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+DWORD run_command(std::string command) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return 999;
+    WaitForSingleObject(info.hProcess, 120000);
+    DWORD code = 998;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+// The Windows build of the packing tool: pack a folder with the launcher
+// next to it, verify and extract it, then run the carrier it made.
+TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
+    const std::string tool = exe_dir() + "..\\..\\courier-pack.exe";
+    const std::string input = temp_dir() + "brisk-pack-in\\";
+    const std::string unpacked = temp_dir() + "brisk-pack-out\\";
+    const std::string carrier = temp_dir() + "brisk-packed.exe";
+    CreateDirectoryA(input.c_str(), nullptr);
+    const auto entries = payload(4);
+    for (const ArchiveEntry& e : entries) write_file(input + e.name, e.data);
+
+    ASSERT_EQ(run_command("\"" + tool + "\" pack -o \"" + carrier +
+                          "\" --launch install.exe \"" + input.substr(0, input.size() - 1) + "\""),
+              0u);
+    EXPECT_EQ(run_command("\"" + tool + "\" verify \"" + carrier + "\""), 0u);
+    ASSERT_EQ(run_command("\"" + tool + "\" extract \"" + carrier + "\" -C \"" +
+                          unpacked.substr(0, unpacked.size() - 1) + "\""),
+              0u);
+    for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(unpacked + e.name), e.data) << e.name;
+
+    for (const ArchiveEntry& e : entries) DeleteFileA((folder() + e.name).c_str());
+    Started s = start(read_file(carrier));
+    finish(s);
+    EXPECT_EQ(s.exit_code, 1u);
+    EXPECT_FALSE(s.saw_error_box);
+    for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
+    EXPECT_TRUE(probe_ran());
+}
+
+}  // namespace
