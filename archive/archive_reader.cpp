@@ -1,8 +1,14 @@
 #include "archive/archive_reader.h"
 
 bool locate_archive(HANDLE file) {
-    const DWORD trailer_at = SetFilePointer(file, -4, nullptr, FILE_END);
-    if (trailer_at == INVALID_SET_FILE_POINTER) return false;
+    const DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
+    return size != INVALID_SET_FILE_POINTER && locate_archive_before(file, size);
+}
+
+bool locate_archive_before(HANDLE file, uint32_t end) {
+    if (end < 4 || end - 4 >= 0x80000000u) return false;
+    const uint32_t trailer_at = end - 4;
+    if (SetFilePointer(file, LONG(trailer_at), nullptr, FILE_BEGIN) != trailer_at) return false;
     uint32_t offset = 0;
     if (!read_u32(file, &offset)) return false;
     // The offset is a signed distance from the start, and the archive lies

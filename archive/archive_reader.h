@@ -19,6 +19,9 @@ constexpr int32_t kNameCapacity = 260;  // 259 characters and the NUL
 // Seeks to the archive's first byte, as given by the trailer. Fails on a
 // trailer of 2^31 or more, or one that does not point before the trailer.
 bool locate_archive(HANDLE file);
+// The same, for a carrier whose content ends at `end` (a signed carrier's
+// certificate table follows it).
+bool locate_archive_before(HANDLE file, uint32_t end);
 
 // Reads a NUL-terminated name into buffer. An empty name is the end marker.
 // Fails on an end of file before the NUL or a name longer than 259 characters.

@@ -1,6 +1,7 @@
 #include "run/extract_run.h"
 
 #include "archive/archive_reader.h"
+#include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 
 char g_current_name[260] = "readme.txt";
@@ -106,10 +107,6 @@ int extract_archive() {
     if (temp_length == 0 || temp_length + sizeof kFolderName > sizeof folder) {
         failed = true;  // no temporary directory, or no room for the folder name
     } else {
-        have_folder = true;
-        lstrcatA(folder, kFolderName);
-        CreateDirectoryA(folder, nullptr);  // an existing folder is used as it is
-
         const DWORD own_length = GetModuleFileNameA(nullptr, path, kPathCapacity);
         if (own_length == 0 || own_length >= DWORD(kPathCapacity)) {
             failed = true;  // a cut path could name another file
@@ -118,7 +115,27 @@ int extract_archive() {
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
             if (archive == INVALID_HANDLE_VALUE) failed = true;
         }
-        if (!failed && !locate_archive(archive)) failed = true;
+        // A carrier that says how it was made must still be that: otherwise
+        // nothing is written and nothing opened, not even a stale launch file.
+        uint32_t content_end = 0;
+        bool damaged = false;
+        CarrierLayout layout;
+        IntegrityRecord record;
+        if (!failed && read_carrier_layout(archive, &layout)) {
+            content_end = layout.content_end;
+            const Integrity state = check_integrity(archive, layout, &record);
+            damaged = state == Integrity::kTruncated || state == Integrity::kDamaged;
+        }
+        if (damaged) {
+            failed = true;
+        } else {
+            have_folder = true;
+            lstrcatA(folder, kFolderName);
+            CreateDirectoryA(folder, nullptr);  // an existing folder is used as it is
+        }
+        if (!failed && !(content_end ? locate_archive_before(archive, content_end)
+                                     : locate_archive(archive)))
+            failed = true;
         if (!failed) {
             if (read_name(archive, launch_name)) have_launch_name = true;
             else failed = true;

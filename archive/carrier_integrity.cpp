@@ -1,0 +1,146 @@
+#include "archive/carrier_integrity.h"
+
+namespace {
+
+// A NUL first byte: no archive begins so (a launch name is read first and an
+// unset name is not a carrier), and the rest is unlike any text.
+constexpr uint8_t kMagic[8] = {0x00, 'B', 'C', 'R', 'E', 'C', 0x1A, 0x01};
+constexpr uint32_t kHeaderProbe = 1024;  // PE headers of our launcher fit well within
+constexpr int kCertificateDirectory = 4;
+
+uint32_t u32_at(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint32_t u16_at(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+void put_u32(uint8_t* p, uint32_t v) {
+    for (int b = 0; b < 4; ++b) p[b] = uint8_t(v >> (8 * b));
+}
+
+bool read_at(HANDLE file, uint32_t offset, uint8_t* out, uint32_t size, uint32_t* got) {
+    if (SetFilePointer(file, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return false;
+    DWORD delivered = 0;
+    if (!ReadFile(file, out, size, &delivered, nullptr)) return false;
+    *got = delivered;
+    return true;
+}
+
+}  // namespace
+
+uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t size) {
+    // Four bits at a time: a 64-byte table keeps the launcher small.
+    static const uint32_t kNibble[16] = {
+        0x00000000, 0x1DB71064, 0x3B6E20C8, 0x26D930AC, 0x76DC4190, 0x6B6B51F4,
+        0x4DB26158, 0x5005713C, 0xEDB88320, 0xF00F9344, 0xD6D6A3E8, 0xCB61B38C,
+        0x9B64C2B0, 0x86D3D2D4, 0xA00AE278, 0xBDBDF21C};
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        crc = kNibble[crc & 15] ^ (crc >> 4);
+        crc = kNibble[crc & 15] ^ (crc >> 4);
+    }
+    return ~crc;
+}
+
+void encode_record(const IntegrityRecord& record, uint8_t (&out)[kRecordSize]) {
+    for (int i = 0; i < 8; ++i) out[i] = kMagic[i];
+    put_u32(out + 8, record.archive_offset);
+    put_u32(out + 12, record.archive_length);
+    put_u32(out + 16, record.carrier_length);
+    put_u32(out + 20, record.archive_crc);
+    put_u32(out + 24, crc32_update(0, out, 24));
+}
+
+RecordState decode_record(const uint8_t* bytes, IntegrityRecord* record) {
+    for (int i = 0; i < 8; ++i)
+        if (bytes[i] != kMagic[i]) return RecordState::kAbsent;
+    if (u32_at(bytes + 24) != crc32_update(0, bytes, 24)) return RecordState::kCorrupt;
+    record->archive_offset = u32_at(bytes + 8);
+    record->archive_length = u32_at(bytes + 12);
+    record->carrier_length = u32_at(bytes + 16);
+    record->archive_crc = u32_at(bytes + 20);
+    return RecordState::kValid;
+}
+
+bool is_record_prefix(const uint8_t* bytes, uint32_t size) {
+    if (size == 0) return false;
+    for (uint32_t i = 0; i < size && i < 8; ++i)
+        if (bytes[i] != kMagic[i]) return false;
+    return true;
+}
+
+bool read_carrier_layout(HANDLE file, CarrierLayout* layout) {
+    const DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
+    if (size == INVALID_SET_FILE_POINTER) return false;
+    uint8_t h[kHeaderProbe];
+    uint32_t got = 0;
+    if (!read_at(file, 0, h, kHeaderProbe, &got) || got < 0x40 || h[0] != 'M' || h[1] != 'Z')
+        return false;
+    const uint32_t pe = u32_at(h + 0x3C);
+    if (pe > got - 24 || h[pe] != 'P' || h[pe + 1] != 'E' || h[pe + 2] || h[pe + 3]) return false;
+    const uint32_t sections = u16_at(h + pe + 6);
+    const uint32_t optional = pe + 24;
+    const uint32_t optional_size = u16_at(h + pe + 20);
+    if (optional + 96 > got || u16_at(h + optional) != 0x10B) return false;  // PE32 only
+    const uint32_t table = optional + optional_size;
+    if (optional_size < 96 || table > got || sections > (got - table) / 40) return false;
+
+    uint32_t image_end = 0;
+    for (uint32_t s = 0; s < sections; ++s) {
+        const uint8_t* section = h + table + s * 40;
+        const uint32_t raw_size = u32_at(section + 16), raw_at = u32_at(section + 20);
+        if (raw_size == 0) continue;
+        if (raw_at > 0xFFFFFFFFu - raw_size) return false;
+        if (raw_at + raw_size > image_end) image_end = raw_at + raw_size;
+    }
+    layout->file_size = size;
+    layout->image_end = image_end;
+    layout->content_end = size;
+    layout->cert_offset = layout->cert_size = 0;
+    const uint32_t directories = u32_at(h + optional + 92);
+    const uint32_t entry = optional + 96 + kCertificateDirectory * 8;
+    if (directories > uint32_t(kCertificateDirectory) && entry + 8 <= table) {
+        const uint32_t at = u32_at(h + entry), length = u32_at(h + entry + 4);
+        // Only a table that ends the file, after the image, moves the end.
+        if (length != 0 && at >= image_end && at <= size && size - at == length) {
+            layout->cert_offset = at;
+            layout->cert_size = length;
+            layout->content_end = at;
+        }
+    }
+    return true;
+}
+
+Integrity check_integrity(HANDLE file, const CarrierLayout& layout, IntegrityRecord* record) {
+    if (layout.content_end < layout.image_end) return Integrity::kTruncated;  // cut in the image
+    uint8_t bytes[kRecordSize];
+    const uint32_t room = layout.content_end - layout.image_end;
+    uint32_t got = 0;
+    if (!read_at(file, layout.image_end, bytes, room < kRecordSize ? room : kRecordSize, &got))
+        return Integrity::kTruncated;
+    if (got < kRecordSize) return is_record_prefix(bytes, got) ? Integrity::kTruncated
+                                                                : Integrity::kNoRecord;
+    const RecordState state = decode_record(bytes, record);
+    if (state == RecordState::kAbsent) return Integrity::kNoRecord;
+    if (state == RecordState::kCorrupt) return Integrity::kDamaged;
+    if (record->carrier_length != layout.content_end ||
+        record->archive_offset != layout.image_end + kRecordSize ||
+        record->archive_length > layout.content_end - record->archive_offset ||
+        layout.content_end - record->archive_offset - record->archive_length != 4)
+        return Integrity::kTruncated;
+
+    uint8_t block[8192];
+    uint32_t crc = 0;
+    if (SetFilePointer(file, LONG(record->archive_offset), nullptr, FILE_BEGIN) ==
+        INVALID_SET_FILE_POINTER)
+        return Integrity::kTruncated;
+    for (uint32_t left = record->archive_length; left > 0;) {
+        const uint32_t want = left < sizeof block ? left : uint32_t(sizeof block);
+        DWORD delivered = 0;
+        if (!ReadFile(file, block, want, &delivered, nullptr) || delivered != want)
+            return Integrity::kTruncated;
+        crc = crc32_update(crc, block, want);
+        left -= want;
+    }
+    return crc == record->archive_crc ? Integrity::kIntact : Integrity::kDamaged;
+}
