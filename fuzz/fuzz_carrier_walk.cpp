@@ -1,0 +1,82 @@
+// courier-pack's carrier walk (list, verify, extract) over an arbitrary
+// carrier. Asserts, for every input: no sanitizer report, leak or hang;
+// the carrier's handle is closed; entries read whole decode to the sizes
+// reported; and the walk never passes a carrier the launcher would fail:
+// when it reports success, the launcher's run over the same carrier and
+// the same %TEMP% succeeds and leaves every entry with the bytes the walk
+// decoded.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "platform/platform.h"
+#include "run/extract_run.h"
+#include "tools/carrier_walk.h"
+
+namespace {
+
+RunScratch& scratch() {
+    static RunScratch s;
+    static const bool pointed = [] {
+        host::set_temp_path(s.temp());
+        host::set_module_path(s.carrier());
+        return true;
+    }();
+    (void)pointed;
+    return s;
+}
+
+// Keeps each entry's decoded bytes; a later entry of the same name replaces
+// an earlier one, as in the launcher's folder.
+class Collect : public WalkSink {
+public:
+    std::string begin_entry(const WalkEntry&) override {
+        current_.clear();
+        return "";
+    }
+    std::string write(const uint8_t* data, size_t size) override {
+        current_.insert(current_.end(), data, data + size);
+        return "";
+    }
+    std::string end_entry(const WalkEntry& entry) override {
+        FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
+                   static_cast<unsigned long long>(entry.decoded_size), current_.size());
+        files[entry.name] = current_;
+        return "";
+    }
+    std::map<std::string, std::vector<uint8_t>> files;
+
+private:
+    std::vector<uint8_t> current_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    RunScratch& s = scratch();
+    s.write_carrier(data, size);
+
+    Collect sink;
+    const WalkResult walk =
+        walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
+    FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
+    FUZZ_CHECK(walk.ok || !walk.reason.empty(), "failed without a reason");
+    if (!walk.ok) return 0;
+
+    s.clear_folder();
+    const int launched = extract_archive();
+    FUZZ_CHECK(launched == 1, "walk passed a carrier the launcher fails on");
+    for (const auto& file : sink.files) {
+        std::vector<uint8_t> bytes;
+        FUZZ_CHECK(s.read_extracted(file.first, &bytes), "launcher wrote no '%s'",
+                   file.first.c_str());
+        FUZZ_CHECK(bytes == file.second, "'%s': launcher wrote %zu bytes, walk decoded %zu",
+                   file.first.c_str(), bytes.size(), file.second.size());
+    }
+    FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
+    s.check_tree(data, size);
+    host::clear_calls();  // freed within the run, for libFuzzer's leak accounting
+    return 0;
+}

@@ -1,0 +1,282 @@
+// Writes the fuzz targets' seed corpora: small real carriers and chunks made
+// with the project's encoder and writer, and hand-made edge cases.
+//
+//   build/host/fuzz/fuzz_make_seeds fuzz/corpus
+//
+// Seeds are rewritten in place; other files (crash inputs) are left alone.
+// The output is deterministic, so a rerun leaves git with nothing to commit.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "archive/carrier_integrity.h"
+#include "archive/chunk_encoder.h"
+#include "tests/host/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kStub = 64;  // keeps carrier seeds at a few KB
+
+std::string g_root;
+int g_written = 0;
+
+void seed(const std::string& target, const std::string& name, const Bytes& bytes) {
+    const std::string folder = g_root + "/" + target;
+    std::filesystem::create_directories(folder);
+    write_file(folder + "/" + name, bytes);
+    ++g_written;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// --- decode_chunk: flags, u16 capacity, [ring], chunks (see the target).
+
+Bytes chunk_input(uint8_t flags, uint32_t cap, const Bytes& ring, const std::vector<Bytes>& chunks) {
+    Bytes out{flags, uint8_t(cap), uint8_t(cap >> 8)};
+    if (flags & 1) out = concat(out, ring);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        if (i + 1 < chunks.size()) {
+            out.push_back(uint8_t(chunks[i].size()));
+            out.push_back(uint8_t(chunks[i].size() >> 8));
+        }
+        out = concat(out, chunks[i]);
+    }
+    return out;
+}
+
+// One file's chunk bodies, each decoding with the ring its predecessors left.
+std::vector<Bytes> encode_chunks(const Bytes& data, const EncoderOptions& options, size_t most) {
+    ChunkEncoder encoder(options);
+    std::vector<Bytes> bodies;
+    size_t at = 0;
+    while (at < data.size() && bodies.size() < most) {
+        Bytes body;
+        at += encoder.encode_next(&data[at], data.size() - at, body);
+        bodies.push_back(body);
+    }
+    return bodies;
+}
+
+void decode_chunk_seeds() {
+    const char* t = "decode_chunk";
+    const Bytes text = text_like(6000, 21);
+    seed(t, "text-one-chunk", chunk_input(0, 8192, {}, encode_chunks(text, EncoderOptions(), 1)));
+    EncoderOptions small = EncoderOptions();
+    small.max_block = 700;
+    seed(t, "text-four-chunks-ring-carried",
+         chunk_input(3 << 1, 8192, {}, encode_chunks(text, small, 4)));
+    seed(t, "greedy-two-chunks",
+         chunk_input(1 << 1, 1024, {}, encode_chunks(text, greedy_encoder_options(), 2)));
+    seed(t, "random-full-body",
+         chunk_input(0, 8192, {}, encode_chunks(random_bytes(3000, 22), EncoderOptions(), 1)));
+    seed(t, "zeros-8192",
+         chunk_input(0, 8192, {}, encode_chunks(Bytes(8192, 0), EncoderOptions(), 1)));
+    seed(t, "primed-ring-then-text",
+         chunk_input(1, 8192, random_bytes(512, 23), encode_chunks(text, small, 1)));
+    // 18 bytes out: capacity 18 fits, 17 does not.
+    const Bytes eighteen{0xA0, 0x80, 0x3E};  // literal 'A', match(1, 15), end
+    seed(t, "capacity-exact", chunk_input(0, 18, {}, {eighteen}));
+    seed(t, "capacity-one-short", chunk_input(0, 17, {}, {eighteen}));
+    seed(t, "capacity-zero-empty-chunk", chunk_input(0, 0, {}, {{0x00}}));
+    seed(t, "empty-body", chunk_input(0, 8192, {}, {{}}));
+    seed(t, "literal-runs-off-the-end", chunk_input(0, 8192, {}, {{0x80}}));
+    seed(t, "position-on-the-last-bit", chunk_input(0, 8192, {}, {{0x01}}));
+    Bytes overflow(2048, 0);
+    for (size_t i = 0; i < overflow.size(); i += 2) overflow[i] = 0x7F, overflow[i + 1] = 0xFF;
+    seed(t, "decodes-past-8192", chunk_input(0, 8192, {}, {overflow}));
+    seed(t, "all-ones", chunk_input(2, 8192, {}, {Bytes(40, 0xFF), Bytes(300, 0xFF)}));
+}
+
+// --- carriers, for the run and the walk alike.
+
+void carrier_seed(const std::string& name, const Bytes& bytes) {
+    seed("extract_run", name, bytes);
+    seed("carrier_walk", name, bytes);
+}
+
+Bytes around(const Bytes& archive) { return carrier_around(archive, kStub); }
+
+Bytes trailer_only(const Bytes& archive, uint32_t trailer) {
+    Bytes out = concat(fake_stub(kStub), archive);
+    append_u32(out, trailer);
+    return out;
+}
+
+// Launch name, one entry with `stored` and `records` as given, end marker.
+Bytes raw_entry(const std::string& entry, uint32_t stored, const Bytes& records,
+                const std::string& launch = "a.txt") {
+    Bytes archive;
+    append_name(archive, launch);
+    append_name(archive, entry);
+    append_u32(archive, stored);
+    archive = concat(archive, records);
+    archive.push_back(0);
+    return archive;
+}
+
+Bytes record(const Bytes& body) {
+    Bytes out;
+    append_u32(out, uint32_t(body.size()));
+    return concat(out, body);
+}
+
+// The smallest PE32 image read_carrier_layout accepts: DOS header, "PE",
+// COFF header, an optional header with five data directories (the fifth is
+// the certificate table) and one section whose raw data ends the image.
+constexpr uint32_t kPeAt = 0x40, kOptionalSize = 96 + 5 * 8;
+constexpr uint32_t kSectionAt = kPeAt + 24 + kOptionalSize, kImageEnd = kSectionAt + 40 + 24;
+
+Bytes pe_stub(uint32_t cert_at, uint32_t cert_size) {
+    Bytes image(kImageEnd, 0);
+    auto u16 = [&](uint32_t at, uint32_t v) { image[at] = uint8_t(v), image[at + 1] = uint8_t(v >> 8); };
+    auto u32 = [&](uint32_t at, uint32_t v) { u16(at, v & 0xFFFF), u16(at + 2, v >> 16); };
+    image[0] = 'M', image[1] = 'Z';
+    u32(0x3C, kPeAt);
+    image[kPeAt] = 'P', image[kPeAt + 1] = 'E';
+    u16(kPeAt + 4, 0x14C);          // i386
+    u16(kPeAt + 6, 1);              // one section
+    u16(kPeAt + 20, kOptionalSize);
+    const uint32_t optional = kPeAt + 24;
+    u16(optional, 0x10B);           // PE32
+    u32(optional + 92, 5);          // data directories
+    u32(optional + 96 + 4 * 8, cert_at);
+    u32(optional + 96 + 4 * 8 + 4, cert_size);
+    u32(kSectionAt + 16, 24);                  // raw size
+    u32(kSectionAt + 20, kImageEnd - 24);      // raw offset
+    return image;
+}
+
+// image + integrity record + archive + trailer [+ certificate table].
+Bytes with_record(const Bytes& archive, size_t cert_size) {
+    const uint32_t content_end = uint32_t(kImageEnd + kRecordSize + archive.size() + 4);
+    Bytes out = pe_stub(cert_size ? content_end : 0, uint32_t(cert_size));
+    IntegrityRecord record;
+    record.archive_offset = kImageEnd + kRecordSize;
+    record.archive_length = uint32_t(archive.size());
+    record.carrier_length = content_end;
+    record.archive_crc = crc32_update(0, archive.data(), archive.size());
+    uint8_t bytes[kRecordSize];
+    encode_record(record, bytes);
+    out.insert(out.end(), bytes, bytes + kRecordSize);
+    out = concat(out, archive);
+    append_u32(out, record.archive_offset);
+    out.resize(out.size() + cert_size, 0x30);
+    return out;
+}
+
+void signed_carrier_seeds(const std::vector<ArchiveEntry>& entries) {
+    const Bytes carrier = build_carrier({}, "setup.exe", {entries[0], entries[1], entries[4]});
+    const Bytes archive(carrier.begin(), carrier.end() - 4);
+    carrier_seed("pe-record", with_record(archive, 0));
+    carrier_seed("pe-record-certificate", with_record(archive, 40));
+    Bytes plain = concat(pe_stub(0, 0), archive);
+    append_u32(plain, kImageEnd);
+    carrier_seed("pe-no-record", plain);
+    Bytes damaged = with_record(archive, 0);
+    damaged[kImageEnd + kRecordSize + 100] ^= 0x10;
+    carrier_seed("pe-record-archive-damaged", damaged);
+    Bytes cut = with_record(archive, 0);
+    cut.resize(cut.size() - 100);
+    carrier_seed("pe-record-cut", cut);
+    Bytes record_only = pe_stub(0, 0);
+    record_only.insert(record_only.end(), 5, 0);
+    record_only[kImageEnd + 1] = 'B';
+    carrier_seed("pe-record-prefix-only", record_only);
+}
+
+void carrier_seeds() {
+    const Bytes stub = fake_stub(kStub);
+    const std::vector<ArchiveEntry> entries = {
+        {"setup.exe", random_bytes(400, 31)},
+        {"readme.txt", text_like(2500, 32)},
+        {"zeros.bin", Bytes(5000, 0)},
+        {"empty.dat", {}},
+        {"one.bin", {0x7F}},
+    };
+    carrier_seed("real-five-entries", build_carrier(stub, "setup.exe", entries));
+    carrier_seed("real-greedy-blocks", build_carrier(stub, "readme.txt",
+                                                     {entries[1], entries[2]},
+                                                     greedy_encoder_options()));
+    carrier_seed("real-duplicate-names",
+                 build_carrier(stub, "d", {{"d", {1}}, {"D", {2}}, {"d", {3, 3}}}));
+    carrier_seed("empty-archive", build_carrier(stub, "setup.exe", {}));
+    carrier_seed("empty-launch-name", build_carrier(stub, "", {{"a", {1, 2}}}));
+    carrier_seed("launch-names-no-entry", build_carrier(stub, "missing.exe", {{"a", {1}}}));
+    carrier_seed("no-stub-trailer-zero", build_carrier({}, "x", {{"x", {'x'}}}));
+
+    const Bytes body = [] {
+        Bytes records;
+        const Bytes data = text_like(300, 33);
+        append_chunk_records(data.data(), data.size(), EncoderOptions(), records);
+        return Bytes(records.begin() + 4, records.end());
+    }();
+    carrier_seed("zero-length-record-ends-entry", around(raw_entry("early", 5000, record({}))));
+    carrier_seed("stored-size-zero", around(raw_entry("zero", 0, {})));
+    carrier_seed("stored-size-zero-with-records", around(raw_entry("z", 0, record(body))));
+    carrier_seed("stored-size-all-ones", around(raw_entry("big", 0xFFFFFFFFu, record(body))));
+    carrier_seed("stored-size-short", around(raw_entry("short", 3, record(body))));
+    carrier_seed("record-length-2049",
+                 around(raw_entry("long", 2053, concat(Bytes{0x01, 0x08, 0, 0}, Bytes(2049, 0)))));
+    Bytes overflow(2048, 0);
+    for (size_t i = 0; i < overflow.size(); i += 2) overflow[i] = 0x7F, overflow[i + 1] = 0xFF;
+    carrier_seed("chunk-decodes-past-8192", around(raw_entry("bad", 2052, record(overflow))));
+    {
+        Bytes cut = around(raw_entry("cut", uint32_t(body.size() + 4), record(body)));
+        cut.resize(kStub + 20);
+        append_u32(cut, uint32_t(kStub));
+        carrier_seed("body-cut-short", cut);
+    }
+    {
+        Bytes archive;
+        append_name(archive, "a");
+        append_name(archive, "a");
+        append_u32(archive, uint32_t(body.size() + 4));
+        archive = concat(archive, record(body));  // no end marker
+        carrier_seed("no-end-marker", around(archive));
+    }
+
+    const std::string n259(259, 'n'), n260(260, 'n');
+    carrier_seed("name-259", build_carrier(stub, "x", {{n259, {1}}}));
+    carrier_seed("name-120", build_carrier(stub, std::string(120, 'l'), {{std::string(120, 'l'), {1}}}));
+    carrier_seed("name-260", around(raw_entry(n260, 0, {})));
+    carrier_seed("launch-name-260", around(raw_entry("a", 0, {}, n260)));
+
+    const Bytes small = build_carrier(stub, "a", {{"a", {1, 2, 3}}});
+    const Bytes archive(small.begin() + kStub, small.end() - 4);
+    carrier_seed("trailer-past-end", trailer_only(archive, 100000));
+    carrier_seed("trailer-at-itself", trailer_only(archive, uint32_t(kStub + archive.size())));
+    carrier_seed("trailer-2-pow-31", trailer_only(archive, 0x80000000u));
+    carrier_seed("trailer-all-ones", trailer_only(archive, 0xFFFFFFFFu));
+    carrier_seed("three-bytes", {'M', 'Z', 0});
+    carrier_seed("empty-file", {});
+
+    signed_carrier_seeds(entries);
+
+    int i = 0;
+    for (const char* name : {"..\\x", "..\\..\\..\\x", "\\abs.txt", "/abs.txt", "C:x",
+                             "a\\..\\..\\b", "sub\\f.txt", "..", "..a..b"})
+        carrier_seed("unsafe-name-" + std::to_string(i++), build_carrier(stub, "ok", {{name, {1, 2}}}));
+    carrier_seed("unsafe-launch-name", build_carrier(stub, "..\\..\\evil.exe", {{"a", {1}}}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    g_root = argv[1];
+    decode_chunk_seeds();
+    carrier_seeds();
+    std::printf("%d seeds written under %s\n", g_written, g_root.c_str());
+    return 0;
+}
