@@ -20,16 +20,6 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 bool file_exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "tests/support/test_files.h"
 
 class ScratchDir {
 public:
@@ -18,8 +19,6 @@ private:
     std::string path_;
 };
 
-std::vector<uint8_t> read_file(const std::string& path);
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);
 
 // Deterministic test data of several shapes.

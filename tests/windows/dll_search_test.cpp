@@ -27,19 +27,7 @@ DWORD load_planted(const char* mode) {
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     CopyFileA(self, (dir + "host.exe").c_str(), FALSE);
     CopyFileA((own_dir() + "brisk_planted.dll").c_str(), (dir + "brisk_planted.dll").c_str(), FALSE);
-    std::string command = "\"" + dir + "host.exe\" --load-planted " + mode;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                        &startup, &info))
-        return 99;
-    WaitForSingleObject(info.hProcess, 60000);
-    DWORD code = 98;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
+    return run_process("\"" + dir + "host.exe\" --load-planted " + mode, dir.c_str());
 }
 
 TEST(DllSearch, PlantedDllIsNotLoadedOnceRestricted) {

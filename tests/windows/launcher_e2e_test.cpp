@@ -288,21 +288,6 @@ TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
 
 namespace {
 
-DWORD run_command(std::string command) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return 999;
-    WaitForSingleObject(info.hProcess, 120000);
-    DWORD code = 998;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
-}
-
 // The Windows build of the packing tool: pack a folder with the launcher
 // next to it, verify and extract it, then run the carrier it made.
 TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
@@ -314,11 +299,11 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     const auto entries = payload(4);
     for (const ArchiveEntry& e : entries) write_file(input + e.name, e.data);
 
-    ASSERT_EQ(run_command("\"" + tool + "\" pack -o \"" + carrier +
+    ASSERT_EQ(run_process("\"" + tool + "\" pack -o \"" + carrier +
                           "\" --launch install.exe \"" + input.substr(0, input.size() - 1) + "\""),
               0u);
-    EXPECT_EQ(run_command("\"" + tool + "\" verify \"" + carrier + "\""), 0u);
-    ASSERT_EQ(run_command("\"" + tool + "\" extract \"" + carrier + "\" -C \"" +
+    EXPECT_EQ(run_process("\"" + tool + "\" verify \"" + carrier + "\""), 0u);
+    ASSERT_EQ(run_process("\"" + tool + "\" extract \"" + carrier + "\" -C \"" +
                           unpacked.substr(0, unpacked.size() - 1) + "\""),
               0u);
     for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(unpacked + e.name), e.data) << e.name;

@@ -26,18 +26,7 @@ DWORD run_carrier(const std::vector<uint8_t>& archive) {
     const std::string path = temp_dir() + "brisk-carrier.exe";
     write_file(path, carrier);
 
-    std::string command = "\"" + path + "\" --extract-self";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return 999;
-    WaitForSingleObject(process.hProcess, 120000);
-    DWORD code = 998;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const DWORD code = run_process("\"" + path + "\" --extract-self");
     DeleteFileA(path.c_str());
     return code;
 }

@@ -2,10 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 #include "run/extract_run.h"
 
 std::string temp_dir() {
@@ -16,16 +12,6 @@ std::string temp_dir() {
 
 std::string folder() { return temp_dir() + "BriskCourierTmp\\"; }
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
     std::vector<uint8_t> out(size);
     uint32_t x = seed * 2654435761u + 1;
@@ -34,4 +20,19 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
         out[i] = compressible ? uint8_t("setup files "[x % 12]) : uint8_t(x >> 24);
     }
     return out;
+}
+
+unsigned long run_process(std::string command, const char* directory) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory,
+                        &startup, &info))
+        return 999;
+    DWORD code = 998;
+    if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
 }

@@ -5,9 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_files.h"
+
 std::string temp_dir();  // %TEMP%, with its trailing backslash
 std::string folder();    // the extraction folder, with its trailing backslash
-std::vector<uint8_t> read_file(const std::string& path);
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 // Deterministic data: text-like when compressible, else noise.
 std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible);
+
+// Starts a command line (optionally in `directory`) and waits for it;
+// returns its exit code, or 999 when it cannot start, 998 when it hangs.
+unsigned long run_process(std::string command, const char* directory = nullptr);
