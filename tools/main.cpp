@@ -28,7 +28,11 @@ std::string pack_notes() {
            "-character %TEMP% such as C:\\Users\\<11-character user>\\AppData\\Local\\Temp\\, "
            "draws a warning (more than " +
            std::to_string(longest_joinable_name(kAssumedTempLength)) +
-           " characters); one over 259 characters is refused.\n" + kExitCodes;
+           " characters); one over 259 characters is refused.\n"
+           "The carrier records its length and a checksum of its archive, which the launcher "
+           "checks before it writes anything. Sign the carrier, not the stub, after packing "
+           "(osslsigncode or signtool): the signature goes after the checked bytes.\n" +
+           kExitCodes;
 }
 
 }  // namespace
@@ -65,8 +69,8 @@ int main(int argc, char** argv) {
 
     int temp_length = kAssumedTempLength;
     CLI::App* verify_command = app.add_subcommand(
-        "verify", "Walk and decode the archive as the launcher would; exit 0 only if it would "
-                  "succeed.");
+        "verify", "Check the integrity record, then walk and decode the archive as the "
+                  "launcher would; exit 0 only if it would succeed.");
     verify_command->add_option("carrier", carrier, "Carrier to check")->required();
     verify_command
         ->add_option("--temp-length", temp_length,

@@ -9,23 +9,26 @@
 #include <map>
 #include <random>
 
+#include "archive/carrier_integrity.h"
 #include "archive/chunk_encoder.h"
+#include "platform/platform.h"
 #include "tools/console.h"
 #include "tools/names.h"
 #include "tools/pe_check.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint64_t kLargestStored = 0xFFFFFFFFull;  // sizes are 32-bit
-constexpr uint64_t kLargestStub = 0x7FFFFFFFull;    // the trailer is a signed offset
-// The launcher finds its trailer with SetFilePointer and no high part.
-constexpr uint64_t kLargestTrailerAt = 0xFFFFFFFEull;
+// The trailer is a signed offset to the archive, which follows the record.
+constexpr uint64_t kLargestStub = 0x7FFFFFFFull - kRecordSize;
+// The record holds the carrier's length in 32 bits, and the launcher learns
+// its own from SetFilePointer, where 0xFFFFFFFF means failure.
+constexpr uint64_t kLargestCarrier = 0xFFFFFFF8ull;
+// Signing tools pad a file to 8 bytes before the certificate table; a
+// carrier already that long gets no padding the record does not count.
+constexpr uint64_t kCarrierAlignment = 8;
 constexpr size_t kReadBlock = size_t(1) << 20;
 
 struct Input {
@@ -142,6 +145,32 @@ void check_launch_name(const std::string& launch, const std::vector<Input>& inpu
                        names + ")");
 }
 
+// The launcher finds its integrity record where its image ends, by the same
+// reading of its headers, so the stub must end there and carry no signature
+// (signing comes after packing, over the whole carrier).
+std::string stub_layout_problem(const fs::path& path) {
+    const HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "cannot open to read its headers";
+    CarrierLayout layout;
+    const bool read = read_carrier_layout(file, &layout);
+    CloseHandle(file);
+    if (!read)
+        return "the launcher cannot read these headers (it needs a PE32 image whose headers "
+               "fit in its first 1024 bytes)";
+    if (layout.cert_size != 0)
+        return "signed (certificate table at offset " + std::to_string(layout.cert_offset) + ", " +
+               std::to_string(layout.cert_size) +
+               " bytes): pack an unsigned launcher, then sign the carrier";
+    if (layout.image_end != layout.file_size)
+        return std::to_string(layout.file_size) + " bytes, but its image ends at offset " +
+               std::to_string(layout.image_end) +
+               (layout.image_end < layout.file_size
+                    ? ": data after the image would hide the integrity record"
+                    : ": its sections run past the end of the file");
+    return "";
+}
+
 bool load_stub(const PackRequest& request, const fs::path& program, std::vector<uint8_t>& stub,
                std::vector<std::string>& problems) {
     fs::path path = request.stub;
@@ -189,6 +218,11 @@ bool load_stub(const PackRequest& request, const fs::path& program, std::vector<
         problems.push_back(where + ": stub is not an i386 Windows program: " + problem);
         return false;
     }
+    const std::string layout = stub_layout_problem(path);
+    if (!layout.empty()) {
+        problems.push_back(where + ": stub: " + layout);
+        return false;
+    }
     return true;
 }
 
@@ -218,6 +252,31 @@ private:
     bool committed_ = false;
 };
 
+// CRC-32 arithmetic on polynomials over GF(2), bit-reflected as the CRC
+// register holds them (x^0 is the top bit).
+uint32_t multiply_mod_crc(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 0x80000000u; bit != 0 && a != 0; bit >>= 1) {
+        if (a & bit) {
+            product ^= b;
+            a ^= bit;
+        }
+        b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+// The CRC-32 of A followed by B, from the CRC-32s of each and B's length.
+uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, uint64_t length_b) {
+    uint32_t shift = 0x80000000u;  // x^(8 * length_b), by squaring x^8
+    for (uint32_t square = 0x00800000u; length_b != 0; length_b >>= 1) {
+        if (length_b & 1) shift = multiply_mod_crc(square, shift);
+        square = multiply_mod_crc(square, square);
+    }
+    return multiply_mod_crc(shift, crc_a) ^ crc_b;
+}
+
+// Writes the carrier front to back, summing the archive's bytes as they go.
 class CarrierWriter {
 public:
     explicit CarrierWriter(const fs::path& path)
@@ -228,6 +287,7 @@ public:
     void put(const void* data, size_t size) {
         out_.write(static_cast<const char*>(data), std::streamsize(size));
         size_ += size;
+        if (summing_) crc_ = crc32_update(crc_, static_cast<const uint8_t*>(data), size);
     }
     void put_u32(uint32_t value) {
         const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
@@ -235,11 +295,40 @@ public:
         put(bytes, 4);
     }
     void put_name(const std::string& name) { put(name.c_str(), name.size() + 1); }
-    // The stored size is known only once the entry is encoded.
-    void patch_u32(uint64_t at, uint32_t value) {
+
+    void start_sum() {
+        summing_ = true;
+        crc_ = 0;
+    }
+    uint32_t stop_sum() {
+        summing_ = false;
+        return crc_;
+    }
+
+    // An entry's stored size is known only once its records are written.
+    // The sum restarts after the placeholder and is joined up when it is
+    // filled, so the archive is still read once.
+    void put_placeholder() {
+        placeholder_at_ = size_;
+        crc_before_ = crc_;
+        const bool summing = summing_;
+        summing_ = false;
+        put_u32(0);
+        summing_ = summing;
+        crc_ = 0;
+    }
+    void fill_placeholder(uint32_t value) {
+        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                                  uint8_t(value >> 24)};
+        overwrite(placeholder_at_, bytes, 4);
+        const uint64_t after = size_ - placeholder_at_ - 4;
+        crc_ = crc32_combine(crc32_update(crc_before_, bytes, 4), crc_, after);
+    }
+
+    // Replaces bytes already written; the size and the sum stay.
+    void overwrite(uint64_t at, const uint8_t* data, size_t size) {
         out_.seekp(std::streamoff(at));
-        put_u32(value);
-        size_ -= 4;
+        out_.write(reinterpret_cast<const char*>(data), std::streamsize(size));
         out_.seekp(0, std::ios::end);
     }
     bool close() {
@@ -250,6 +339,10 @@ public:
 private:
     std::ofstream out_;
     uint64_t size_ = 0;
+    bool summing_ = false;
+    uint32_t crc_ = 0;
+    uint64_t placeholder_at_ = 0;
+    uint32_t crc_before_ = 0;
 };
 
 // Streams one file through the encoder. Each chunk sees at least a full
@@ -264,8 +357,7 @@ bool put_entry(const Input& input, const EncoderOptions& options, CarrierWriter&
         return false;
     }
     out.put_name(input.name);
-    const uint64_t size_at = out.size();
-    out.put_u32(0);
+    out.put_placeholder();
     ChunkEncoder encoder(options);
     std::vector<uint8_t> buffer(kReadBlock);
     std::vector<uint8_t> body;
@@ -299,7 +391,7 @@ bool put_entry(const Input& input, const EncoderOptions& options, CarrierWriter&
         done += used;
         progress.show(input.name, done);
     }
-    out.patch_u32(size_at, uint32_t(stored));
+    out.fill_placeholder(uint32_t(stored));
     return true;
 }
 
@@ -332,6 +424,9 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
     {
         Progress progress(total);
         out.put(stub.data(), stub.size());
+        const uint8_t blank[kRecordSize] = {};
+        out.put(blank, kRecordSize);  // filled in once the archive is summed
+        out.start_sum();
         out.put_name(request.launch_name);
         for (const Input& input : inputs) {
             if (!put_entry(input, options, out, progress, done, problems)) return false;
@@ -339,12 +434,23 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
         }
     }
     out.put("", 1);  // end marker
-    if (out.size() > kLargestTrailerAt) {
-        problems.push_back(request.output + ": carrier would pass 4 GiB, where the launcher "
-                                            "cannot find its trailer");
+    const uint8_t zeros[kCarrierAlignment] = {};
+    out.put(zeros, size_t((kCarrierAlignment - (out.size() + 4) % kCarrierAlignment) %
+                          kCarrierAlignment));
+    if (out.size() + 4 > kLargestCarrier) {
+        problems.push_back(request.output + ": carrier would reach 4 GiB, more than the "
+                                            "launcher can check and read");
         return false;
     }
-    out.put_u32(uint32_t(stub.size()));
+    IntegrityRecord record;
+    record.archive_offset = uint32_t(stub.size() + kRecordSize);
+    record.archive_length = uint32_t(out.size() - record.archive_offset);
+    record.archive_crc = out.stop_sum();
+    out.put_u32(record.archive_offset);  // the trailer
+    record.carrier_length = uint32_t(out.size());
+    uint8_t record_bytes[kRecordSize];
+    encode_record(record, record_bytes);
+    out.overwrite(stub.size(), record_bytes, kRecordSize);
     errno = 0;
     if (!out.good() || !out.close()) {
         problems.push_back(shown(temp.path()) + ": write failed: " + system_reason());
@@ -357,8 +463,8 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
     }
     temp.commit();
     std::cout << request.output << ": " << inputs.size() << " entries, " << out.size()
-              << " bytes (stub " << stub.size() << ", archive " << out.size() - stub.size() - 4
-              << ")\n";
+              << " bytes (stub " << stub.size() << ", archive " << record.archive_length
+              << ", integrity record and trailer " << kRecordSize + 4 << ")\n";
     return true;
 }
 

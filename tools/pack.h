@@ -1,7 +1,8 @@
 // pack: checks every input before anything is written, then streams stub,
-// archive and trailer into a temporary file beside the target and renames
-// it into place, so a failed pack leaves no carrier and an existing target
-// is only replaced by a complete one.
+// integrity record, archive, padding and trailer into a temporary file
+// beside the target and renames it into place, so a failed pack leaves no
+// carrier and an existing target is only replaced by a complete one. The
+// record is filled in last, once the archive's checksum is known.
 #pragma once
 
 #include <filesystem>

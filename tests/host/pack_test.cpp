@@ -21,22 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 std::string text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-// A header Windows would take for an i386 program, and nothing else.
+// A header Windows would take for an i386 program, and nothing else: the
+// launcher cannot find its image's end in it, so pack refuses it.
 std::vector<uint8_t> pe_stub(uint16_t machine = 0x14C, uint32_t lfanew = 0x40, size_t size = 1024) {
     std::vector<uint8_t> stub(size, 0);
     stub[0] = 'M', stub[1] = 'Z';
@@ -62,17 +52,12 @@ std::vector<std::string> lines(const std::string& s) {
 
 class Courier : public ::testing::Test {
 protected:
-    Courier() { write_file(stub(), pe_stub()); }
+    Courier() { write_file(stub(), minimal_pe_stub()); }
 
     std::string stub() const { return dir / "stub.exe"; }
 
-    Result run(const std::vector<std::string>& args, const std::string& program = COURIER_PACK_PATH) {
-        std::string command = quoted(program);
-        for (const std::string& arg : args) command += " " + quoted(arg);
-        command += " >" + quoted(dir / "stdout") + " 2>" + quoted(dir / "stderr");
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(read_file(dir / "stdout")),
-                text(read_file(dir / "stderr"))};
+    ToolResult run(const std::vector<std::string>& args, const std::string& program = COURIER_PACK_PATH) {
+        return run_tool(program, args, dir);
     }
 
     // Writes files into a fresh folder dir/name and returns its path.
@@ -129,11 +114,11 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
             } else {
                 for (const ArchiveEntry& f : c.files) args.push_back(in + "/" + f.name);
             }
-            Result r = run(args);
+            ToolResult r = run(args);
             ASSERT_EQ(r.code, 0) << r.err;
             const auto carrier = read_file(dir / ("c" + tag + ".exe"));
-            EXPECT_EQ(carrier, build_carrier(pe_stub(), launch, entries,
-                                             greedy ? greedy_encoder_options() : EncoderOptions()));
+            EXPECT_EQ(carrier, packed_carrier(minimal_pe_stub(), launch, entries,
+                                              greedy ? greedy_encoder_options() : EncoderOptions()));
 
             r = run(args);  // again, over the first: the same bytes
             EXPECT_EQ(r.code, 0) << r.err;
@@ -227,6 +212,19 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return with_stub(stub_bytes)(in);
          }, 1, "no PE signature at offset 64"},
         {"x64 stub", with_stub(pe_stub(0x8664)), 1, "machine 0x8664 is not i386"},
+        {"headers the launcher cannot read", with_stub(pe_stub()), 1, "the launcher cannot read these headers"},
+        {"data after the image", [&](const std::string& in) {
+             auto stub_bytes = minimal_pe_stub(1024);
+             stub_bytes.resize(1030, 0);
+             return with_stub(stub_bytes)(in);
+         }, 1, "1030 bytes, but its image ends at offset 1024: data after the image"},
+        {"signed stub", [&](const std::string& in) {
+             auto stub_bytes = minimal_pe_stub(1024);
+             stub_bytes.resize(1024 + 16, 0);
+             stub_bytes[kStubSecurityDirectory + 1] = 0x04;  // at 1024
+             stub_bytes[kStubSecurityDirectory + 4] = 16;
+             return with_stub(stub_bytes)(in);
+         }, 1, "signed (certificate table at offset 1024, 16 bytes)"},
         {"2 GiB stub", [&](const std::string& in) {
              auto args = with_stub(pe_stub())(in);
              fs::resize_file(in + ".stub", uint64_t(1) << 31);
@@ -253,7 +251,7 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         args.insert(args.end(), rest.begin(), rest.end());
         for (bool existing : {false, true}) {
             if (existing) write_file(dir / "out.exe", bytes("old"));
-            const Result r = run(args);
+            const ToolResult r = run(args);
             EXPECT_EQ(r.code, c.code);
             EXPECT_EQ(r.err.rfind("courier-pack: ", 0), 0u) << r.err;
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
@@ -269,7 +267,7 @@ TEST_F(Courier, FailingAfterTheTempFileRemovesIt) {
     // The carrier is complete but cannot be renamed over a folder.
     const std::string in = folder("in", {{"a", {1}}});
     fs::create_directories(dir / "out.exe/keep");
-    const Result r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
+    const ToolResult r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err.rfind("courier-pack: " + dir / "out.exe: ", 0), 0u) << r.err;
     EXPECT_TRUE(file_exists(dir / "out.exe/keep"));
@@ -280,7 +278,7 @@ TEST_F(Courier, UnreadableInputIsRefused) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
     const std::string in = folder("in", {{"a", {1}}});
     chmod((in + "/a").c_str(), 0);
-    const Result r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
+    const ToolResult r = run({"pack", "-o", dir / "out.exe", "--launch", "a", "--stub", stub(), in});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("a: cannot open for reading"), std::string::npos) << r.err;
     EXPECT_FALSE(file_exists(dir / "out.exe"));
@@ -294,20 +292,20 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
     const std::string in = folder("in", {{"a", {1}}});
     const std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", "a", in};
 
-    Result r = run(args, dir / "bin/courier-pack");
+    ToolResult r = run(args, dir / "bin/courier-pack");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("no --stub given and no launcher at"), std::string::npos) << r.err;
 
-    const auto neighbour = pe_stub(0x14C, 0x40, 600), beside = pe_stub(0x14C, 0x40, 700);
+    const auto neighbour = minimal_pe_stub(600), beside = minimal_pe_stub(700);
     write_file(dir / "windows/launcher.exe", neighbour);
     r = run(args, dir / "bin/courier-pack");
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(read_file(dir / "out.exe"), build_carrier(neighbour, "a", {{"a", {1}}}));
+    EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(neighbour, "a", {{"a", {1}}}));
 
     write_file(dir / "bin/launcher.exe", beside);
     r = run(args, dir / "bin/courier-pack");
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(read_file(dir / "out.exe"), build_carrier(beside, "a", {{"a", {1}}}));
+    EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(beside, "a", {{"a", {1}}}));
 
     r = run({"pack", "--help"});
     EXPECT_EQ(r.code, 0);
@@ -320,7 +318,7 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
 TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
     const std::string name = std::string(206, 'n') + ".txt";  // 210: fits 259, not 199
     const std::string in = folder("in", {{name, {1}}});
-    Result r = run({"pack", "-o", dir / "out.exe", "--launch", name, "--stub", stub(), in});
+    ToolResult r = run({"pack", "-o", dir / "out.exe", "--launch", name, "--stub", stub(), in});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("warning: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("40-character %TEMP%"), std::string::npos) << r.err;
@@ -337,7 +335,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
     const std::string in = folder("in", files);
     ASSERT_EQ(run({"pack", "-o", dir / "out.exe", "--launch", "readme.txt", "--stub", stub(),
                    in + "/readme.txt", in + "/e", in + "/zeros.bin"}).code, 0);
-    const Result r = run({"list", dir / "out.exe"});
+    const ToolResult r = run({"list", dir / "out.exe"});
     ASSERT_EQ(r.code, 0) << r.err;
     const auto got = lines(r.out);
     ASSERT_EQ(got.size(), 6u) << r.out;
@@ -442,7 +440,7 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         write_file(path, c.carrier);
-        Result r = run({"verify", path});
+        ToolResult r = run({"verify", path});
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
         EXPECT_EQ(r.err.rfind("courier-pack: " + path + ": ", 0), 0u) << r.err;
