@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/archive_reader.h"
+#include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
@@ -37,7 +38,13 @@ public:
 
     void run() {
         size_ = seek(file_, 0, FILE_END);
-        if (!locate()) return;
+        // Without a high part, Windows' SetFilePointer cannot report a
+        // trailer at 4 GiB or beyond, so the launcher finds no archive there.
+        if (size_ >= 0xFFFFFFFFull + 4) {
+            fail_trailer("4 GiB or more: the launcher cannot seek to the trailer");
+            return;
+        }
+        if (!check_record() || !locate()) return;
         char name[kNameCapacity];
         if (!read_name_at("launch name", name)) return;
         result_.launch_name = name;
@@ -65,19 +72,127 @@ private:
         return false;
     }
 
+    bool fail_carrier(const std::string& reason) {
+        result_.reason = reason;
+        return false;
+    }
+
+    // The launcher's own check, before anything else it does, and its idea
+    // of where the carrier's content ends (before a signature).
+    bool check_record() {
+        CarrierLayout layout;
+        if (!read_carrier_layout(file_, &layout)) {
+            result_.notes.push_back("no integrity record");
+            return true;  // headers the launcher cannot read: it takes the plain layout
+        }
+        end_ = layout.content_end;
+        if (layout.cert_size != 0)
+            result_.notes.push_back("signed: certificate table at offset " +
+                                    std::to_string(layout.cert_offset));
+        IntegrityRecord record;
+        switch (check_integrity(file_, layout, &record)) {
+        case Integrity::kNoRecord:
+            result_.notes.push_back("no integrity record");
+            return true;
+        case Integrity::kIntact:
+            record_offset_ = record.archive_offset;
+            // Cut right at its certificate table, a signed carrier still runs,
+            // but it is no longer what was signed.
+            if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected))
+                return fail_carrier(length_mismatch(expected, size_));
+            return true;
+        case Integrity::kTruncated:
+            return fail_carrier(length_problem(layout, record));
+        case Integrity::kDamaged:
+            return fail_carrier(damage(layout));
+        }
+        return true;
+    }
+
+    // Why check_integrity found the carrier's length wrong; `record` is
+    // decoded whenever the file holds one whole.
+    std::string length_problem(const CarrierLayout& layout, const IntegrityRecord& record) {
+        if (layout.content_end < layout.image_end)
+            return "truncated: file of " + std::to_string(layout.content_end) +
+                   " bytes ends inside the launcher's image of " +
+                   std::to_string(layout.image_end);
+        if (layout.content_end - layout.image_end < kRecordSize)
+            return "truncated: file ends inside the integrity record";
+        if (record.carrier_length != layout.content_end) {
+            uint64_t expected = record.carrier_length, found = layout.content_end;
+            if (signed_length(record, &expected)) found = size_;
+            return length_mismatch(expected, found);
+        }
+        return "integrity record does not match the carrier: archive at offset " +
+               std::to_string(record.archive_offset) + ", " +
+               std::to_string(record.archive_length) + " bytes; expected at offset " +
+               std::to_string(uint64_t(layout.image_end) + kRecordSize) +
+               ", running up to the trailer";
+    }
+
+    static std::string length_mismatch(uint64_t expected, uint64_t found) {
+        const std::string counts = "expected " + std::to_string(expected) + " bytes, found " +
+                                   std::to_string(found);
+        return found < expected ? "truncated: " + counts : counts + ": data was added after packing";
+    }
+
+    // The length of a carrier signed after packing. Cut short, its table no
+    // longer ends the file, but its headers still say where the table
+    // starts (where the record says the carrier ended) and how long it is.
+    bool signed_length(const IntegrityRecord& record, uint64_t* length) {
+        uint32_t at = 0, size = 0;
+        if (!certificate_directory(&at, &size) || at != record.carrier_length) return false;
+        *length = uint64_t(at) + size;
+        return true;
+    }
+
+    std::string damage(const CarrierLayout& layout) {
+        uint8_t bytes[kRecordSize];
+        DWORD got = 0;
+        IntegrityRecord ignored;
+        if (seek(file_, layout.image_end, FILE_BEGIN) == layout.image_end &&
+            ReadFile(file_, bytes, kRecordSize, &got, nullptr) && got == kRecordSize &&
+            decode_record(bytes, &ignored) == RecordState::kCorrupt)
+            return "integrity record damaged: its own checksum does not match";
+        return "archive checksum mismatch";
+    }
+
+    // The certificate table entry of the PE headers, whether or not the table
+    // is there. Called only once read_carrier_layout has accepted them.
+    bool certificate_directory(uint32_t* at, uint32_t* length) {
+        uint8_t h[1024];
+        DWORD got = 0;
+        if (seek(file_, 0, FILE_BEGIN) != 0 || !ReadFile(file_, h, sizeof h, &got, nullptr) ||
+            got < 0x40)
+            return false;
+        auto u16 = [&h](uint32_t i) { return uint32_t(h[i]) | uint32_t(h[i + 1]) << 8; };
+        auto u32 = [&](uint32_t i) { return u16(i) | u16(i + 2) << 16; };
+        const uint32_t optional = u32(0x3C) + 24;
+        const uint32_t entry = optional + 96 + 4 * 8;  // the fifth data directory
+        if (entry + 8 > got || entry + 8 > optional + u16(optional - 4) || u32(optional + 92) < 5)
+            return false;
+        *at = u32(entry);
+        *length = u32(entry + 4);
+        return *length != 0;
+    }
+
     bool locate() {
-        // Without a high part, Windows' SetFilePointer cannot report a
-        // trailer at 4 GiB or beyond, so the launcher finds no archive there.
-        if (size_ >= 0xFFFFFFFFull + 4) return fail_trailer("4 GiB or more: the launcher cannot seek to the trailer");
-        if (!locate_archive(file_)) {
+        // As the launcher: before the signature when it read its headers.
+        if (!(end_ ? locate_archive_before(file_, uint32_t(end_)) : locate_archive(file_))) {
+            const uint64_t end = end_ ? end_ : size_;
             uint32_t offset = 0;
-            if (size_ < 4 || seek(file_, int64_t(size_) - 4, FILE_BEGIN) != size_ - 4 ||
+            if (end < 4 || seek(file_, int64_t(end) - 4, FILE_BEGIN) != end - 4 ||
                 !read_u32(file_, &offset))
-                return fail_trailer("file of " + std::to_string(size_) + " bytes has no trailer");
+                return fail_trailer("file of " + std::to_string(end) + " bytes has no trailer");
             return fail_trailer("offset " + std::to_string(offset) +
                                 " does not point into the file before the trailer, below 2 GiB");
         }
         start_ = pos_ = result_.archive_start = seek(file_, 0, FILE_CURRENT);
+        // The checksum covers the archive, not the trailer that leads to it.
+        if (record_offset_ != 0 && start_ != record_offset_)
+            return fail_trailer("offset " + std::to_string(start_) +
+                                ", but the integrity record puts the archive at " +
+                                std::to_string(record_offset_));
         return true;
     }
 
@@ -193,6 +308,8 @@ private:
     int temp_length_;
     WalkResult& result_;
     uint64_t size_ = 0;
+    uint64_t end_ = 0;    // where the launcher takes the content to end, 0 for the file's end
+    uint64_t record_offset_ = 0;  // the archive's offset by an intact record
     uint64_t start_ = 0;  // file offset of the archive
     uint64_t pos_ = 0;    // file offset of the next read
 };
@@ -200,6 +317,7 @@ private:
 }  // namespace
 
 std::string WalkResult::problem() const {
+    if (where.empty()) return reason;
     std::string text = where;
     if (has_offset) text += " at archive offset " + std::to_string(offset);
     return text + ": " + reason;

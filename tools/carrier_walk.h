@@ -1,6 +1,7 @@
-// Walks a carrier's archive as the launcher does: the same reader calls in
-// the same order, the same decoder, the same name and path checks, and
-// stops where the launcher would fail. list, verify and extract all use it.
+// Walks a carrier's archive as the launcher does: the same integrity check
+// first, then the same reader calls in the same order, the same decoder, the
+// same name and path checks, and stops where the launcher would fail. list,
+// verify and extract all use it.
 #pragma once
 
 #include <cstdint>
@@ -31,14 +32,17 @@ struct WalkResult {
     std::string launch_name;
     std::vector<WalkEntry> entries;  // those read whole
     uint64_t archive_start = 0;      // file offset, once the trailer is read
+    // What the carrier says of itself, not errors: "no integrity record",
+    // "signed: certificate table at offset N".
+    std::vector<std::string> notes;
 
     // Where and why the walk stopped, when it failed.
-    std::string where;        // "entry 'x'", "launch name", "trailer", ...
+    std::string where;        // "entry 'x'", "launch name", "trailer", ...; "" for the whole carrier
     bool has_offset = false;  // the trailer has no archive offset yet
     uint64_t offset = 0;      // archive offset of the field at fault
     std::string reason;
 
-    // "<where> at archive offset <n>: <reason>"
+    // "<where> at archive offset <n>: <reason>", or the reason alone
     std::string problem() const;
 };
 

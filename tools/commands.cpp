@@ -39,6 +39,10 @@ void print_table(const std::vector<Row>& rows) {
     }
 }
 
+void print_notes(const WalkResult& result) {
+    for (const std::string& note : result.notes) std::cout << note << '\n';
+}
+
 int report_walk_failure(const std::string& carrier, const WalkResult& result) {
     std::cout.flush();
     report_error(carrier + ": " + result.problem());
@@ -86,6 +90,7 @@ private:
 int list_carrier(const std::string& carrier) {
     WalkSink counter;
     const WalkResult result = walk_carrier(carrier, counter);
+    print_notes(result);
     if (result.launch_read) {
         std::cout << "launch: " << result.launch_name << "\n";
         std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
@@ -107,6 +112,7 @@ int list_carrier(const std::string& carrier) {
 int verify_carrier(const std::string& carrier, int temp_length) {
     WalkSink decoder_only;
     const WalkResult result = walk_carrier(carrier, decoder_only, temp_length);
+    print_notes(result);
     if (!result.ok) return report_walk_failure(carrier, result);
 
     // Windows must start the stub before any of the above matters.
