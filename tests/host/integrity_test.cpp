@@ -4,11 +4,13 @@
 // a signed one runs and verifies as it was packed.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "archive/carrier_integrity.h"
 #include "platform/platform.h"
+#include "run/extract_run.h"
 #include "test_support.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int);
@@ -142,6 +144,13 @@ TEST_F(Integrity, CutCarriersAreRefusedBeforeAnythingIsTouched) {
                                     ": data was added after packing", "appended");
 }
 
+TEST_F(Integrity, CutExactlyAtTheImageEndIsRefused) {
+    // Nothing of the record is left, but a launcher with nothing after its
+    // image has no archive either: it must not read its own image as one.
+    expect_refused(cut(kStubSize), "cut at the end of the image");
+    EXPECT_EQ(verify(cut(kStubSize)).code, 1);
+}
+
 TEST_F(Integrity, FlippedBitsAreCaught) {
     const size_t archive_at = kStubSize + kRecordSize, trailer_at = packed.size() - 4;
     int checked = 0;
@@ -167,6 +176,22 @@ TEST_F(Integrity, FlippedBitsAreCaught) {
     auto record = packed;
     record[kStubSize + 20] ^= 1;  // the archive checksum field
     expect_verify_fails(record, "integrity record damaged: its own checksum does not match", "record");
+}
+
+TEST_F(Integrity, FlippedTrailerBitsAreCaught) {
+    // The checksum covers the archive, not the trailer leading to it.
+    const size_t trailer_at = packed.size() - 4;
+    std::string wrong;
+    for (size_t bit = 0; bit < 32; ++bit) {
+        auto flipped = packed;
+        flipped[trailer_at + bit / 8] ^= uint8_t(1 << (bit % 8));
+        const std::string problems = refusal_problems(flipped);
+        if (!problems.empty()) wrong += "\n  bit " + n(bit) + ":" + problems;
+        if (bit % 5 == 0) {
+            EXPECT_EQ(verify(flipped).code, 1) << "trailer bit " << bit;
+        }
+    }
+    EXPECT_EQ(wrong, "");
 }
 
 TEST_F(Integrity, CarrierWithoutRecordRunsAsBefore) {
@@ -213,6 +238,28 @@ TEST_F(Integrity, SignedCarrierRunsVerifiesAndStillCatchesDamage) {
     flipped[kStubSize + kRecordSize + 5000] ^= 0x10;
     expect_refused(flipped, "signed, archive bit");
     expect_verify_fails(flipped, "archive checksum mismatch", "signed, archive bit");
+}
+
+TEST(IntegrityLimits, CarrierPastTwoGiBStillRuns) {
+    // Sparse: an archive near the start, its trailer past 2 GiB. A plain
+    // stub, so no record and no checksum pass over the hole.
+    RunSetup run;
+    std::vector<uint8_t> head = fake_stub();
+    append_name(head, "a.txt");
+    append_entry(head, "a.txt", reinterpret_cast<const uint8_t*>("hi"), 2, EncoderOptions());
+    head.push_back(0);
+    std::vector<uint8_t> trailer;
+    append_u32(trailer, uint32_t(fake_stub().size()));
+    {
+        std::ofstream out(run.carrier(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
+        out.seekp(std::streamoff(0x80000000ll + 64));
+        out.write(reinterpret_cast<const char*>(trailer.data()), 4);
+        ASSERT_TRUE(out.good()) << "no room for a sparse 2 GiB file";
+    }
+    host::clear_calls();
+    EXPECT_EQ(extract_archive(), 1);
+    EXPECT_EQ(read_file(run.out("a.txt")), (std::vector<uint8_t>{'h', 'i'}));
 }
 
 }  // namespace
