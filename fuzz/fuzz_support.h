@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +45,8 @@ public:
             struct stat info;
             parent = stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm" : "/tmp";
         }
-        std::string pattern = parent + "/brisk-fuzz-XXXXXX";
+        remove_orphans(parent);
+        std::string pattern = parent + "/brisk-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
         FUZZ_CHECK(mkdtemp(&pattern[0]) != nullptr, "no scratch folder under %s", parent.c_str());
         root_ = pattern;
         carrier_ = root_ + "/carrier.exe";
@@ -130,6 +133,21 @@ private:
         for (char& c : path)
             if (c == '/') c = '\\';
         return path;
+    }
+
+    // A crashed run leaves its root behind: remove those whose process is gone.
+    static void remove_orphans(const std::string& parent) {
+        DIR* dir = opendir(parent.c_str());
+        if (!dir) return;
+        std::vector<std::string> orphans;
+        while (const dirent* e = readdir(dir)) {
+            int pid = 0;
+            if (std::sscanf(e->d_name, "brisk-fuzz-%d-", &pid) == 1 && pid > 0 &&
+                kill(pid, 0) != 0 && errno == ESRCH)
+                orphans.push_back(parent + "/" + e->d_name);
+        }
+        closedir(dir);
+        for (const std::string& path : orphans) remove_tree(path);
     }
 
     static int open_dir(const std::string& path) {
