@@ -6,9 +6,12 @@ bool locate_archive(HANDLE file) {
 }
 
 bool locate_archive_before(HANDLE file, uint32_t end) {
-    if (end < 4 || end - 4 >= 0x80000000u) return false;
+    if (end < 4 || end == 0xFFFFFFFFu) return false;
+    // Carriers up to 4 GiB: the trailer's own position may pass 2^31.
     const uint32_t trailer_at = end - 4;
-    if (SetFilePointer(file, LONG(trailer_at), nullptr, FILE_BEGIN) != trailer_at) return false;
+    LONG high = 0;
+    if (SetFilePointer(file, LONG(trailer_at), &high, FILE_BEGIN) != trailer_at || high != 0)
+        return false;
     uint32_t offset = 0;
     if (!read_u32(file, &offset)) return false;
     // The offset is a signed distance from the start, and the archive lies

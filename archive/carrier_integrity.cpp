@@ -118,6 +118,8 @@ Integrity check_integrity(HANDLE file, const CarrierLayout& layout, IntegrityRec
     uint32_t got = 0;
     if (!read_at(file, layout.image_end, bytes, room < kRecordSize ? room : kRecordSize, &got))
         return Integrity::kTruncated;
+    // Nothing after the image, or the start of a record cut short.
+    if (room == 0) return Integrity::kTruncated;
     if (got < kRecordSize) return is_record_prefix(bytes, got) ? Integrity::kTruncated
                                                                 : Integrity::kNoRecord;
     const RecordState state = decode_record(bytes, record);
@@ -142,5 +144,9 @@ Integrity check_integrity(HANDLE file, const CarrierLayout& layout, IntegrityRec
         crc = crc32_update(crc, block, want);
         left -= want;
     }
+    // The trailer lies outside the checksum: it must name the archive too.
+    DWORD delivered = 0;
+    if (!ReadFile(file, block, 4, &delivered, nullptr) || delivered != 4) return Integrity::kTruncated;
+    if (u32_at(block) != record->archive_offset) return Integrity::kDamaged;
     return crc == record->archive_crc ? Integrity::kIntact : Integrity::kDamaged;
 }
