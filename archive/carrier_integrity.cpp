@@ -71,42 +71,38 @@ bool is_record_prefix(const uint8_t* bytes, uint32_t size) {
 
 bool read_carrier_layout(HANDLE file, CarrierLayout* layout) {
     const DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
-    if (size == INVALID_SET_FILE_POINTER) return false;
     uint8_t h[kHeaderProbe];
     uint32_t got = 0;
-    if (!read_at(file, 0, h, kHeaderProbe, &got) || got < 0x40 || h[0] != 'M' || h[1] != 'Z')
+    if (size == INVALID_SET_FILE_POINTER || !read_at(file, 0, h, kHeaderProbe, &got) ||
+        got < 0x40 || u16_at(h) != 0x5A4D)  // "MZ"
         return false;
+    // What was read must hold "PE\0\0", the file header and a whole PE32
+    // optional header (224 bytes, data directories included).
     const uint32_t pe = u32_at(h + 0x3C);
-    if (pe > got - 24 || h[pe] != 'P' || h[pe + 1] != 'E' || h[pe + 2] || h[pe + 3]) return false;
-    const uint32_t sections = u16_at(h + pe + 6);
     const uint32_t optional = pe + 24;
-    const uint32_t optional_size = u16_at(h + pe + 20);
-    if (optional + 96 > got || u16_at(h + optional) != 0x10B) return false;  // PE32 only
-    const uint32_t table = optional + optional_size;
-    if (optional_size < 96 || table > got || sections > (got - table) / 40) return false;
+    if (got < 24 + 224 || pe > got - 24 - 224 || u32_at(h + pe) != 0x4550 ||
+        u16_at(h + optional) != 0x10B)
+        return false;
+    const uint32_t table = optional + u16_at(h + pe + 20);
+    const uint32_t sections = u16_at(h + pe + 6);
+    if (table > got || sections > (got - table) / 40) return false;
 
     uint32_t image_end = 0;
-    for (uint32_t s = 0; s < sections; ++s) {
-        const uint8_t* section = h + table + s * 40;
-        const uint32_t raw_size = u32_at(section + 16), raw_at = u32_at(section + 20);
-        if (raw_size == 0) continue;
-        if (raw_at > 0xFFFFFFFFu - raw_size) return false;
-        if (raw_at + raw_size > image_end) image_end = raw_at + raw_size;
+    for (const uint8_t* section = h + table; section < h + table + sections * 40; section += 40) {
+        const uint32_t end = u32_at(section + 20) + u32_at(section + 16);
+        if (end < u32_at(section + 20)) return false;  // wraps
+        if (end > image_end) image_end = end;
     }
-    layout->file_size = size;
+    layout->file_size = layout->content_end = size;
     layout->image_end = image_end;
-    layout->content_end = size;
     layout->cert_offset = layout->cert_size = 0;
-    const uint32_t directories = u32_at(h + optional + 92);
-    const uint32_t entry = optional + 96 + kCertificateDirectory * 8;
-    if (directories > uint32_t(kCertificateDirectory) && entry + 8 <= table) {
-        const uint32_t at = u32_at(h + entry), length = u32_at(h + entry + 4);
-        // Only a table that ends the file, after the image, moves the end.
-        if (length != 0 && at >= image_end && at <= size && size - at == length) {
-            layout->cert_offset = at;
-            layout->cert_size = length;
-            layout->content_end = at;
-        }
+    const uint8_t* entry = h + optional + 96 + kCertificateDirectory * 8;
+    const uint32_t at = u32_at(entry), length = u32_at(entry + 4);
+    // Only a table that ends the file, after the image, moves the end.
+    if (u32_at(h + optional + 92) > uint32_t(kCertificateDirectory) && length != 0 &&
+        at >= image_end && at <= size && size - at == length) {
+        layout->cert_offset = layout->content_end = at;
+        layout->cert_size = length;
     }
     return true;
 }

@@ -121,6 +121,7 @@ int extract_archive() {
         bool damaged = false;
         CarrierLayout layout;
         IntegrityRecord record;
+        if (!failed) content_end = SetFilePointer(archive, 0, nullptr, FILE_END);
         if (!failed && read_carrier_layout(archive, &layout)) {
             content_end = layout.content_end;
             const Integrity state = check_integrity(archive, layout, &record);
@@ -133,9 +134,7 @@ int extract_archive() {
             lstrcatA(folder, kFolderName);
             CreateDirectoryA(folder, nullptr);  // an existing folder is used as it is
         }
-        if (!failed && !(content_end ? locate_archive_before(archive, content_end)
-                                     : locate_archive(archive)))
-            failed = true;
+        if (!failed && !locate_archive_before(archive, content_end)) failed = true;
         if (!failed) {
             if (read_name(archive, launch_name)) have_launch_name = true;
             else failed = true;

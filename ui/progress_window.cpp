@@ -9,6 +9,7 @@ constexpr char kTitle[] = "Self-Extracting";
 constexpr char kHeadline[] = "Self-Extraction In Progress, Please wait...";
 constexpr char kExtracting[] = "Extracting:";
 constexpr char kFontFace[] = "MS Sans Serif";
+HFONT g_font = nullptr;  // the painting font
 
 void draw_text(HDC dc, int x, int y, const RECT& client, const char* text) {
     ExtTextOutA(dc, x, y, 0, &client, text, static_cast<UINT>(lstrlenA(text)), nullptr);
@@ -27,18 +28,18 @@ LRESULT on_paint(HWND window) {
 }  // namespace
 
 void paint_content(HDC dc, const RECT& client) {
-    // Made and released at each paint: nothing outlives the paint.
-    HFONT font = CreateFontA(12, 0, 0, 0, 400, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0,
+    // Made at the first paint and kept for the process: the window lives as long.
+    if (!g_font)
+        g_font = CreateFontA(12, 0, 0, 0, 400, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0,
                              kFontFace);
     SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ previous = SelectObject(dc, font);
+    HGDIOBJ previous = SelectObject(dc, g_font);
     draw_text(dc, 10, 10, client, kHeadline);
     if (g_current_name[0] != '\0') {
         draw_text(dc, 20, 32, client, kExtracting);
         draw_text(dc, 77, 32, client, g_current_name);
     }
     SelectObject(dc, previous);
-    DeleteObject(font);
 }
 
 LRESULT CALLBACK progress_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

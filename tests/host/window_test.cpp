@@ -49,18 +49,25 @@ TEST(Window, PaintsTheHeadlineAndTheCurrentName) {
     lstrcpyA(g_current_name, "setup.exe");
     host::clear_calls();
     paint_content(nullptr, client);
+    paint_content(nullptr, client);  // a second paint reuses the font
     std::vector<std::string> text;
     for (const std::string& call : host::calls())
         if (call.rfind("ExtTextOutA", 0) == 0 || call.rfind("CreateFontA", 0) == 0 ||
             call.rfind("SetBkMode", 0) == 0)
             text.push_back(call.substr(0, call.find(")=") == std::string::npos ? call.size()
                                                                                : call.find(")=") + 1));
-    EXPECT_EQ(text, (std::vector<std::string>{
-                        "CreateFontA(12,0,0,0,400,0,0,0,0,0,0,0,0,MS Sans Serif)",
-                        "SetBkMode(0,1)",
-                        "ExtTextOutA(10,10,0x0,239x81,Self-Extraction In Progress, Please wait...,0)",
-                        "ExtTextOutA(20,32,0x0,239x81,Extracting:,0)",
-                        "ExtTextOutA(77,32,0x0,239x81,setup.exe,0)"}));
+    const std::vector<std::string> once = {
+        "SetBkMode(0,1)",
+        "ExtTextOutA(10,10,0x0,239x81,Self-Extraction In Progress, Please wait...,0)",
+        "ExtTextOutA(20,32,0x0,239x81,Extracting:,0)",
+        "ExtTextOutA(77,32,0x0,239x81,setup.exe,0)"};
+    std::vector<std::string> expected = once;
+    expected.insert(expected.end(), once.begin(), once.end());
+    if (!text.empty() && text[0].rfind("CreateFontA", 0) == 0) {  // the process's first paint
+        EXPECT_EQ(text[0], "CreateFontA(12,0,0,0,400,0,0,0,0,0,0,0,0,MS Sans Serif)");
+        text.erase(text.begin());
+    }
+    EXPECT_EQ(text, expected);
 
     g_current_name[0] = '\0';
     host::clear_calls();
