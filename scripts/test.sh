@@ -1,6 +1,7 @@
 #!/bin/bash
-# The whole test suite: installs what is missing, builds both trees, runs
-# the host tests (ASan + UBSan) and the Windows tests under Wine.
+# The whole test suite: installs what is missing, builds both trees and the
+# fuzz targets, runs the host tests (ASan + UBSan, corpus replays, a short
+# fuzz smoke) and the Windows tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,6 +9,7 @@ scripts/install-deps.sh
 
 cmake --preset host >/dev/null
 cmake --build --preset host
+fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 45 s
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
