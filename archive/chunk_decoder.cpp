@@ -4,7 +4,89 @@
 
 namespace {
 constexpr uint32_t kRingMask = kRingSize - 1;
+constexpr int32_t kLongestCopy = 17;
+
+// The fast path reads the body a register at a time: 64 bits on x86-64, 32
+// on the i686 launcher. A load starts at the byte holding the next bit, so
+// at least kWordBits - 7 of its bits are fresh: four 14-bit tokens, or one.
+using Word = uintptr_t;
+using SWord = intptr_t;
+constexpr int kWordBits = sizeof(Word) * 8;
+constexpr int32_t kWide = sizeof(Word);
+constexpr int kTokensPerLoad = (kWordBits - 7) / 14;
+static_assert(kTokensPerLoad >= 1, "a load holds a whole token");
+
+// Behind the ring the decoder keeps the bytes 0, 1, ..., 255: a literal c
+// is then a 17-byte copy from there like any match, of which only the first
+// byte is kept. 16 more bytes keep that read inside the allocation.
+constexpr int32_t kAllocation = kRingSize + 256 + kLongestCopy - 1;
+
+inline Word load_msb_first(const uint8_t* p) {
+    Word w;
+    __builtin_memcpy(&w, p, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if constexpr (sizeof(Word) == 8)
+        w = static_cast<Word>(__builtin_bswap64(w));
+    else
+        w = static_cast<Word>(__builtin_bswap32(static_cast<uint32_t>(w)));
+#endif
+    return w;
 }
+
+inline void copy_word(uint8_t* to, const uint8_t* from) {
+    Word w;
+    __builtin_memcpy(&w, from, sizeof w);
+    __builtin_memcpy(to, &w, sizeof w);
+}
+
+// Copies a match the fast path leaves out, byte by byte: one closer than a
+// word, whose source overlaps the copy, or one reaching before this chunk,
+// whose first d - count bytes come from the ring.
+inline void copy_through_ring(uint8_t* out, const uint8_t* ring, int32_t p, int32_t d,
+                              int32_t count, int32_t length) {
+    for (int32_t i = 0; i < length; ++i)
+        out[i] = i >= d - count ? out[i - d] : ring[(p + i) & kRingMask];
+}
+
+// The same on x86-64, out of the fast loop, with runs (d = 1) and copies
+// wholly from the ring done a word at a time. Writes at most 17 bytes, like
+// the fast path.
+__attribute__((noinline)) void copy_near(uint8_t* out, const uint8_t* ring, int32_t p, int32_t d,
+                                         int32_t count, int32_t length) {
+    if (d == 1 && count != 0) {
+        const Word run = out[-1] * (~Word(0) / 0xFF);
+        for (int k = 0; k < 16; k += kWide) __builtin_memcpy(out + k, &run, kWide);
+        out[16] = out[-1];
+    } else if (length <= d - count && p + length <= kRingSize) {
+        // No wrap; the literal bytes behind the ring keep the 17-byte read
+        // inside the allocation.
+        for (int k = 0; k < 16; k += kWide) copy_word(out + k, ring + p + k);
+        out[16] = ring[p + 16];
+    } else {
+        copy_through_ring(out, ring, p, d, count, length);
+    }
+}
+
+// Puts the last (up to 512) bytes of out[0, count) in the ring slots they
+// were written to: byte k went to slot k + 1. Words where they fit before
+// the ring's end, on x86-64.
+void store_in_ring(uint8_t* ring, const uint8_t* out, int32_t count) {
+    for (int32_t k = count > kRingSize ? count - kRingSize : 0; k < count;) {
+        const int32_t slot = (k + 1) & static_cast<int32_t>(kRingMask);
+        if (kWide == 8 && k + kWide <= count && slot <= kRingSize - kWide) {
+            copy_word(ring + slot, out + k);
+            k += kWide;
+            continue;
+        }
+        ring[slot] = out[k++];
+    }
+}
+
+void fill_literals(uint8_t* ring) {
+    if (ring)
+        for (int32_t c = 0; c < 256; ++c) ring[kRingSize + c] = static_cast<uint8_t>(c);
+}
+}  // namespace
 
 BitReader::BitReader(const uint8_t* data, int32_t size) : data_(data), size_(size) {}
 
@@ -44,22 +126,83 @@ uint32_t BitReader::read_bits(int n) {
 // The launcher has no C runtime of its own: the ring comes from the process heap.
 #include <windows.h>
 ChunkDecoder::ChunkDecoder()
-    : ring_(static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kRingSize))) {}
+    : ring_(static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kAllocation))) {
+    fill_literals(ring_);
+}
 ChunkDecoder::~ChunkDecoder() {
     if (ring_) HeapFree(GetProcessHeap(), 0, ring_);
 }
 #else
-ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kRingSize, 1))) {}
+ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kAllocation, 1))) {
+    fill_literals(ring_);
+}
 ChunkDecoder::~ChunkDecoder() { std::free(ring_); }
 #endif
 
 int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t* dst,
                                    int32_t dst_cap) {
     if (!ring_ || src_len < 0) return -1;
-    BitReader reader(src, src_len);
     uint8_t* const ring = ring_;
-    uint32_t w = 1;
     int32_t count = 0;
+
+    // Fast path. Its loads stop short of the body's last byte, so no token it
+    // decodes can meet an end rule, and it runs while every token of a load
+    // fits dst with room to spare: copies move 17 bytes whatever their
+    // length, and later tokens overwrite the excess. The ring is left as the
+    // chunk found it: a match reads this chunk's bytes from dst (slot p was
+    // written d = ((count - p) mod 512) + 1 bytes ago) and older ones from
+    // the ring. Bodies past 256 MiB (the packer writes 2 KiB at most) are
+    // finished bit by bit, which keeps `bit` from wrapping.
+    const int32_t last_load = (src_len < (1 << 28) ? src_len : (1 << 28)) - kWide;
+    const int32_t last_count = dst_cap - kTokensPerLoad * kLongestCopy;
+    const uint8_t* const literals = ring + kRingSize;
+    SWord n = 0;  // count, register-wide
+    uint32_t bit = 0;
+    while (static_cast<int32_t>(bit >> 3) < last_load && n <= last_count) {
+        Word buf = load_msb_first(src + (bit >> 3)) << (bit & 7);
+        for (int t = 0; t < kTokensPerLoad; ++t) {
+            // Literals and matches alternate too unpredictably for a branch
+            // between them to pay: both take the same steps, chosen by mask.
+            const Word lit = Word(0) - (buf >> (kWordBits - 1));  // all ones: literal
+            const Word c = (buf >> (kWordBits - 9)) & 0xFF;
+            const Word p = (buf >> (kWordBits - 10)) & kRingMask;
+            const SWord length = static_cast<SWord>((buf >> (kWordBits - 14)) & 15) + 2;
+            const SWord d = static_cast<SWord>((static_cast<Word>(n) - p) & kRingMask) + 1;
+            uint8_t* const out = dst + n;
+            if ((((d - kWide) | (n - d)) & ~static_cast<SWord>(lit)) < 0) {
+                // A match from under a word back, or from before this chunk.
+                const int32_t at = static_cast<int32_t>(p), back = static_cast<int32_t>(d);
+                if constexpr (kWide == 8)
+                    copy_near(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
+                else
+                    copy_through_ring(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
+                buf <<= 14;
+                bit += 14;
+                n += length;
+                continue;
+            }
+            const uint8_t* const from = reinterpret_cast<const uint8_t*>(
+                (reinterpret_cast<Word>(literals + c) & lit) |
+                ((reinterpret_cast<Word>(out) - static_cast<Word>(d)) & ~lit));
+            // d >= kWide: a word at a time never reads bytes this copy has
+            // yet to write.
+            for (int k = 0; k < 16; k += kWide) copy_word(out + k, from + k);
+            out[16] = from[16];
+            buf = ((buf << 9) & lit) | ((buf << 14) & ~lit);
+            bit += static_cast<uint32_t>(14 - (5 & lit));
+            n += length - ((length - 1) & static_cast<SWord>(lit));
+        }
+    }
+    count = static_cast<int32_t>(n);
+    store_in_ring(ring, dst, count);
+
+    // The rest bit by bit, exactly as the format reads, from where the fast
+    // path stopped.
+    const int32_t base = static_cast<int32_t>(bit >> 3);
+    BitReader reader(src + base, src_len - base);
+    for (uint32_t skip = bit & 7; skip != 0; --skip) reader.read_bit();
+    const int32_t rest = src_len - base;
+    uint32_t w = static_cast<uint32_t>(count + 1) & kRingMask;
     for (;;) {
         if (reader.read_bit()) {
             const uint8_t c = static_cast<uint8_t>(reader.read_bits(8));
@@ -70,7 +213,7 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
             continue;
         }
         const uint32_t p = reader.read_bits(9);
-        if (p == 0 && reader.position() == src_len) return count;
+        if (p == 0 && reader.position() == rest) return count;
         const uint32_t length = reader.read_bits(4) + 2;
         for (uint32_t i = 0; i < length; ++i) {
             // Read after the previous byte was written, so overlapping
