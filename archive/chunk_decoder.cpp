@@ -164,7 +164,6 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
             // Literals and matches alternate too unpredictably for a branch
             // between them to pay: both take the same steps, chosen by mask.
             const Word lit = Word(0) - (buf >> (kWordBits - 1));  // all ones: literal
-            const Word c = (buf >> (kWordBits - 9)) & 0xFF;
             const Word p = (buf >> (kWordBits - 10)) & kRingMask;
             const SWord length = static_cast<SWord>((buf >> (kWordBits - 14)) & 15) + 2;
             const SWord d = static_cast<SWord>((static_cast<Word>(n) - p) & kRingMask) + 1;
@@ -181,16 +180,18 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
                 n += length;
                 continue;
             }
+            // A literal's flag and byte read as 256 + c.
             const uint8_t* const from = reinterpret_cast<const uint8_t*>(
-                (reinterpret_cast<Word>(literals + c) & lit) |
+                ((reinterpret_cast<Word>(literals) - 256 + (buf >> (kWordBits - 9))) & lit) |
                 ((reinterpret_cast<Word>(out) - static_cast<Word>(d)) & ~lit));
             // d >= kWide: a word at a time never reads bytes this copy has
             // yet to write.
             for (int k = 0; k < 16; k += kWide) copy_word(out + k, from + k);
             out[16] = from[16];
-            buf = ((buf << 9) & lit) | ((buf << 14) & ~lit);
-            bit += static_cast<uint32_t>(14 - (5 & lit));
-            n += length - ((length - 1) & static_cast<SWord>(lit));
+            const uint32_t shift = 14 - (5 & static_cast<uint32_t>(lit));
+            buf <<= shift;
+            bit += shift;
+            n += ((length - 1) & ~static_cast<SWord>(lit)) + 1;
         }
     }
     count = static_cast<int32_t>(n);
