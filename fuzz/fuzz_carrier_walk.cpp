@@ -17,17 +17,6 @@
 
 namespace {
 
-RunScratch& scratch() {
-    static RunScratch s;
-    static const bool pointed = [] {
-        host::set_temp_path(s.temp());
-        host::set_module_path(s.carrier());
-        return true;
-    }();
-    (void)pointed;
-    return s;
-}
-
 // Keeps each entry's decoded bytes; a later entry of the same name replaces
 // an earlier one, as in the launcher's folder.
 class Collect : public WalkSink {

@@ -13,17 +13,6 @@
 
 namespace {
 
-RunScratch& scratch() {
-    static RunScratch s;
-    static const bool pointed = [] {
-        host::set_temp_path(s.temp());
-        host::set_module_path(s.carrier());
-        return true;
-    }();
-    (void)pointed;
-    return s;
-}
-
 // "prefix\a\..\b" stays under prefix, judged by components alone.
 bool lexically_inside(const std::string& path, const std::string& folder) {
     if (path.compare(0, folder.size(), folder) != 0) return false;

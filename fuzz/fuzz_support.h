@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 // Reported as a crash by libFuzzer and by the standalone runner alike.
 #define FUZZ_CHECK(condition, ...)                                                 \
     do {                                                                           \
@@ -203,3 +205,16 @@ private:
     std::vector<std::string> levels_;
     std::vector<int> level_fds_;  // root, then each level down to %TEMP%
 };
+
+// The process's one scratch tree, with the stand-in's %TEMP% and own file
+// pointed into it on first use.
+inline RunScratch& scratch() {
+    static RunScratch s;
+    static const bool pointed = [] {
+        host::set_temp_path(s.temp());
+        host::set_module_path(s.carrier());
+        return true;
+    }();
+    (void)pointed;
+    return s;
+}
