@@ -26,12 +26,17 @@ scripts/wine-prefix.sh "$WINEPREFIX"
 temp_win=$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
 folder="$(winepath -u "$temp_win")/BriskCourierTmp"
 rm -rf "$folder"
+# Wine's desktop belongs to the display its server started with: let this
+# display-less server end before the run on the virtual display starts one.
+wineserver -w
 
 echo "demo: running build/demo/demo-setup.exe under Wine on a virtual display"
-xvfb-run -a -s "-screen 0 1024x768x24" scripts/demo-session.sh "$demo"
+status=0
+xvfb-run -a -s "-screen 0 1024x768x24" scripts/demo-session.sh "$demo" || status=1
 WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
 
 echo
 echo "demo: the files went to $temp_win\\BriskCourierTmp\\ (on this machine: $folder):"
 ls -l "$folder"
 echo "demo: screenshots: build/demo/progress-window.png, build/demo/setup-program.png"
+exit $status

@@ -12,8 +12,11 @@ packages=(cmake g++ make libgtest-dev googletest libbenchmark-dev libcli11-dev z
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 missing=()
+native=$(dpkg --print-architecture)
 for p in "${packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    # Qualified too: with a second architecture's copy installed, the bare
+    # name is ambiguous to dpkg.
+    dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$native" >/dev/null 2>&1 || missing+=("$p")
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
