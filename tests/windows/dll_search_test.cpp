@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string own_dir() {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string path(self);
-    return path.substr(0, path.find_last_of('\\') + 1);
-}
-
 // Runs a copy of this program from a folder holding the planted DLL;
 // returns 1 when the DLL was loaded.
 DWORD load_planted(const char* mode) {
@@ -26,7 +19,7 @@ DWORD load_planted(const char* mode) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     CopyFileA(self, (dir + "host.exe").c_str(), FALSE);
-    CopyFileA((own_dir() + "brisk_planted.dll").c_str(), (dir + "brisk_planted.dll").c_str(), FALSE);
+    CopyFileA((exe_dir() + "brisk_planted.dll").c_str(), (dir + "brisk_planted.dll").c_str(), FALSE);
     return run_process("\"" + dir + "host.exe\" --load-planted " + mode, dir.c_str());
 }
 

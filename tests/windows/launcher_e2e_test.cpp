@@ -17,13 +17,6 @@
 
 namespace {
 
-std::string exe_dir() {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string path(self);
-    return path.substr(0, path.find_last_of('\\') + 1);
-}
-
 std::string probe_record() { return temp_dir() + "brisk-probe.txt"; }
 std::string launch_cwd() { return temp_dir() + "brisk-cwd\\"; }
 

@@ -10,6 +10,13 @@ std::string temp_dir() {
     return buffer;
 }
 
+std::string exe_dir() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self);
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
 std::string folder() { return temp_dir() + "BriskCourierTmp\\"; }
 
 std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {

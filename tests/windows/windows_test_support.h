@@ -9,6 +9,7 @@
 
 std::string temp_dir();  // %TEMP%, with its trailing backslash
 std::string folder();    // the extraction folder, with its trailing backslash
+std::string exe_dir();   // this program's folder, with its trailing backslash
 // Deterministic data: text-like when compressible, else noise.
 std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible);
 
