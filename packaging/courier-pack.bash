@@ -4,7 +4,7 @@
 # folder for -C/--directory, a file otherwise; INT values get nothing.
 _courier_pack() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local program=${COMP_WORDS[0]} verb= word i
+    local program=${COMP_WORDS[0]/#\~/$HOME} verb= i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in -*) ;; *) verb=${COMP_WORDS[i]}; break ;; esac
     done
@@ -19,7 +19,7 @@ _courier_pack() {
     fi
 
     # "  -o,--output TEXT REQUIRED   ..." gives -o and --output, and "TEXT".
-    local options=() value_type=
+    local options=() value_type= names type
     while read -r names type _; do
         options+=(${names//,/ })
         case ",$names," in *",$prev,"*) value_type=$type ;; esac
