@@ -20,8 +20,9 @@ std::string pack_notes() {
     return "Folders give their regular files, sorted by name; sub-folders are refused, as the "
            "launcher creates none.\n"
            "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
-           "from ../windows/launcher.exe relative to courier-pack's folder (the Windows build "
-           "tree next to the host one).\n"
+           "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
+           "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
+           "the host one).\n"
            "Names must be files Windows can create. A name too long for the launcher's "
            "255-character path, assuming a " +
            std::to_string(kAssumedTempLength) +

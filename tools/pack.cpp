@@ -184,8 +184,10 @@ bool load_stub(const PackRequest& request, const fs::path& program, std::vector<
             }
         }
         if (path.empty()) {
-            problems.push_back("no --stub given and no launcher at " + shown(candidates[0]) +
-                               " or " + shown(candidates[1]));
+            std::string tried = shown(candidates[0]);
+            for (size_t i = 1; i < candidates.size(); ++i)
+                tried += (i + 1 < candidates.size() ? ", " : " or ") + shown(candidates[i]);
+            problems.push_back("no --stub given and no launcher at " + tried);
             return false;
         }
     }
@@ -485,7 +487,9 @@ int pack(const PackRequest& request, const fs::path& program) {
 
 std::vector<fs::path> default_stub_paths(const fs::path& program) {
     const fs::path folder = program.parent_path();
-    return {folder / "launcher.exe", (folder / ".." / "windows" / "launcher.exe").lexically_normal()};
+    return {folder / "launcher.exe",
+            (folder / ".." / "share" / "brisk-courier" / "launcher.exe").lexically_normal(),
+            (folder / ".." / "windows" / "launcher.exe").lexically_normal()};
 }
 
 fs::path running_program(const char* argv0) {

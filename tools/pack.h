@@ -21,7 +21,8 @@ struct PackRequest {
 int pack(const PackRequest& request, const std::filesystem::path& program);
 
 // Where pack looks for launcher.exe without --stub: beside the program,
-// then ../windows/ from the program's folder (the host build tree's
+// then ../share/brisk-courier/ from the program's folder (an installed
+// tree, wherever it was unpacked), then ../windows/ (the host build tree's
 // neighbour).
 std::vector<std::filesystem::path> default_stub_paths(const std::filesystem::path& program);
 

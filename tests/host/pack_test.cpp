@@ -285,9 +285,11 @@ TEST_F(Courier, UnreadableInputIsRefused) {
 }
 
 TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
-    // A copy of the tool in bin/, with the launcher where each build tree puts it.
+    // A copy of the tool in bin/, with the launcher where each build tree
+    // and an installed tree put it; each place found wins over the ones after.
     fs::create_directories(dir / "bin");
     fs::create_directories(dir / "windows");
+    fs::create_directories(dir / "share/brisk-courier");
     fs::copy_file(COURIER_PACK_PATH, dir / "bin/courier-pack");
     const std::string in = folder("in", {{"a", {1}}});
     const std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", "a", in};
@@ -295,17 +297,18 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
     ToolResult r = run(args, dir / "bin/courier-pack");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("no --stub given and no launcher at"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("share/brisk-courier/launcher.exe"), std::string::npos) << r.err;
 
-    const auto neighbour = minimal_pe_stub(600), beside = minimal_pe_stub(700);
-    write_file(dir / "windows/launcher.exe", neighbour);
-    r = run(args, dir / "bin/courier-pack");
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(neighbour, "a", {{"a", {1}}}));
-
-    write_file(dir / "bin/launcher.exe", beside);
-    r = run(args, dir / "bin/courier-pack");
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(beside, "a", {{"a", {1}}}));
+    const auto neighbour = minimal_pe_stub(600), installed = minimal_pe_stub(650),
+               beside = minimal_pe_stub(700);
+    for (const auto& [where, stub] : {std::pair{"windows", neighbour},
+                                      {"share/brisk-courier", installed}, {"bin", beside}}) {
+        SCOPED_TRACE(where);
+        write_file(dir / where + "/launcher.exe", stub);
+        r = run(args, dir / "bin/courier-pack");
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(stub, "a", {{"a", {1}}}));
+    }
 
     r = run({"pack", "--help"});
     EXPECT_EQ(r.code, 0);

@@ -1,0 +1,49 @@
+# bash completion for courier-pack. Verbs and each verb's options are read
+# from the program's own --help, so what it gains completes without an edit
+# here. An option whose help line names a value type takes a value: a
+# folder for -C/--directory, a file otherwise; INT values get nothing.
+_courier_pack() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local program=${COMP_WORDS[0]/#\~/$HOME} verb= i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in -*) ;; *) verb=${COMP_WORDS[i]}; break ;; esac
+    done
+
+    local help
+    help=$("$program" $verb --help 2>/dev/null) || return 0
+    if [ -z "$verb" ]; then
+        local verbs
+        verbs=$(awk '/^Subcommands:$/ { on = 1; next } on && /^  [^ ]/ { print $1 } /^$/ { on = 0 }' <<<"$help")
+        COMPREPLY=($(compgen -W "$verbs --help --version" -- "$cur"))
+        return 0
+    fi
+
+    # "  -o,--output TEXT REQUIRED   ..." gives -o and --output, and "TEXT".
+    local options=() value_type= names type
+    while read -r names type _; do
+        options+=(${names//,/ })
+        case ",$names," in *",$prev,"*) value_type=$type ;; esac
+    done < <(grep -E '^  -' <<<"$help" | sed -E 's/^ +//; s/  +.*//')
+
+    case $prev in
+        -*)
+            case $value_type in
+                "") ;;
+                TEXT*)
+                    compopt -o filenames 2>/dev/null
+                    case $prev in
+                        -C | --directory) COMPREPLY=($(compgen -d -- "$cur")) ;;
+                        *) COMPREPLY=($(compgen -f -- "$cur")) ;;
+                    esac
+                    return 0 ;;
+                *) return 0 ;;
+            esac ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "${options[*]}" -- "$cur"))
+    else
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+complete -F _courier_pack courier-pack
