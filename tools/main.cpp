@@ -22,7 +22,8 @@ std::string pack_notes() {
            "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
            "from ../windows/launcher.exe relative to courier-pack's folder (the Windows build "
            "tree next to the host one).\n"
-           "Names must be printable ASCII files Windows can create. A name too long for the "
+           "Entry names must be printable ASCII Windows file names, with no trailing dot or "
+           "space. A name too long for the "
            "launcher's 255-character path under the --temp-length assumed (by default a " +
            std::to_string(kAssumedTempLength) +
            "-character %TEMP% such as C:\\Users\\<11-character user>\\AppData\\Local\\Temp\\: "
@@ -33,7 +34,7 @@ std::string pack_notes() {
            ", too long even under C:\\, is refused.\n"
            "OUT is written whole or not at all: an interrupted pack leaves nothing. It may not "
            "be an input or the stub; through a symbolic link, the file the link leads to is "
-           "replaced.\n"
+           "replaced (on Windows, a link or junction is refused).\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n" +

@@ -45,8 +45,8 @@ std::string windows_error(DWORD code = GetLastError()) {
     return "Windows error " + std::to_string(code);
 }
 
-// Opens whatever `path` names, a folder or a link itself included, for
-// reading its attributes only.
+// Opens `path`, a folder too, to read its attributes only; with
+// FILE_FLAG_OPEN_REPARSE_POINT, a link itself rather than its target.
 HANDLE open_for_query(const fs::path& path, DWORD flags) {
     return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
@@ -106,19 +106,13 @@ OutputFile::OutputFile(const fs::path& target) : target_(target), handle_(INVALI
         if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (handle_ == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
         temp_.clear();
-        fail("cannot create a file in " + folder_of(target).u8string() + ": " + windows_error());
+        fail("cannot create a file in " + folder_of(target).u8string() + ": " + windows_error(code));
         return;
     }
     // Gone with the last handle, however the process ends, until commit().
     if (!mark_for_deletion(handle_, true)) fail("cannot mark it temporary: " + windows_error());
-}
-
-void OutputFile::write(const void* data, size_t size) {
-    if (!error_.empty()) return;
-    buffer_.insert(buffer_.end(), static_cast<const uint8_t*>(data),
-                   static_cast<const uint8_t*>(data) + size);
-    if (buffer_.size() >= kFlushAt) flush();
 }
 
 bool OutputFile::flush() {
@@ -262,13 +256,6 @@ OutputFile::OutputFile(const fs::path& target) : target_(target) {
     }
 }
 
-void OutputFile::write(const void* data, size_t size) {
-    if (!error_.empty()) return;
-    buffer_.insert(buffer_.end(), static_cast<const uint8_t*>(data),
-                   static_cast<const uint8_t*>(data) + size);
-    if (buffer_.size() >= kFlushAt) flush();
-}
-
 bool OutputFile::flush() {
     const uint8_t* at = buffer_.data();
     for (size_t left = buffer_.size(); left > 0 && error_.empty();) {
@@ -338,6 +325,13 @@ void OutputFile::discard() {
 }
 
 #endif
+
+void OutputFile::write(const void* data, size_t size) {
+    if (!error_.empty()) return;
+    buffer_.insert(buffer_.end(), static_cast<const uint8_t*>(data),
+                   static_cast<const uint8_t*>(data) + size);
+    if (buffer_.size() >= kFlushAt) flush();
+}
 
 OutputFile::~OutputFile() {
     if (!done_) discard();
