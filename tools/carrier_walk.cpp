@@ -64,16 +64,27 @@ public:
     }
 
 private:
+    static WalkFinding finding(const std::string& where, uint64_t offset,
+                               const std::string& reason) {
+        WalkFinding found;
+        found.where = where;
+        found.has_offset = true;
+        found.offset = offset;
+        found.reason = reason;
+        return found;
+    }
+
     bool fail(const std::string& where, uint64_t at, const std::string& reason) {
-        result_.where = where;
-        result_.has_offset = true;
-        result_.offset = at - start_;
-        result_.reason = reason;
+        result_.failure = finding(where, at - start_, reason);
         return false;
     }
 
+    void warn(Doubt doubt, const std::string& where, uint64_t at, const std::string& reason) {
+        result_.warnings.push_back(WalkWarning{finding(where, at - start_, reason), doubt});
+    }
+
     bool fail_carrier(const std::string& reason) {
-        result_.reason = reason;
+        result_.failure.reason = reason;
         return false;
     }
 
@@ -197,8 +208,8 @@ private:
     }
 
     bool fail_trailer(const std::string& reason) {
-        result_.where = "trailer";
-        result_.reason = reason;
+        result_.failure.where = "trailer";
+        result_.failure.reason = reason;
         return false;
     }
 
@@ -218,14 +229,16 @@ private:
         return fail(where, at, "file ends inside the name");
     }
 
-    bool name_fits(const std::string& where, const std::string& name, uint64_t at) {
-        const int longest = longest_joinable_name(temp_length_);
-        if (name.size() <= size_t(longest)) return true;
-        return fail(where, at,
-                    std::to_string(name.size()) + " characters: with a " +
-                        std::to_string(temp_length_) +
-                        "-character %TEMP% the launcher's 255-character path takes at most " +
-                        std::to_string(longest));
+    // The launcher's verdict on a name it joins to its folder: false where
+    // its run fails; what it gets through but may not mean is a warning.
+    bool check_name(const std::string& where, const std::string& name, uint64_t at) {
+        if (!is_contained_name(name.c_str()))
+            return fail(where, at, "name reaches outside the extraction folder");
+        const std::string problem = ::length_problem(name.size());
+        if (!problem.empty()) return fail(where, at, problem);
+        const std::string doubt = length_doubt(name.size(), temp_length_);
+        if (!doubt.empty()) warn(Doubt::kNeedsShortTemp, where, at, doubt);
+        return true;
     }
 
     bool read_entry(WalkEntry& entry, uint64_t at) {
@@ -233,11 +246,11 @@ private:
         if (!read_u32(file_, &entry.stored_size))
             return fail(where, pos_, "file ends inside the stored size");
         pos_ += 4;
-        if (!is_contained_name(entry.name.c_str()))
-            return fail(where, at, "name reaches outside the extraction folder");
-        if (!name_fits(where, entry.name, at)) return false;
+        if (!check_name(where, entry.name, at)) return false;
         const std::string problem = name_problem(entry.name);
         if (!problem.empty()) return fail(where, at, problem);
+        const std::string doubt = name_doubt(entry.name);
+        if (!doubt.empty()) warn(Doubt::kNameMayChange, where, at, doubt);
         std::string stop = sink_.begin_entry(entry);
         if (!stop.empty()) return fail(where, at, stop);
         if (!read_records(entry, where)) return false;
@@ -288,18 +301,14 @@ private:
     void check_launch_name() {
         const std::string& launch = result_.launch_name;
         const std::string where = "launch name '" + printable(launch) + "'";
-        if (!is_contained_name(launch.c_str())) {
-            fail(where, start_, "name reaches outside the extraction folder");
-            return;
-        }
-        if (!name_fits(where, launch, start_)) return;
+        if (!check_name(where, launch, start_)) return;
         // An empty launch name opens the folder itself.
         bool found = launch.empty();
         for (const WalkEntry& entry : result_.entries) found = found || same_name(entry.name, launch);
-        if (!found) {
-            fail(where, start_, "names no entry, so the launcher would open nothing");
-            return;
-        }
+        result_.launch_opens = found;
+        if (!found)
+            warn(Doubt::kLaunchNamesNoEntry, where, start_,
+                 "names no entry, so the launcher opens nothing");
         result_.ok = true;
     }
 
@@ -316,7 +325,7 @@ private:
 
 }  // namespace
 
-std::string WalkResult::problem() const {
+std::string WalkFinding::text() const {
     if (where.empty()) return reason;
     std::string text = where;
     if (has_offset) text += " at archive offset " + std::to_string(offset);
@@ -328,8 +337,8 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        result.where = "carrier";
-        result.reason = "cannot open";
+        result.failure.where = "carrier";
+        result.failure.reason = "cannot open";
         return result;
     }
     Walk(file.get(), sink, temp_length, result).run();

@@ -26,27 +26,44 @@ public:
     virtual std::string end_entry(const WalkEntry&) { return ""; }
 };
 
-struct WalkResult {
-    bool ok = false;
-    bool launch_read = false;
-    std::string launch_name;
-    std::vector<WalkEntry> entries;  // those read whole
-    uint64_t archive_start = 0;      // file offset, once the trailer is read
-    // What the carrier says of itself, not errors: "no integrity record",
-    // "signed: certificate table at offset N".
-    std::vector<std::string> notes;
-
-    // Where and why the walk stopped, when it failed.
-    std::string where;        // "entry 'x'", "launch name", "trailer", ...; "" for the whole carrier
+// A place in the carrier and what is wrong, or doubtful, there.
+struct WalkFinding {
+    std::string where;        // "entry 'x'", "trailer", ...; "" for the whole carrier
     bool has_offset = false;  // the trailer has no archive offset yet
     uint64_t offset = 0;      // archive offset of the field at fault
     std::string reason;
 
     // "<where> at archive offset <n>: <reason>", or the reason alone
-    std::string problem() const;
+    std::string text() const;
+};
+
+// What the launcher's run gets through, but perhaps not as the packer meant.
+enum class Doubt {
+    kLaunchNamesNoEntry,  // the run opens nothing
+    kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
+    kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
+};
+
+struct WalkWarning : WalkFinding {
+    Doubt doubt;
+};
+
+struct WalkResult {
+    bool ok = false;  // the launcher's run would succeed
+    bool launch_read = false;
+    std::string launch_name;
+    bool launch_opens = false;       // it names an entry, or (empty) the folder
+    std::vector<WalkEntry> entries;  // those read whole
+    uint64_t archive_start = 0;      // file offset, once the trailer is read
+    // What the carrier says of itself, not errors: "no integrity record",
+    // "signed: certificate table at offset N".
+    std::vector<std::string> notes;
+    std::vector<WalkWarning> warnings;
+    WalkFinding failure;  // where and why the walk stopped, when it failed
 };
 
 // temp_length: the %TEMP% length to hold names against, as the launcher
-// joins %TEMP%\BriskCourierTmp\ and the name in a 256-byte buffer.
+// joins %TEMP%\BriskCourierTmp\ and the name in a 256-byte buffer; a name
+// too long for it is a warning, one too long for any %TEMP% a failure.
 WalkResult walk_carrier(const std::string& path, WalkSink& sink,
                         int temp_length = kAssumedTempLength);

@@ -1,16 +1,16 @@
 #include "tools/commands.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "tools/carrier_walk.h"
 #include "tools/console.h"
+#include "tools/output_file.h"
 #include "tools/pe_check.h"
 
 namespace fs = std::filesystem;
@@ -43,46 +43,58 @@ void print_notes(const WalkResult& result) {
     for (const std::string& note : result.notes) std::cout << note << '\n';
 }
 
-int report_walk_failure(const std::string& carrier, const WalkResult& result) {
+// Warnings, and the failure when there is one; with strict, warnings are
+// failures too. Returns the exit code.
+int report_walk(const std::string& carrier, const WalkResult& result, bool strict = false) {
     std::cout.flush();
-    report_error(carrier + ": " + result.problem());
-    return 1;
+    for (const WalkWarning& warning : result.warnings) {
+        const std::string line = carrier + ": " + warning.text();
+        if (strict) report_error(line);
+        else report_warning(line);
+    }
+    if (!result.ok) report_error(carrier + ": " + result.failure.text());
+    return result.ok && !(strict && !result.warnings.empty()) ? 0 : 1;
 }
 
+// Each entry is written beside its final name and renamed into place when
+// whole, so a failure leaves an earlier file of that name as it was. A
+// regular file of the name is replaced, as tar does; anything else there (a
+// link, a folder, a FIFO, the carrier being read) is left alone, and the
+// extraction stops.
 class ExtractSink : public WalkSink {
 public:
-    explicit ExtractSink(const fs::path& folder) : folder_(folder) {}
-    ~ExtractSink() override {
-        // A file cut short by a failure is not left looking complete.
-        if (out_.is_open()) {
-            out_.close();
-            std::error_code ignored;
-            fs::remove(current_, ignored);
-        }
-    }
+    ExtractSink(const fs::path& folder, const fs::path& carrier)
+        : folder_(folder), carrier_(carrier) {}
 
     std::string begin_entry(const WalkEntry& entry) override {
-        current_ = folder_ / entry.name;
-        errno = 0;
-        out_.open(current_, std::ios::binary | std::ios::trunc);
-        if (!out_) return "cannot create " + current_.u8string() + ": " + std::strerror(errno);
-        return "";
+        target_ = folder_ / entry.name;
+        if (same_file(target_, carrier_))
+            return target_.u8string() + ": is the carrier being read: extract into another folder";
+        const std::string why = not_replaceable(target_);
+        if (!why.empty()) return target_.u8string() + ": " + why + ", left as it is";
+        out_ = std::make_unique<OutputFile>(target_);
+        return trouble();
     }
     std::string write(const uint8_t* data, size_t size) override {
-        out_.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-        if (!out_) return "cannot write " + current_.u8string();
-        return "";
+        out_->write(data, size);
+        return trouble();
     }
     std::string end_entry(const WalkEntry&) override {
-        out_.close();
-        if (!out_) return "cannot write " + current_.u8string();
-        return "";
+        out_->commit();
+        const std::string stop = trouble();
+        out_.reset();
+        return stop;
     }
 
 private:
+    std::string trouble() const {
+        return out_->error().empty() ? "" : target_.u8string() + ": " + out_->error();
+    }
+
     fs::path folder_;
-    fs::path current_;
-    std::ofstream out_;
+    fs::path carrier_;
+    fs::path target_;
+    std::unique_ptr<OutputFile> out_;  // discarded unless committed
 };
 
 }  // namespace
@@ -92,11 +104,11 @@ int list_carrier(const std::string& carrier) {
     const WalkResult result = walk_carrier(carrier, counter);
     print_notes(result);
     if (result.launch_read) {
-        std::cout << "launch: " << result.launch_name << "\n";
+        std::cout << "launch: " << printable(result.launch_name) << "\n";
         std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
         uint64_t stored = 0, decoded = 0;
         for (const WalkEntry& entry : result.entries) {
-            rows.push_back({entry.name, std::to_string(entry.stored_size),
+            rows.push_back({printable(entry.name), std::to_string(entry.stored_size),
                             std::to_string(entry.decoded_size),
                             ratio(entry.stored_size, entry.decoded_size)});
             stored += entry.stored_size;
@@ -106,14 +118,14 @@ int list_carrier(const std::string& carrier) {
                         std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)});
         print_table(rows);
     }
-    return result.ok ? 0 : report_walk_failure(carrier, result);
+    return report_walk(carrier, result);
 }
 
-int verify_carrier(const std::string& carrier, int temp_length) {
+int verify_carrier(const std::string& carrier, int temp_length, bool strict) {
     WalkSink decoder_only;
     const WalkResult result = walk_carrier(carrier, decoder_only, temp_length);
     print_notes(result);
-    if (!result.ok) return report_walk_failure(carrier, result);
+    if (report_walk(carrier, result, strict) != 0) return 1;
 
     // Windows must start the stub before any of the above matters.
     std::ifstream file(carrier, std::ios::binary);
@@ -129,7 +141,10 @@ int verify_carrier(const std::string& carrier, int temp_length) {
     uint64_t decoded = 0;
     for (const WalkEntry& entry : result.entries) decoded += entry.decoded_size;
     std::cout << carrier << ": ok, " << result.entries.size() << " entries, " << decoded
-              << " bytes unpacked, launches '" << result.launch_name << "'\n";
+              << " bytes unpacked, "
+              << (result.launch_opens ? "launches '" + printable(result.launch_name) + "'"
+                                      : std::string("opens nothing"))
+              << "\n";
     return 0;
 }
 
@@ -140,9 +155,9 @@ int extract_carrier(const std::string& carrier, const std::string& folder) {
         report_error(folder + ": " + ec.message());
         return 1;
     }
-    ExtractSink writer(folder);
+    ExtractSink writer(folder, carrier);
     const WalkResult result = walk_carrier(carrier, writer);
-    if (!result.ok) return report_walk_failure(carrier, result);
+    if (report_walk(carrier, result) != 0) return 1;
     std::cout << carrier << ": " << result.entries.size() << " entries unpacked into " << folder
               << "\n";
     return 0;

@@ -23,17 +23,32 @@ std::string pack_notes() {
            "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
            "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
            "the host one).\n"
-           "Names must be files Windows can create. A name too long for the launcher's "
-           "255-character path, assuming a " +
+           "Entry names must be printable ASCII Windows file names, with no trailing dot or "
+           "space. A name too long for the "
+           "launcher's 255-character path under the --temp-length assumed (by default a " +
            std::to_string(kAssumedTempLength) +
-           "-character %TEMP% such as C:\\Users\\<11-character user>\\AppData\\Local\\Temp\\, "
-           "draws a warning (more than " +
+           "-character %TEMP% such as C:\\Users\\<11-character user>\\AppData\\Local\\Temp\\: "
+           "more than " +
            std::to_string(longest_joinable_name(kAssumedTempLength)) +
-           " characters); one over 259 characters is refused.\n"
+           " characters) draws a warning; one over " +
+           std::to_string(longest_joinable_name(kShortestTempLength)) +
+           ", too long even under C:\\, is refused.\n"
+           "OUT is written whole or not at all: an interrupted pack leaves nothing. It may not "
+           "be an input or the stub; through a symbolic link, the file the link leads to is "
+           "replaced (on Windows, a link or junction is refused).\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n" +
            kExitCodes;
+}
+
+// The %TEMP% length names are held against, as pack and verify take it.
+void add_temp_length(CLI::App* command, int& temp_length) {
+    command
+        ->add_option("--temp-length", temp_length,
+                     "Length of %TEMP%, trailing '\\' included, to check name lengths against")
+        ->check(CLI::Range(kShortestTempLength, 243))  // %TEMP%\BriskCourierTmp\ in 260 bytes
+        ->capture_default_str();
 }
 
 }  // namespace
@@ -61,6 +76,7 @@ int main(int argc, char** argv) {
     pack_command->add_flag("--greedy", request.greedy,
                            "Plain greedy encoding in 1024-byte chunks (a baseline)");
     pack_command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
+    add_temp_length(pack_command, request.temp_length);
     pack_command->footer(pack_notes());
 
     std::string carrier;
@@ -69,19 +85,24 @@ int main(int argc, char** argv) {
     list_command->add_option("carrier", carrier, "Carrier to read")->required();
 
     int temp_length = kAssumedTempLength;
+    bool strict = false;
     CLI::App* verify_command = app.add_subcommand(
         "verify", "Check the integrity record, then walk and decode the archive as the "
-                  "launcher would; exit 0 only if it would succeed.");
+                  "launcher would; exit 0 exactly when its run would succeed. What it gets "
+                  "through but may not do as meant is a warning.");
     verify_command->add_option("carrier", carrier, "Carrier to check")->required();
-    verify_command
-        ->add_option("--temp-length", temp_length,
-                     "Length of %TEMP%, trailing '\\' included, to check name lengths against")
-        ->check(CLI::Range(3, 243))
-        ->capture_default_str();
+    add_temp_length(verify_command, temp_length);
+    verify_command->add_flag("--strict", strict,
+                             "Fail on warnings too: a launch name that names no entry, a name "
+                             "outside ASCII or with a trailing dot, a name too long for "
+                             "--temp-length");
 
     std::string folder = ".";
-    CLI::App* extract_command =
-        app.add_subcommand("extract", "Unpack the entries into a folder, refusing unsafe names.");
+    CLI::App* extract_command = app.add_subcommand(
+        "extract", "Unpack the entries into a folder, refusing unsafe names. Each file is "
+                   "renamed into place once whole: a regular file of its name is replaced (as "
+                   "tar does), a link, folder or other file of its name stops the extraction "
+                   "and is left as it is.");
     extract_command->add_option("carrier", carrier, "Carrier to unpack")->required();
     extract_command->add_option("-C,--directory", folder, "Folder to unpack into")
         ->capture_default_str();
@@ -95,7 +116,7 @@ int main(int argc, char** argv) {
     try {
         if (*pack_command) return pack(request, running_program(argv[0]));
         if (*list_command) return list_carrier(carrier);
-        if (*verify_command) return verify_carrier(carrier, temp_length);
+        if (*verify_command) return verify_carrier(carrier, temp_length, strict);
         return extract_carrier(carrier, folder);
     } catch (const std::exception& e) {
         report_error(e.what());

@@ -28,25 +28,55 @@ int longest_joinable_name(int temp_length) {
 
 std::string name_problem(const std::string& name) {
     if (name.empty()) return "empty name";
-    if (name.size() > size_t(kLongestName))
-        return std::to_string(name.size()) + " characters, the launcher reads at most " +
-               std::to_string(kLongestName);
     for (char c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E) {
-            char text[64];
-            std::snprintf(text, sizeof text, "byte 0x%02X is not printable ASCII", u);
+        if (u < 0x20) {
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "byte 0x%02X is not printable ASCII: Windows file names hold no "
+                          "control characters",
+                          u);
             return text;
         }
         if (c == '/' || c == '\\') return "path separator: the launcher creates no sub-folders";
         if (std::strchr("<>:\"|?*", c))
             return std::string("'") + c + "' is not allowed in Windows file names";
     }
-    if (name == "." || name == "..") return "'.' and '..' name folders";
-    if (name.back() == ' ' || name.back() == '.')
-        return "trailing space or dot, which Windows drops";
+    if (name.find_first_not_of(". ") == std::string::npos)
+        return "only dots and spaces, which Windows drops: it names the folder";
     if (is_device_name(name)) return "reserved Windows device name";
     return "";
+}
+
+std::string name_doubt(const std::string& name) {
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u > 0x7E) {
+            char text[96];
+            std::snprintf(text, sizeof text, "byte 0x%02X is not printable ASCII%s", u,
+                          u == 0x7F ? "" : ": its character depends on the ANSI code page");
+            return text;
+        }
+    }
+    if (!name.empty() && (name.back() == ' ' || name.back() == '.'))
+        return "trailing space or dot, which Windows drops";
+    return "";
+}
+
+std::string length_problem(size_t length) {
+    const int longest = longest_joinable_name(kShortestTempLength);
+    if (length <= size_t(longest)) return "";
+    return std::to_string(length) +
+           " characters: the launcher's 255-character path takes at most " +
+           std::to_string(longest) + " even under the shortest %TEMP% (C:\\)";
+}
+
+std::string length_doubt(size_t length, int temp_length) {
+    const int longest = longest_joinable_name(temp_length);
+    if (length <= size_t(longest)) return "";
+    return std::to_string(length) + " characters: with a " + std::to_string(temp_length) +
+           "-character %TEMP% the launcher's 255-character path takes at most " +
+           std::to_string(longest) + ", so it unpacks only under a shorter %TEMP%";
 }
 
 bool same_name(const std::string& a, const std::string& b) {

@@ -7,13 +7,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <random>
 
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_encoder.h"
 #include "platform/platform.h"
 #include "tools/console.h"
 #include "tools/names.h"
+#include "tools/output_file.h"
 #include "tools/pe_check.h"
 
 namespace fs = std::filesystem;
@@ -97,19 +97,21 @@ bool gather(const std::vector<std::string>& args, std::vector<Input>& inputs,
     return ok;
 }
 
-void check_inputs(std::vector<Input>& inputs, std::vector<std::string>& problems) {
+// Names the launcher would refuse, or might unpack as another name, are
+// refused; so is one too long for any %TEMP%, and one too long for the
+// %TEMP% assumed draws a warning.
+void check_inputs(std::vector<Input>& inputs, int temp_length, std::vector<std::string>& problems) {
     std::map<std::string, const Input*> seen;  // by lower-case name
-    const int longest = longest_joinable_name(kAssumedTempLength);
     for (Input& input : inputs) {
         const std::string where = shown(input.path);
-        const std::string problem = name_problem(input.name);
+        std::string problem = name_problem(input.name);
+        if (problem.empty()) problem = name_doubt(input.name);
+        if (problem.empty()) problem = length_problem(input.name.size());
         if (!problem.empty()) {
             problems.push_back(where + ": entry name '" + printable(input.name) + "': " + problem);
-        } else if (input.name.size() > size_t(longest)) {
-            report_warning(where + ": entry name of " + std::to_string(input.name.size()) +
-                           " characters: with a " + std::to_string(kAssumedTempLength) +
-                           "-character %TEMP% the launcher's 255-character path takes at most " +
-                           std::to_string(longest) + ", so it may fail to unpack");
+        } else if (const std::string doubt = length_doubt(input.name.size(), temp_length);
+                   !doubt.empty()) {
+            report_warning(where + ": entry name of " + doubt);
         }
         const auto [other, fresh] = seen.emplace(lower_ascii(input.name), &input);
         if (!fresh) {
@@ -172,8 +174,8 @@ std::string stub_layout_problem(const fs::path& path) {
 }
 
 bool load_stub(const PackRequest& request, const fs::path& program, std::vector<uint8_t>& stub,
-               std::vector<std::string>& problems) {
-    fs::path path = request.stub;
+               fs::path& path, std::vector<std::string>& problems) {
+    path = request.stub;
     if (request.stub.empty()) {
         const std::vector<fs::path> candidates = default_stub_paths(program);
         for (const fs::path& candidate : candidates) {
@@ -228,31 +230,45 @@ bool load_stub(const PackRequest& request, const fs::path& program, std::vector<
     return true;
 }
 
-// The carrier under construction, removed unless committed.
-class TempFile {
-public:
-    explicit TempFile(const fs::path& target) {
-        std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, ".tmp-%06x", unsigned(random() & 0xFFFFFF));
-            path_ = target;
-            path_ += suffix;
-            std::error_code ec;
-            if (!fs::exists(fs::symlink_status(path_, ec))) return;
+// The output's own checks, once links are followed to the file they lead
+// to: its folder must exist, and it must be neither an input nor the stub,
+// which a rename over them would destroy.
+bool check_output(const std::string& output, const fs::path& stub_path,
+                  const std::vector<Input>& inputs, fs::path& file,
+                  std::vector<std::string>& problems) {
+    std::string reason;
+    if (!follow_links(output, file, reason)) {
+        problems.push_back(output + ": " + reason);
+        return false;
+    }
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        problems.push_back(shown(folder) + ": " +
+                           (fs::exists(folder, ec) ? "not a folder" : "no such folder") +
+                           ", so -o " + output + " cannot be written");
+        return false;
+    }
+    reason = not_replaceable(file);
+    if (!reason.empty()) {
+        problems.push_back(output + ": " + reason + ", not replaced by a carrier");
+        return false;
+    }
+    bool ok = true;
+    if (!stub_path.empty() && same_file(file, stub_path)) {
+        problems.push_back(output + ": is the stub " + shown(stub_path) +
+                           ": write the carrier elsewhere");
+        ok = false;
+    }
+    for (const Input& input : inputs) {
+        if (same_file(file, input.path)) {
+            problems.push_back(output + ": is the input " + shown(input.path) +
+                               ": write the carrier elsewhere");
+            ok = false;
         }
     }
-    ~TempFile() {
-        std::error_code ignored;
-        if (!committed_) fs::remove(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    void commit() { committed_ = true; }
-
-private:
-    fs::path path_;
-    bool committed_ = false;
-};
+    return ok;
+}
 
 // CRC-32 arithmetic on polynomials over GF(2), bit-reflected as the CRC
 // register holds them (x^0 is the top bit).
@@ -281,13 +297,12 @@ uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, uint64_t length_b) {
 // Writes the carrier front to back, summing the archive's bytes as they go.
 class CarrierWriter {
 public:
-    explicit CarrierWriter(const fs::path& path)
-        : out_(path, std::ios::binary | std::ios::trunc) {}
-    bool good() const { return bool(out_); }
+    explicit CarrierWriter(OutputFile& out) : out_(out) {}
+    bool good() const { return out_.error().empty(); }
     uint64_t size() const { return size_; }
 
     void put(const void* data, size_t size) {
-        out_.write(static_cast<const char*>(data), std::streamsize(size));
+        out_.write(data, size);
         size_ += size;
         if (summing_) crc_ = crc32_update(crc_, static_cast<const uint8_t*>(data), size);
     }
@@ -328,18 +343,10 @@ public:
     }
 
     // Replaces bytes already written; the size and the sum stay.
-    void overwrite(uint64_t at, const uint8_t* data, size_t size) {
-        out_.seekp(std::streamoff(at));
-        out_.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-        out_.seekp(0, std::ios::end);
-    }
-    bool close() {
-        out_.close();
-        return bool(out_);
-    }
+    void overwrite(uint64_t at, const uint8_t* data, size_t size) { out_.write_at(at, data, size); }
 
 private:
-    std::ofstream out_;
+    OutputFile& out_;
     uint64_t size_ = 0;
     bool summing_ = false;
     uint32_t crc_ = 0;
@@ -364,20 +371,33 @@ bool put_entry(const Input& input, const EncoderOptions& options, CarrierWriter&
     std::vector<uint8_t> buffer(kReadBlock);
     std::vector<uint8_t> body;
     size_t begin = 0, end = 0;
+    uint64_t left = input.size;  // to read, as the scan found it
     bool at_end = false;
     uint64_t stored = 0;
+    // A file that changes size while it is read would be stored as neither.
+    auto changed = [&](const std::string& now) {
+        problems.push_back(where + ": " + std::to_string(input.size) + " bytes when scanned, " +
+                           now + " when read: it changed while being packed");
+        return false;
+    };
     for (;;) {
         if (!at_end && end - begin < size_t(kChunkOutputCapacity)) {
             std::memmove(buffer.data(), buffer.data() + begin, end - begin);
             end -= begin;
             begin = 0;
-            file.read(reinterpret_cast<char*>(buffer.data() + end), std::streamsize(buffer.size() - end));
-            end += size_t(file.gcount());
+            const size_t want = size_t(std::min<uint64_t>(buffer.size() - end, left));
+            file.read(reinterpret_cast<char*>(buffer.data() + end), std::streamsize(want));
+            const size_t got = size_t(file.gcount());
+            end += got;
+            left -= got;
             if (file.bad()) {
                 problems.push_back(where + ": read failed: " + system_reason());
                 return false;
             }
-            at_end = file.eof();
+            if (got < want) return changed(std::to_string(input.size - left));
+            at_end = left == 0;
+            if (at_end && file.peek() != std::ifstream::traits_type::eof())
+                return changed("more");
         }
         if (begin == end) break;
         body.clear();
@@ -397,27 +417,13 @@ bool put_entry(const Input& input, const EncoderOptions& options, CarrierWriter&
     return true;
 }
 
-bool replace_file(const fs::path& from, const fs::path& to, std::string& reason) {
-#ifdef _WIN32
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    reason = "cannot replace it (Windows error " + std::to_string(GetLastError()) + ")";
-    return false;
-#else
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    reason = ec.message();
-    return !ec;
-#endif
-}
-
-bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
-                   const std::vector<Input>& inputs, std::vector<std::string>& problems) {
-    const fs::path target = request.output;
-    TempFile temp(target);
-    errno = 0;
-    CarrierWriter out(temp.path());
+bool write_carrier(const PackRequest& request, const fs::path& target,
+                   const std::vector<uint8_t>& stub, const std::vector<Input>& inputs,
+                   std::vector<std::string>& problems) {
+    OutputFile file(target);
+    CarrierWriter out(file);
     if (!out.good()) {
-        problems.push_back(shown(temp.path()) + ": cannot create: " + system_reason());
+        problems.push_back(request.output + ": " + file.error());
         return false;
     }
     const EncoderOptions options = request.greedy ? greedy_encoder_options() : EncoderOptions();
@@ -453,17 +459,10 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
     uint8_t record_bytes[kRecordSize];
     encode_record(record, record_bytes);
     out.overwrite(stub.size(), record_bytes, kRecordSize);
-    errno = 0;
-    if (!out.good() || !out.close()) {
-        problems.push_back(shown(temp.path()) + ": write failed: " + system_reason());
+    if (!file.commit()) {
+        problems.push_back(request.output + ": " + file.error());
         return false;
     }
-    std::string reason;
-    if (!replace_file(temp.path(), target, reason)) {
-        problems.push_back(request.output + ": " + reason);
-        return false;
-    }
-    temp.commit();
     std::cout << request.output << ": " << inputs.size() << " entries, " << out.size()
               << " bytes (stub " << stub.size() << ", archive " << record.archive_length
               << ", integrity record and trailer " << kRecordSize + 4 << ")\n";
@@ -475,12 +474,15 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
 int pack(const PackRequest& request, const fs::path& program) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
-    load_stub(request, program, stub, problems);
+    fs::path stub_path;
+    load_stub(request, program, stub, stub_path, problems);
     std::vector<Input> inputs;
     const bool all_found = gather(request.inputs, inputs, problems);
-    check_inputs(inputs, problems);
+    check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (problems.empty()) write_carrier(request, stub, inputs, problems);
+    fs::path target;
+    if (check_output(request.output, stub_path, inputs, target, problems) && problems.empty())
+        write_carrier(request, target, stub, inputs, problems);
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;
 }

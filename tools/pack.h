@@ -1,19 +1,22 @@
-// pack: checks every input before anything is written, then streams stub,
-// integrity record, archive, padding and trailer into a temporary file
-// beside the target and renames it into place, so a failed pack leaves no
-// carrier and an existing target is only replaced by a complete one. The
-// record is filled in last, once the archive's checksum is known.
+// pack: checks every input and the output before anything is written, then
+// streams stub, integrity record, archive, padding and trailer into an
+// OutputFile, so a failed or interrupted pack leaves no carrier and an
+// existing target is only replaced by a complete one. The record is filled
+// in last, once the archive's checksum is known.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tools/names.h"
+
 struct PackRequest {
     std::string output;
     std::string launch_name;
     std::string stub;  // "" for the launcher the project builds
     bool greedy = false;
+    int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning
     std::vector<std::string> inputs;
 };
 

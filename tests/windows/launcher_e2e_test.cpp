@@ -301,6 +301,14 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
               0u);
     for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(unpacked + e.name), e.data) << e.name;
 
+    // The default stub, spelt another way, is never the output.
+    const std::string stub = exe_dir() + "..\\..\\launcher.exe";
+    const auto stub_bytes = read_file(stub);
+    EXPECT_EQ(run_process("\"" + tool + "\" pack -o \"" + stub + "\" --launch install.exe \"" +
+                          input.substr(0, input.size() - 1) + "\""),
+              1u);
+    EXPECT_EQ(read_file(stub), stub_bytes);
+
     for (const ArchiveEntry& e : entries) DeleteFileA((folder() + e.name).c_str());
     Started s = start(read_file(carrier));
     finish(s);
@@ -308,6 +316,52 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     EXPECT_FALSE(s.saw_error_box);
     for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
     EXPECT_TRUE(probe_ran());
+}
+
+// Ended while it writes, the tool leaves no file: the carrier is marked for
+// deletion until it is renamed into place.
+TEST(Launcher, WindowsToolEndedMidPackLeavesNothing) {
+    const std::string tool = exe_dir() + "..\\..\\courier-pack.exe";
+    const std::string input = temp_dir() + "brisk-kill-in\\";
+    const std::string out = temp_dir() + "brisk-kill-out\\";
+    CreateDirectoryA(input.c_str(), nullptr);
+    CreateDirectoryA(out.c_str(), nullptr);
+    const HANDLE big = CreateFileA((input + "big").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = LONGLONG(256) << 20;  // zeros, long enough to catch it writing
+    SetFilePointerEx(big, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(big);
+    CloseHandle(big);
+    // Whether `out` holds a file; with `clear`, deletes what it holds.
+    auto written = [&](bool clear = false) {
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA((out + "*").c_str(), &found);
+        bool any = false;
+        BOOL more = search != INVALID_HANDLE_VALUE;
+        for (; more; more = FindNextFileA(search, &found)) {
+            if (found.cFileName[0] == '.') continue;
+            any = true;
+            if (clear) DeleteFileA((out + found.cFileName).c_str());
+        }
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        return any;
+    };
+    written(true);
+
+    std::string command = "\"" + tool + "\" pack -o \"" + out + "c.exe\" --launch big \"" +
+                          input.substr(0, input.size() - 1) + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+    EXPECT_TRUE(wait_for([&] { return written(); }, 60000));
+    TerminateProcess(info.hProcess, 9);
+    WaitForSingleObject(info.hProcess, 60000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    EXPECT_TRUE(wait_for([&] { return !written(); }, 10000));
 }
 
 }  // namespace
