@@ -473,7 +473,8 @@ bool write_carrier(const PackRequest& request, const std::vector<uint8_t>& stub,
 int pack(const PackRequest& request, const fs::path& program) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
-    load_stub(request, program, stub, problems);
+    const bool stub_loaded = load_stub(request, program, stub, problems);
+    add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<Input> inputs;
     const bool all_found = gather(request.inputs, inputs, problems);
     check_inputs(inputs, problems);

@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/resource_request.h"
+
 struct PackRequest {
     std::string output;
     std::string launch_name;
     std::string stub;  // "" for the launcher the project builds
     bool greedy = false;
     std::vector<std::string> inputs;
+    ResourceRequest resources;  // icon, version information, manifest
 };
 
 // Returns the exit code: 0 packed, 1 failed (each reason reported).
