@@ -103,45 +103,53 @@ std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uin
 std::string read_resource_section(const uint8_t* section, size_t size, uint32_t section_rva,
                                   uint32_t directory_rva, std::vector<FoundResource>& found) {
     found.clear();
-    size_t visited = 0;
-    // Entries of the directory at `offset`; false when it lies outside.
-    auto entries = [&](uint32_t offset, uint32_t& count) {
-        if (offset > size || size - offset < kDirectoryHeader) return false;
-        count = le16(section + offset + 12) + le16(section + offset + 14);
-        return (size - offset - kDirectoryHeader) / kDirectoryEntry >= count;
+    // A directory's place and entry count, when it lies whole in the section.
+    auto directory = [&](uint32_t at, uint32_t& count) {
+        if (at > size || size - at < kDirectoryHeader) return false;
+        count = le16(section + at + 12) + le16(section + at + 14);
+        return (size - at - kDirectoryHeader) / kDirectoryEntry >= count;
+    };
+    // Entry i of the directory at `at`: its ID (or name) and what it leads to.
+    auto entry = [section](uint32_t at, uint32_t i, uint32_t& id, uint32_t& target) {
+        const uint8_t* e = section + at + kDirectoryHeader + i * kDirectoryEntry;
+        id = le32(e);
+        target = le32(e + 4);
     };
     const uint32_t root = directory_rva - section_rva;
     uint32_t types = 0;
-    if (directory_rva < section_rva || !entries(root, types)) return "resource directory lies outside its section";
-    for (uint32_t t = 0; t < types; ++t) {
-        if (++visited > kMostEntries) return "resource directory has too many entries";
-        const uint8_t* type = section + root + kDirectoryHeader + t * kDirectoryEntry;
-        uint32_t names = 0;
-        const uint32_t names_at = le32(type + 4) & ~kSubdirectory;
-        if (!(le32(type + 4) & kSubdirectory) || !entries(names_at, names))
-            return "resource directory is damaged";
-        if (le32(type) & kNamed) continue;
-        for (uint32_t n = 0; n < names; ++n) {
-            if (++visited > kMostEntries) return "resource directory has too many entries";
-            const uint8_t* name = section + names_at + kDirectoryHeader + n * kDirectoryEntry;
-            uint32_t languages = 0;
-            const uint32_t languages_at = le32(name + 4) & ~kSubdirectory;
-            if (!(le32(name + 4) & kSubdirectory) || !entries(languages_at, languages))
-                return "resource directory is damaged";
-            if (le32(name) & kNamed) continue;
-            for (uint32_t l = 0; l < languages; ++l) {
-                const uint8_t* language = section + languages_at + kDirectoryHeader + l * kDirectoryEntry;
-                const uint32_t entry = le32(language + 4);
-                if ((entry & kSubdirectory) || entry > size || size - entry < kDataEntry)
-                    return "resource directory is damaged";
-                if (++visited > kMostEntries) return "resource directory has too many entries";
-                const uint32_t rva = le32(section + entry), length = le32(section + entry + 4);
-                if (rva < section_rva || rva - section_rva > size || size - (rva - section_rva) < length)
-                    return "resource data lies outside its section";
-                found.push_back({uint16_t(le32(type)), uint16_t(le32(name)), uint16_t(le32(language)),
-                                 rva - section_rva, length});
-            }
+    if (directory_rva < section_rva || !directory(root, types))
+        return "resource directory lies outside its section";
+    // Type, name, language: three levels, the first two leading to directories.
+    struct Level {
+        uint32_t at, count, i, id;
+    } levels[3] = {{root, types, 0, 0}, {}, {}};
+    size_t visited = 0;
+    for (int depth = 0; depth >= 0;) {
+        Level& level = levels[depth];
+        if (level.i == level.count) {
+            --depth;
+            continue;
         }
+        if (++visited > kMostEntries) return "resource directory has too many entries";
+        uint32_t target = 0;
+        entry(level.at, level.i++, level.id, target);
+        const bool leads_to_directory = (target & kSubdirectory) != 0;
+        if (leads_to_directory != (depth < 2)) return "resource directory is damaged";
+        if (depth < 2) {
+            Level& next = levels[depth + 1];
+            if (!directory(target & ~kSubdirectory, next.count)) return "resource directory is damaged";
+            next.at = target & ~kSubdirectory;
+            next.i = 0;
+            // Entries named by strings are not ours: step over them.
+            if (!(level.id & kNamed)) ++depth;
+            continue;
+        }
+        if (target > size || size - target < kDataEntry) return "resource directory is damaged";
+        const uint32_t rva = le32(section + target), length = le32(section + target + 4);
+        if (rva < section_rva || rva - section_rva > size || size - (rva - section_rva) < length)
+            return "resource data lies outside its section";
+        found.push_back({uint16_t(levels[0].id), uint16_t(levels[1].id), uint16_t(level.id),
+                         rva - section_rva, length});
     }
     return "";
 }

@@ -516,6 +516,15 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          offset("launch name 'setup.exe'", 0), "names no entry", false, false},
         {"stub not i386", build_carrier(pe_stub(0x8664), launch, entries), "stub is not an i386",
          "machine 0x8664", false, true},
+        {"manifest Windows refuses", [&] {
+             // The manifest lies in the image, outside the archive's checksum.
+             const std::string in = folder("manifest-in", entries);
+             run({"pack", "-o", dir / "manifest.exe", "--launch", launch, "--stub", stub(),
+                  "--execution-level", "asInvoker", in});
+             std::string bytes = text(read_file(dir / "manifest.exe"));
+             bytes.replace(bytes.find("</assembly>"), 11, "</assemblx>");
+             return std::vector<uint8_t>(bytes.begin(), bytes.end());
+         }(), "manifest: not well-formed XML: ", "</assemblx> closes <assembly>: Windows would refuse", false, true},
     };
     write_file(dir / "good.exe", good);
     EXPECT_EQ(run({"verify", dir / "good.exe"}).code, 0);
@@ -625,7 +634,9 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ToolResult r = run(plus({"pack", "-o", carrier, "--launch", "setup.exe", "--stub", stub(), in}, c.options));
+        // Options before the inputs: each takes one value.
+        ToolResult r = run(plus(plus({"pack", "-o", carrier, "--launch", "setup.exe", "--stub", stub()}, c.options),
+                                {in + "/setup.exe", in + "/b.txt"}));
         ASSERT_EQ(r.code, 0) << r.err;
 
         r = run_tool("wrestool", {"-l", carrier}, dir);

@@ -63,6 +63,19 @@ void take_screenshot(const char* name) {
 
 HWND error_box() { return FindWindowA("#32770", "Error"); }
 
+// The launcher's window and its frame, once laid out (it is created at 0 by
+// 0 and sized afterwards); nullptr if it does not show within a minute.
+HWND progress_window(RECT& frame) {
+    HWND popup = nullptr;
+    const bool shown = wait_for(
+        [&] {
+            popup = FindWindowA("SelfExtractor", "Self-Extracting");
+            return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
+        },
+        60000);
+    return shown ? popup : nullptr;
+}
+
 struct Started {
     HANDLE process = nullptr;
     DWORD exit_code = 0;
@@ -230,15 +243,9 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
 
 TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
     Started s = start(carrier_of("install.exe", payload(30)));
-    HWND popup = nullptr;
     RECT frame = {};
-    // Found once laid out: it is created at 0 by 0 and sized afterwards.
-    ASSERT_TRUE(wait_for(
-        [&] {
-            popup = FindWindowA("SelfExtractor", "Self-Extracting");
-            return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
-        },
-        60000));
+    HWND popup = progress_window(frame);
+    ASSERT_NE(popup, nullptr);
     const int screen_w = GetSystemMetrics(SM_CXSCREEN), screen_h = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(frame.right - frame.left, 245);
     EXPECT_EQ(frame.bottom - frame.top, 87);
@@ -389,15 +396,8 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
 
         for (const ArchiveEntry& e : entries) DeleteFileA((folder() + e.name).c_str());
         Started s = start(read_file(carrier));
-        HWND popup = nullptr;
         RECT frame = {};
-        EXPECT_TRUE(wait_for(
-            [&] {
-                popup = FindWindowA("SelfExtractor", "Self-Extracting");
-                return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
-            },
-            60000))
-            << "no progress window";
+        EXPECT_NE(progress_window(frame), nullptr);
         EXPECT_EQ(frame.right - frame.left, 245);
         EXPECT_EQ(frame.bottom - frame.top, 87);
         finish(s);
