@@ -4,7 +4,8 @@
 // reported; and the walk never passes a carrier the launcher would fail:
 // when it reports success, the launcher's run over the same carrier and
 // the same %TEMP% succeeds and leaves every entry with the bytes the walk
-// decoded.
+// decoded. Reading the carrier's resources, as list and verify do, stays
+// within the file's bytes whatever its headers say.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "tools/carrier_walk.h"
+#include "tools/resource_report.h"
 
 namespace {
 
@@ -52,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.reason.empty(), "failed without a reason");
+    const ResourceReport resources = read_resource_report(s.carrier());
+    FUZZ_CHECK(resources.any || (resources.icon.empty() && !resources.has_version),
+               "resources reported without a resource directory");
     if (!walk.ok) return 0;
 
     s.clear_folder();
