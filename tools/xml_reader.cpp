@@ -7,6 +7,9 @@
 
 namespace {
 
+// Far beyond any manifest; they keep a hostile document's cost linear.
+constexpr size_t kDeepest = 256, kMostAttributes = 256;
+
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool name_start(unsigned char c) {
@@ -155,6 +158,7 @@ private:
             ++i_;
             for (const auto& other : list)
                 if (other.first == name) return fail("attribute '" + name + "' given twice");
+            if (list.size() == kMostAttributes) return fail("more than 256 attributes");
             list.push_back({name, value});
         }
     }
@@ -227,6 +231,7 @@ private:
     }
 
     bool start_tag() {
+        if (open_.size() == kDeepest) return fail("elements nested more than 256 deep");
         ++i_;
         Open open;
         XmlElement element;

@@ -304,6 +304,8 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
     };
     cases.insert(cases.end(), resource_cases.begin(), resource_cases.end());
     const char kAssembly[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"";
+    std::string deep = std::string(kAssembly) + ">";
+    for (int i = 0; i < 300; ++i) deep += "<a>";
     const std::pair<std::string, const char*> manifests[] = {
         {std::string(kAssembly) + ">", "line 1: <assembly> is not closed"},
         {"<assembly manifestVersion=\"1.0\"/>", "the root element must be <assembly> in namespace urn:schemas-microsoft-com:asm.v1"},
@@ -316,6 +318,7 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {std::string(kAssembly) + "><requestedExecutionLevel level=\"admin\"/></assembly>", "level must be asInvoker"},
         {std::string(kAssembly) + ">a & b</assembly>", "'&' that starts no reference"},
         {std::string(kAssembly) + "/><more/>", "more after the root element ends"},
+        {deep, "line 1: elements nested more than 256 deep"},
         {std::string("\xFF\xFE<\0a\0"), "UTF-16 text: save the manifest as UTF-8"},
         {std::string(kAssembly) + "><!-- caf\xE9 --></assembly>", "not UTF-8 text"},
     };
