@@ -88,7 +88,7 @@ std::string add_section(std::vector<uint8_t>& image, const char (&name)[8], uint
     if (at + kSectionHeader > room || !unused)
         return "no room for another section header (the table ends at offset " + std::to_string(at) +
                ", the headers' free space at " + std::to_string(room) + ")";
-    if (image_end != image.size()) return "data after its last section";
+    if (image_end != image.size()) return "its last section does not end the file";
 
     const uint64_t rva = align_up(virtual_end, section_alignment);
     const uint64_t raw_offset = align_up(image.size(), file_alignment);

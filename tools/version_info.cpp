@@ -1,9 +1,9 @@
 #include "tools/version_info.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "tools/le_bytes.h"
+#include "tools/names.h"
 #include "tools/text_encoding.h"
 
 namespace {
@@ -39,14 +39,6 @@ bool end_block(std::vector<uint8_t>& out, size_t start) {
     if (length > 0xFFFF) return false;
     set_le16(&out[start], uint32_t(length));
     return true;
-}
-
-bool same_key(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return i == a.size() && !b[i];
 }
 
 struct Block {
@@ -119,7 +111,7 @@ std::string build_version_resource(const VersionInfo& info, std::vector<uint8_t>
     std::vector<std::pair<std::string, std::string>> strings;
     auto given = [&info](const char* key) {
         for (const auto& s : info.strings)
-            if (same_key(s.first, key)) return true;
+            if (lower_ascii(s.first) == lower_ascii(key)) return true;
         return false;
     };
     if (info.has_file && !given("FileVersion")) strings.push_back({"FileVersion", info.file.text()});
