@@ -5,6 +5,8 @@
 // when it reports success, the launcher's run over the same carrier and
 // the same %TEMP% succeeds and leaves every entry with the bytes the walk
 // decoded, unless the walk warned of a name too long for that %TEMP%.
+// Reading the carrier's resources, as list and verify do, stays within the
+// file's bytes whatever its headers say.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,6 +16,7 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "tools/carrier_walk.h"
+#include "tools/resource_report.h"
 
 namespace {
 
@@ -52,6 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.failure.reason.empty(), "failed without a reason");
+    const ResourceReport resources = read_resource_report(s.carrier());
+    FUZZ_CHECK(resources.any || (resources.icon.empty() && !resources.has_version),
+               "resources reported without a resource directory");
     if (!walk.ok) return 0;
     // Names too long for this %TEMP% are warnings: the run fails here.
     for (const WalkWarning& warning : walk.warnings)

@@ -12,6 +12,7 @@
 #include "tools/console.h"
 #include "tools/output_file.h"
 #include "tools/pe_check.h"
+#include "tools/resource_report.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +104,7 @@ int list_carrier(const std::string& carrier) {
     WalkSink counter;
     const WalkResult result = walk_carrier(carrier, counter);
     print_notes(result);
+    print_resource_report(read_resource_report(carrier), std::cout);
     if (result.launch_read) {
         std::cout << "launch: " << printable(result.launch_name) << "\n";
         std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
@@ -136,6 +138,14 @@ int verify_carrier(const std::string& carrier, int temp_length, bool strict) {
         });
     if (!problem.empty()) {
         report_error(carrier + ": stub is not an i386 Windows program: " + problem);
+        return 1;
+    }
+    // Windows refuses to start a program whose manifest it cannot read.
+    const ResourceReport resources = read_resource_report(carrier);
+    print_resource_report(resources, std::cout);
+    if (!resources.manifest_problem.empty()) {
+        report_error(carrier + ": manifest: " + resources.manifest_problem +
+                     ": Windows would refuse to start it");
         return 1;
     }
     uint64_t decoded = 0;

@@ -9,6 +9,7 @@
 #include "tools/console.h"
 #include "tools/names.h"
 #include "tools/pack.h"
+#include "tools/resource_request.h"
 
 namespace {
 
@@ -38,7 +39,10 @@ std::string pack_notes() {
            "replaced (on Windows, a link or junction is refused).\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
-           "(osslsigncode or signtool): the signature goes after the checked bytes.\n" +
+           "(osslsigncode or signtool): the signature goes after the checked bytes.\n"
+           "Windows asks for administrator rights before starting a program named like an "
+           "installer (setup, install, update) unless its manifest names an execution level: "
+           "--execution-level asInvoker runs the carrier as the user who starts it.\n" +
            kExitCodes;
 }
 
@@ -77,6 +81,35 @@ int main(int argc, char** argv) {
                            "Plain greedy encoding in 1024-byte chunks (a baseline)");
     pack_command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
     add_temp_length(pack_command, request.temp_length);
+    // Resources: each option adds to the stub's image; without them it is left as it is.
+    ResourceRequest& resources = request.resources;
+    auto checked_by = [](std::string (*problem)(const std::string&), const char* shape) {
+        return CLI::Validator([problem](std::string& value) { return problem(value); }, shape);
+    };
+    pack_command->add_option("--icon", resources.icon,
+                             "Icon of the carrier: an .ico of BMP or PNG images, 1 to 256 pixels");
+    pack_command->add_option("--file-version", resources.file_version, "File version")
+        ->check(checked_by(version_number_problem, "A.B.C.D"));
+    pack_command->add_option("--product-version", resources.product_version, "Product version")
+        ->check(checked_by(version_number_problem, "A.B.C.D"));
+    pack_command
+        ->add_option("--version-string", resources.version_strings,
+                     "A string of the version information (CompanyName, FileDescription, "
+                     "ProductName, LegalCopyright, OriginalFilename, InternalName, Comments, "
+                     "LegalTrademarks or any other key); repeatable")
+        ->allow_extra_args(false)
+        ->check(checked_by(version_string_problem, "KEY=VALUE"));
+    CLI::Option* level =
+        pack_command
+            ->add_option("--execution-level", resources.execution_level,
+                         "Add a manifest that asks Windows for this level (asInvoker: no "
+                         "elevation prompt, whatever the carrier is called)")
+            ->check(CLI::IsMember(std::vector<std::string>(std::begin(kExecutionLevels),
+                                                           std::end(kExecutionLevels))));
+    pack_command
+        ->add_option("--manifest", resources.manifest,
+                     "Add this manifest (UTF-8 XML) instead of one made for --execution-level")
+        ->excludes(level);
     pack_command->footer(pack_notes());
 
     std::string carrier;

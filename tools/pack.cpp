@@ -475,7 +475,8 @@ int pack(const PackRequest& request, const fs::path& program) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
     fs::path stub_path;
-    load_stub(request, program, stub, stub_path, problems);
+    const bool stub_loaded = load_stub(request, program, stub, stub_path, problems);
+    add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<Input> inputs;
     const bool all_found = gather(request.inputs, inputs, problems);
     check_inputs(inputs, request.temp_length, problems);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/names.h"
+#include "tools/resource_request.h"
 
 struct PackRequest {
     std::string output;
@@ -18,6 +19,7 @@ struct PackRequest {
     bool greedy = false;
     int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning
     std::vector<std::string> inputs;
+    ResourceRequest resources;  // icon, version information, manifest
 };
 
 // Returns the exit code: 0 packed, 1 failed (each reason reported).

@@ -17,6 +17,7 @@
 
 #include "archive/archive_writer.h"
 #include "test_support.h"
+#include "tests/support/test_icons.h"
 
 namespace fs = std::filesystem;
 
@@ -254,6 +255,91 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return args;
          }, 2, "--fast"},
     };
+    // Resource options; "@" stands for a file holding `content`.
+    auto with_resource = [files](std::vector<std::string> options, std::vector<uint8_t> content = {}) {
+        return [=](const std::string& in) {
+            auto args = files({"a"})(in);
+            write_file(in + ".res", content);
+            for (const std::string& option : options) args.push_back(option == "@" ? in + ".res" : option);
+            return args;
+        };
+    };
+    auto icon = [](std::vector<TestIcon> images, std::function<void(std::vector<uint8_t>&)> change) {
+        auto bytes = ico_file(images);
+        change(bytes);
+        return bytes;
+    };
+    auto with_stub_change = [&](std::function<void(std::vector<uint8_t>&)> change) {
+        return [=](const std::string& in) {
+            auto stub_bytes = minimal_pe_stub(1024);
+            change(stub_bytes);
+            auto args = with_stub(stub_bytes)(in);
+            args.insert(args.end(), {"--execution-level", "asInvoker"});
+            return args;
+        };
+    };
+    const std::vector<Case> resource_cases = {
+        {"0-byte icon", with_resource({"--icon", "@"}), 1, ".res: not an .ico file: 0 bytes"},
+        {"icon count past the file", with_resource({"--icon", "@"}, icon({{16, 4, false}}, [](auto& b) {
+             b[4] = b[5] = 0xFF;
+         })), 1, "icon directory of 65535 images needs 1048566 bytes, the file has 318"},
+        {"icon image cut short", with_resource({"--icon", "@"}, icon({{32, 32, false}}, [](auto& b) {
+             b.resize(b.size() - 10);
+         })), 1, "image 1 (32x32): 4264 bytes at offset 22 lie outside the file's 4276 bytes"},
+        {"PNG image that is not a PNG", with_resource({"--icon", "@"}, icon({{16, 4, false}, {16, 32, true}}, [](auto& b) {
+             b[b.size() - 30] ^= 1;  // a pixel: the IDAT chunk's CRC fails
+         })), 1, "image 2 (16x16): PNG chunk 'IDAT' fails its CRC"},
+        {"bitmap cut short", with_resource({"--icon", "@"}, icon({{32, 32, false}}, [](auto& b) {
+             b.resize(b.size() - 4);
+             b[14] = uint8_t(b[14] - 4);  // the directory agrees: 4260 bytes
+         })), 1, "image 1 (32x32): bitmap cut short: 4264 bytes needed, 4260 given"},
+        {"icon image of another size", with_resource({"--icon", "@"}, icon({{16, 8, false}}, [](auto& b) {
+             b[6] = b[7] = 32;
+         })), 1, "bitmap of 16x32 where the directory says 32x32"},
+        {"image neither PNG nor bitmap", with_resource({"--icon", "@"}, icon({{16, 8, false}}, [](auto& b) {
+             b[22] = 'G', b[23] = 'I', b[24] = 'F';
+         })), 1, "neither a PNG nor a bitmap"},
+        {"missing icon", [&](const std::string& in) {
+             auto args = with_resource({"--icon", "@"})(in);
+             fs::remove(in + ".res");
+             return args;
+         }, 1, ".res: No such file"},
+        {"file version of three parts", with_resource({"--file-version", "1.2.3"}), 2, "'1.2.3' is not A.B.C.D"},
+        {"product version past 65535", with_resource({"--product-version", "1.2.3.65536"}), 2, "is not A.B.C.D"},
+        {"version string without a value", with_resource({"--version-string", "CompanyName"}), 2, "'CompanyName' is not KEY=VALUE"},
+        {"version string given twice", with_resource({"--version-string", "CompanyName=A", "--version-string", "companyname=B"}),
+         1, "--version-string companyname: given twice"},
+        {"unknown execution level", with_resource({"--execution-level", "admin"}), 2, "admin not in"},
+        {"manifest and execution level", with_resource({"--manifest", "@", "--execution-level", "asInvoker"}), 2, "excludes"},
+        {"stub with no room for another section header", with_stub_change([](std::vector<uint8_t>& b) {
+             std::fill(b.begin() + 0x160, b.begin() + 0x200, 0x90);  // after the one header
+         }), 1, "stub: cannot add the resources: no room for another section header"},
+        {"stub with resources of its own", with_stub_change([](std::vector<uint8_t>& b) {
+             b[kStubSecurityDirectory - 16 + 1] = 0x20;  // the resource directory, two entries before
+         }), 1, "stub: cannot add the resources: the image already has one"},
+    };
+    cases.insert(cases.end(), resource_cases.begin(), resource_cases.end());
+    const char kAssembly[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"";
+    std::string deep = std::string(kAssembly) + ">";
+    for (int i = 0; i < 300; ++i) deep += "<a>";
+    const std::pair<std::string, const char*> manifests[] = {
+        {std::string(kAssembly) + ">", "line 1: <assembly> is not closed"},
+        {"<assembly manifestVersion=\"1.0\"/>", "the root element must be <assembly> in namespace urn:schemas-microsoft-com:asm.v1"},
+        {"<a:assembly xmlns:a=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n<b:x/></a:assembly>",
+         "line 2: namespace prefix 'b' is not declared"},
+        {"<!DOCTYPE assembly>" + std::string(kAssembly) + "/>", "document type declarations are not allowed"},
+        {std::string(kAssembly) + "><a></b></assembly>", "</b> closes <a>"},
+        {std::string(kAssembly) + " manifestVersion=\"1.0\"/>", "attribute 'manifestVersion' given twice"},
+        {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"2.0\"/>", "needs manifestVersion=\"1.0\""},
+        {std::string(kAssembly) + "><requestedExecutionLevel level=\"admin\"/></assembly>", "level must be asInvoker"},
+        {std::string(kAssembly) + ">a & b</assembly>", "'&' that starts no reference"},
+        {std::string(kAssembly) + "/><more/>", "more after the root element ends"},
+        {deep, "line 1: elements nested more than 256 deep"},
+        {std::string("\xFF\xFE<\0a\0"), "UTF-16 text: save the manifest as UTF-8"},
+        {std::string(kAssembly) + "><!-- caf\xE9 --></assembly>", "not UTF-8 text"},
+    };
+    for (const auto& [text, message] : manifests)
+        cases.push_back({message, with_resource({"--manifest", "@"}, bytes(text)), 1, message});
     for (const char* name : {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"})
         cases.push_back({name, files({name}), 1, "is not allowed in Windows file names"});
     for (const char* name : {"CON", "nul.txt", "Com1.log", "lpt9", "aux.tar.gz", "PRN .txt"})
@@ -627,6 +713,15 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          offset("entry 'name.'", second), "trailing space or dot", false, true, true},
         {"stub not i386", build_carrier(pe_stub(0x8664), launch, entries), "stub is not an i386",
          "machine 0x8664", false, true},
+        {"manifest Windows refuses", [&] {
+             // The manifest lies in the image, outside the archive's checksum.
+             const std::string in = folder("manifest-in", entries);
+             run({"pack", "-o", dir / "manifest.exe", "--launch", launch, "--stub", stub(),
+                  "--execution-level", "asInvoker", in});
+             std::string bytes = text(read_file(dir / "manifest.exe"));
+             bytes.replace(bytes.find("</assembly>"), 11, "</assemblx>");
+             return std::vector<uint8_t>(bytes.begin(), bytes.end());
+         }(), "manifest: not well-formed XML: ", "</assemblx> closes <assembly>: Windows would refuse", false, true},
     };
     write_file(dir / "good.exe", good);
     EXPECT_EQ(run({"verify", dir / "good.exe"}).code, 0);
@@ -683,6 +778,141 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
         }
     }
     EXPECT_GT(failures, 0) << "some flips must overflow a chunk";
+}
+
+}  // namespace
+
+namespace {
+
+// The carrier's resources as tools nobody here wrote read them: wrestool
+// lists and extracts them, objdump reads the headers that lead to them.
+// list and verify report them, and the launcher still finds its record and
+// archive after the image.
+TEST_F(Courier, ResourcesReadBackWithOtherTools) {
+    const auto ico = ico_file({{16, 4, false}, {32, 32, false}, {48, 8, false}, {256, 32, true}});
+    write_file(dir / "app.ico", ico);
+    const std::string own_manifest =
+        "<?xml version='1.0' encoding='utf-8'?>\n"
+        "<asmv1:assembly manifestVersion=\"1.0\" xmlns:asmv1=\"urn:schemas-microsoft-com:asm.v1\">\n"
+        "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v2\"><security><requestedPrivileges>"
+        "<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>"
+        "</requestedPrivileges></security></trustInfo>\n"
+        "<asmv1:description><![CDATA[a <b> & c]]> &#169; &#x263A; &amp;</asmv1:description>\n"
+        "<!-- a comment --></asmv1:assembly>\n";
+    write_file(dir / "own.manifest", bytes(own_manifest));
+    const std::vector<std::string> icon = {"--icon", dir / "app.ico"};
+    const std::vector<std::string> version = {
+        "--file-version", "1.2.3.4", "--product-version", "5.6.0.65535",
+        "--version-string", "CompanyName=Brisk Courier Ltd",
+        "--version-string", "LegalCopyright=\xC2\xA9 2025 Brisk",
+        "--version-string", "ProductVersion=5.6 beta"};
+    auto plus = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::string> icon_types = {"3 1", "3 2", "3 3", "3 4", "14 1"};
+    const std::vector<std::string> icon_report = {
+        "icon: 16x16 4-bit, 32x32 32-bit, 48x48 8-bit, 256x256 32-bit PNG"};
+    const std::vector<std::string> version_report = {
+        "version: file 1.2.3.4, product 5.6.0.65535", "version string: FileVersion = 1.2.3.4",
+        "version string: CompanyName = Brisk Courier Ltd",
+        "version string: LegalCopyright = \xC2\xA9 2025 Brisk",
+        "version string: ProductVersion = 5.6 beta"};
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        std::vector<std::string> types;  // "type name" of each resource, in order
+        std::vector<std::string> report;  // list's and verify's lines
+        std::string manifest_holds;
+    };
+    const Case cases[] = {
+        {"icon", icon, icon_types, icon_report, ""},
+        {"version information", version, {"16 1"}, version_report, ""},
+        {"asInvoker", {"--execution-level", "asInvoker"}, {"24 1"}, {"execution level: asInvoker"},
+         "level=\"asInvoker\" uiAccess=\"false\""},
+        {"highestAvailable", {"--execution-level", "highestAvailable"}, {"24 1"},
+         {"execution level: highestAvailable"}, "level=\"highestAvailable\" uiAccess=\"false\""},
+        {"requireAdministrator", {"--execution-level", "requireAdministrator"}, {"24 1"},
+         {"execution level: requireAdministrator"}, "supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\""},
+        {"own manifest", {"--manifest", dir / "own.manifest"}, {"24 1"},
+         {"execution level: highestAvailable"}, own_manifest},
+        {"everything", plus(plus(icon, version), {"--execution-level", "asInvoker"}),
+         plus(icon_types, {"16 1", "24 1"}), plus(plus(icon_report, version_report), {"execution level: asInvoker"}),
+         "level=\"asInvoker\""},
+    };
+    const std::vector<ArchiveEntry> files = {{"setup.exe", random_bytes(5000, 1)}, {"b.txt", text_like(9000, 2)}};
+    const std::string in = folder("in", files);
+    const std::string carrier = dir / "out.exe";
+    auto hex = [](const std::string& text, const std::string& field) {
+        const size_t at = text.find(field);
+        return at == std::string::npos ? 0 : std::stoul(text.substr(at + field.size()), nullptr, 16);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Options before the inputs: each takes one value.
+        ToolResult r = run(plus(plus({"pack", "-o", carrier, "--launch", "setup.exe", "--stub", stub()}, c.options),
+                                {in + "/setup.exe", in + "/b.txt"}));
+        ASSERT_EQ(r.code, 0) << r.err;
+
+        r = run_tool("wrestool", {"-l", carrier}, dir);
+        ASSERT_EQ(r.code, 0) << "wrestool (Debian's icoutils; scripts/install-deps.sh) " << r.err;
+        std::vector<std::string> types;
+        for (const std::string& line : lines(r.out)) {
+            unsigned type = 0, name = 0, language = 0;
+            std::sscanf(line.c_str(), "--type=%u --name=%u --language=%u", &type, &name, &language);
+            EXPECT_EQ(language, 1033u) << line;
+            types.push_back(std::to_string(type) + " " + std::to_string(name));
+        }
+        EXPECT_EQ(types, c.types) << r.out;
+        auto given = [&c](const char* option) {
+            return std::find(c.options.begin(), c.options.end(), option) != c.options.end();
+        };
+        if (given("--icon")) {
+            // wrestool writes the group's own bytes after the last image.
+            r = run_tool("wrestool", {"-x", "--type=14", carrier}, dir);
+            EXPECT_EQ(r.out.substr(0, ico.size()), text(ico)) << "the icon file, its images in order";
+        }
+        if (given("--file-version")) {
+            r = run_tool("wrestool", {"-x", "--raw", "--type=16", carrier}, dir);
+            for (const std::u16string value : {u"CompanyName", u"\u00A9 2025 Brisk", u"5.6 beta"}) {
+                std::string utf16le;
+                for (char16_t ch : value) utf16le += char(ch & 0xFF), utf16le += char(ch >> 8);
+                EXPECT_NE(r.out.find(utf16le), std::string::npos) << value.size();
+            }
+        }
+        if (!c.manifest_holds.empty()) {
+            r = run_tool("wrestool", {"-x", "--raw", "--type=24", carrier}, dir);
+            EXPECT_NE(r.out.find(c.manifest_holds), std::string::npos) << r.out;
+        }
+
+        // The section is the image's last, its directory entry and the image size agree.
+        r = run_tool("objdump", {"-h", "-p", carrier}, dir);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const size_t section = r.out.find(" .rsrc ", r.out.find("\nSections:"));
+        ASSERT_NE(section, std::string::npos) << r.out;
+        unsigned size = 0, vma = 0, lma = 0, offset = 0;
+        std::sscanf(r.out.c_str() + section, " .rsrc %x %x %x %x", &size, &vma, &lma, &offset);
+        const unsigned long rva = vma - 0x400000, image_size = hex(r.out, "SizeOfImage");
+        char directory[40];
+        std::snprintf(directory, sizeof directory, "Entry 2 %08lx %08x", rva, size);
+        EXPECT_NE(r.out.find(directory), std::string::npos) << r.out;
+        EXPECT_TRUE(image_size % 0x1000 == 0 && image_size >= rva + size && image_size - (rva + size) < 0x1000)
+            << std::hex << image_size;
+        const auto carrier_bytes = read_file(carrier);
+        EXPECT_EQ(u32_at(carrier_bytes, carrier_bytes.size() - 4), ((offset + size + 511) & ~511u) + 28)
+            << "the archive follows the section and the record";
+
+        for (const char* command : {"list", "verify"}) {
+            r = run({command, carrier});
+            EXPECT_EQ(r.code, 0) << r.err;
+            const std::vector<std::string> got = lines(r.out);
+            EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + std::min(got.size(), c.report.size())),
+                      c.report) << r.out;
+        }
+        RunSetup launcher;
+        EXPECT_EQ(launcher.run(carrier_bytes), 1);
+        for (const ArchiveEntry& f : files) EXPECT_EQ(read_file(launcher.out(f.name)), f.data) << f.name;
+    }
 }
 
 }  // namespace

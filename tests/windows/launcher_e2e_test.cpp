@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "archive/carrier_integrity.h"
 #include "platform/platform.h"
+#include <imagehlp.h>  // after windows.h
+#include "tests/support/test_icons.h"
 #include "windows_test_support.h"
 
 namespace {
@@ -59,6 +62,19 @@ void take_screenshot(const char* name) {
 }
 
 HWND error_box() { return FindWindowA("#32770", "Error"); }
+
+// The launcher's window and its frame, once laid out (it is created at 0 by
+// 0 and sized afterwards); nullptr if it does not show within a minute.
+HWND progress_window(RECT& frame) {
+    HWND popup = nullptr;
+    const bool shown = wait_for(
+        [&] {
+            popup = FindWindowA("SelfExtractor", "Self-Extracting");
+            return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
+        },
+        60000);
+    return shown ? popup : nullptr;
+}
 
 struct Started {
     HANDLE process = nullptr;
@@ -227,15 +243,9 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
 
 TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
     Started s = start(carrier_of("install.exe", payload(30)));
-    HWND popup = nullptr;
     RECT frame = {};
-    // Found once laid out: it is created at 0 by 0 and sized afterwards.
-    ASSERT_TRUE(wait_for(
-        [&] {
-            popup = FindWindowA("SelfExtractor", "Self-Extracting");
-            return popup && GetWindowRect(popup, &frame) && frame.right - frame.left > 0;
-        },
-        60000));
+    HWND popup = progress_window(frame);
+    ASSERT_NE(popup, nullptr);
     const int screen_w = GetSystemMetrics(SM_CXSCREEN), screen_h = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(frame.right - frame.left, 245);
     EXPECT_EQ(frame.bottom - frame.top, 87);
@@ -281,25 +291,121 @@ TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
 
 namespace {
 
+// What Windows itself reads of a carrier packed with every resource option:
+// the version information, the icon and the manifest, and the checksum of
+// the image that holds them.
+void expect_resources(const std::string& carrier) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(carrier.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version information";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(carrier.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010002u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00030004u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010002u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length));
+    EXPECT_EQ(*static_cast<const DWORD*>(value), 0x04B00409u) << "US English, Unicode";
+    const char* const strings[][2] = {{"CompanyName", "Brisk Courier Ltd"},
+                                      {"FileDescription", "Brisk test setup"},
+                                      {"FileVersion", "1.2.3.4"},
+                                      {"ProductVersion", "1.2.0.0"}};
+    for (const auto& [key, expected] : strings) {
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + key;
+        ASSERT_TRUE(VerQueryValueA(info.data(), path.c_str(), &value, &length)) << key;
+        EXPECT_STREQ(static_cast<const char*>(value), expected) << key;
+    }
+    // Given on the command line in the ANSI code page, kept as that character.
+    wchar_t copyright[16] = {};
+    MultiByteToWideChar(CP_ACP, 0, "\xA9 2025", -1, copyright, 16);
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\LegalCopyright", &value, &length));
+    EXPECT_STREQ(static_cast<const wchar_t*>(value), copyright);
+
+    EXPECT_EQ(ExtractIconExA(carrier.c_str(), -1, nullptr, nullptr, 0), 1u) << "one icon";
+    HICON large = nullptr;
+    EXPECT_EQ(ExtractIconExA(carrier.c_str(), 0, &large, nullptr, 1), 1u);
+    ICONINFO icon = {};
+    ASSERT_TRUE(large && GetIconInfo(large, &icon)) << "the icon does not load";
+    BITMAP bitmap = {};
+    GetObjectA(icon.hbmColor ? icon.hbmColor : icon.hbmMask, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXICON));
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
+    DestroyIcon(large);
+
+    HMODULE module = LoadLibraryExA(carrier.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_NE(found, nullptr) << "no manifest";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    const std::string manifest(text, SizeofResource(module, found));
+    EXPECT_NE(manifest.find("level=\"asInvoker\" uiAccess=\"false\""), std::string::npos) << manifest;
+    FreeLibrary(module);
+
+    // The image alone, as the checksum covers it (the archive came after).
+    HANDLE file = CreateFileA(carrier.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    CarrierLayout layout;
+    const bool read = read_carrier_layout(file, &layout);
+    CloseHandle(file);
+    ASSERT_TRUE(read);
+    std::vector<uint8_t> image = read_file(carrier);
+    image.resize(layout.image_end);
+    const std::string image_path = temp_dir() + "brisk-image.exe";
+    write_file(image_path, image);
+    DWORD header_sum = 0, computed_sum = 0;
+    ASSERT_EQ(MapFileAndCheckSumA(image_path.c_str(), &header_sum, &computed_sum), 0u);
+    EXPECT_NE(header_sum, 0u);
+    EXPECT_EQ(header_sum, computed_sum);
+}
+
 // The Windows build of the packing tool: pack a folder with the launcher
-// next to it, verify and extract it, then run the carrier it made.
+// next to it, verify and extract it, then run the carrier it made, plain
+// and with every resource option: both run the same, window and all.
 TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     const std::string tool = exe_dir() + "..\\..\\courier-pack.exe";
     const std::string input = temp_dir() + "brisk-pack-in\\";
     const std::string unpacked = temp_dir() + "brisk-pack-out\\";
     const std::string carrier = temp_dir() + "brisk-packed.exe";
+    const std::string icon = temp_dir() + "brisk-app.ico";
     CreateDirectoryA(input.c_str(), nullptr);
     const auto entries = payload(4);
     for (const ArchiveEntry& e : entries) write_file(input + e.name, e.data);
+    write_file(icon, ico_file({{16, 4, false}, {32, 32, false}, {48, 8, false}, {256, 32, true}}));
+    const std::string resources =
+        " --icon \"" + icon + "\" --file-version 1.2.3.4 --product-version 1.2.0.0"
+        " --version-string \"CompanyName=Brisk Courier Ltd\""
+        " --version-string \"FileDescription=Brisk test setup\""
+        " --version-string \"LegalCopyright=\xA9 2025\" --execution-level asInvoker";
 
-    ASSERT_EQ(run_process("\"" + tool + "\" pack -o \"" + carrier +
-                          "\" --launch install.exe \"" + input.substr(0, input.size() - 1) + "\""),
-              0u);
-    EXPECT_EQ(run_process("\"" + tool + "\" verify \"" + carrier + "\""), 0u);
-    ASSERT_EQ(run_process("\"" + tool + "\" extract \"" + carrier + "\" -C \"" +
-                          unpacked.substr(0, unpacked.size() - 1) + "\""),
-              0u);
-    for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(unpacked + e.name), e.data) << e.name;
+    for (const std::string& options : {std::string(), resources}) {
+        SCOPED_TRACE(options.empty() ? "plain" : "with resources");
+        ASSERT_EQ(run_process("\"" + tool + "\" pack -o \"" + carrier + "\" --launch install.exe \"" +
+                              input.substr(0, input.size() - 1) + "\"" + options),
+                  0u);
+        EXPECT_EQ(run_process("\"" + tool + "\" verify \"" + carrier + "\""), 0u);
+        ASSERT_EQ(run_process("\"" + tool + "\" extract \"" + carrier + "\" -C \"" +
+                              unpacked.substr(0, unpacked.size() - 1) + "\""),
+                  0u);
+        for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(unpacked + e.name), e.data) << e.name;
+        if (!options.empty()) expect_resources(carrier);
+
+        for (const ArchiveEntry& e : entries) DeleteFileA((folder() + e.name).c_str());
+        Started s = start(read_file(carrier));
+        RECT frame = {};
+        EXPECT_NE(progress_window(frame), nullptr);
+        EXPECT_EQ(frame.right - frame.left, 245);
+        EXPECT_EQ(frame.bottom - frame.top, 87);
+        finish(s);
+        EXPECT_EQ(s.exit_code, 1u);
+        EXPECT_FALSE(s.saw_error_box);
+        for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
+        EXPECT_TRUE(probe_ran());
+    }
 
     // The default stub, spelt another way, is never the output.
     const std::string stub = exe_dir() + "..\\..\\launcher.exe";
@@ -308,14 +414,6 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
                           input.substr(0, input.size() - 1) + "\""),
               1u);
     EXPECT_EQ(read_file(stub), stub_bytes);
-
-    for (const ArchiveEntry& e : entries) DeleteFileA((folder() + e.name).c_str());
-    Started s = start(read_file(carrier));
-    finish(s);
-    EXPECT_EQ(s.exit_code, 1u);
-    EXPECT_FALSE(s.saw_error_box);
-    for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
-    EXPECT_TRUE(probe_ran());
 }
 
 // Ended while it writes, the tool leaves no file: the carrier is marked for

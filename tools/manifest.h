@@ -1,0 +1,18 @@
+// The application manifest: the execution level Windows starts a carrier
+// with (and so whether its installer detection asks for elevation), and
+// the Windows versions it declares support for.
+#pragma once
+
+#include <string>
+
+// Our manifest for "asInvoker", "highestAvailable" or "requireAdministrator".
+std::string execution_level_manifest(const std::string& level);
+
+// Why Windows would refuse `text` as a manifest (and so refuse to start the
+// program), or "" when it is one: UTF-8 XML, well-formed, an <assembly> root
+// in Windows' manifest namespace with manifestVersion 1.0, and a known
+// execution level if it names one.
+std::string manifest_problem(const std::string& text);
+
+// The requested execution level of a sound manifest, "" when it names none.
+std::string manifest_execution_level(const std::string& text);
