@@ -64,8 +64,10 @@ bool same_file(const FileId& a, const FileId& b) {
 // that file is not the launcher's own.
 bool names_launch_entry(const wchar_t* path, const FileId& entry, const FileId& own) {
     if (!is_known(entry)) return false;
-    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Attributes only: no program holding the file open can refuse that.
+    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const FileId now = file_id(file);
     CloseHandle(file);
