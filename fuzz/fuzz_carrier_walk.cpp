@@ -16,12 +16,14 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "tools/carrier_walk.h"
+#include "tools/names.h"
 #include "tools/resource_report.h"
 
 namespace {
 
-// Keeps each entry's decoded bytes; a later entry of the same name replaces
-// an earlier one, as in the launcher's folder.
+// Keeps each entry's decoded bytes; a later entry of the same name, letter
+// case ignored, replaces an earlier one's bytes, as in the launcher's folder,
+// where the file keeps its first spelling.
 class Collect : public WalkSink {
 public:
     std::string begin_entry(const WalkEntry&) override {
@@ -35,10 +37,16 @@ public:
     std::string end_entry(const WalkEntry& entry) override {
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
-        files[entry.name] = current_;
+        File& file = files[lower_ascii(entry.name)];
+        if (file.spelling.empty()) file.spelling = entry.name;
+        file.bytes = current_;
         return "";
     }
-    std::map<std::string, std::vector<uint8_t>> files;
+    struct File {
+        std::string spelling;
+        std::vector<uint8_t> bytes;
+    };
+    std::map<std::string, File> files;
 
 private:
     std::vector<uint8_t> current_;
@@ -66,12 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.clear_folder();
     const int launched = extract_archive();
     FUZZ_CHECK(launched == 1, "walk passed a carrier the launcher fails on");
-    for (const auto& file : sink.files) {
+    for (const auto& entry : sink.files) {
+        const Collect::File& file = entry.second;
         std::vector<uint8_t> bytes;
-        FUZZ_CHECK(s.read_extracted(file.first, &bytes), "launcher wrote no '%s'",
-                   file.first.c_str());
-        FUZZ_CHECK(bytes == file.second, "'%s': launcher wrote %zu bytes, walk decoded %zu",
-                   file.first.c_str(), bytes.size(), file.second.size());
+        FUZZ_CHECK(s.read_extracted(file.spelling, &bytes), "launcher wrote no '%s'",
+                   file.spelling.c_str());
+        FUZZ_CHECK(bytes == file.bytes, "'%s': launcher wrote %zu bytes, walk decoded %zu",
+                   file.spelling.c_str(), bytes.size(), file.bytes.size());
     }
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     s.check_tree(data, size);

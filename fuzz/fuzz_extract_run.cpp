@@ -35,10 +35,10 @@ bool lexically_inside(const std::string& path, const std::string& folder) {
 }
 
 void check_launches(const std::string& folder) {
-    const std::string prefix = "ShellExecuteA(0,Open,";
+    const std::string prefix = "ShellExecuteW(0,Open,";
     const std::string suffix = ",(null),(null),1)";
     for (const std::string& call : host::calls()) {
-        if (call.compare(0, 13, "ShellExecuteA") != 0) continue;
+        if (call.compare(0, 13, "ShellExecuteW") != 0) continue;
         FUZZ_CHECK(call.size() >= prefix.size() + suffix.size() &&
                        call.compare(0, prefix.size(), prefix) == 0 &&
                        call.compare(call.size() - suffix.size(), suffix.size(), suffix) == 0,

@@ -83,7 +83,7 @@ public:
     const std::string& folder() const { return folder_; }
     const std::string& carrier() const { return carrier_; }
 
-    // %TEMP% as GetTempPathA reports it: backslashes, one at the end.
+    // %TEMP% as GetTempPathW reports it: backslashes, one at the end.
     std::string windows_temp() const { return windows(temp_) + "\\"; }
     std::string windows_folder() const { return windows(folder_) + "\\"; }
 

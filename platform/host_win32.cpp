@@ -1,9 +1,12 @@
 #include "platform/host_win32.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +42,8 @@ struct State {
     std::map<HostObject*, std::unique_ptr<OpenFile>> files;
     std::map<std::string, WNDPROC> classes;
     std::map<HostObject*, Window> windows;
+    std::map<HostObject*, HostObject*> selected;  // each device context's object
+    HostObject* system_font = nullptr;  // what a new device context holds
     std::vector<std::unique_ptr<HostObject>> objects;
 };
 
@@ -77,6 +82,23 @@ bool sharing_conflict(const OpenFile& held, DWORD access, DWORD share) {
     return denies(access, held.share) || denies(held.access, share);
 }
 
+// Windows finds a file whatever the letter case of its name: an existing
+// file whose last component differs only in ASCII case is that file.
+std::string existing_spelling(const std::string& path) {
+    struct stat info;
+    const size_t slash = path.rfind('/');
+    if (stat(path.c_str(), &info) == 0 || slash == std::string::npos) return path;
+    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = path.substr(slash + 1);
+    std::string found = path;
+    if (DIR* dir = opendir(parent.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            if (strcasecmp(entry->d_name, name.c_str()) == 0) found = parent + "/" + entry->d_name;
+        closedir(dir);
+    }
+    return found;
+}
+
 OpenFile* file_of(HANDLE handle) {
     auto it = state().files.find(static_cast<HostObject*>(handle));
     return it == state().files.end() ? nullptr : it->second.get();
@@ -100,11 +122,53 @@ std::string to_posix(const char* path) {
     return out;
 }
 int open_handles() { return static_cast<int>(state().files.size()); }
+
+std::string utf8(const wchar_t* text) {
+    std::string out;
+    for (; text && *text; ++text) {
+        const uint32_t c = uint32_t(*text);
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | c >> 6), out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3F));
+            out += char(0x80 | (c >> 6 & 0x3F)), out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring wide(const std::string& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const int extra = lead < 0x80 ? 0 : lead >= 0xF0 && lead < 0xF5 ? 3
+                        : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
+        uint32_t c = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = extra >= 0 && i + size_t(extra) < text.size();
+        for (int k = 1; valid && k <= extra; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + size_t(k)]);
+            valid = (next & 0xC0) == 0x80;
+            c = c << 6 | (next & 0x3F);
+        }
+        // Overlong forms and surrogates are as invalid as a stray byte.
+        if (valid && ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) ||
+                      (extra == 3 && (c < 0x10000 || c > 0x10FFFF))))
+            valid = false;
+        out += valid ? wchar_t(c) : wchar_t(0xFFFD);
+        i += valid ? size_t(extra) + 1 : 1;
+    }
+    return out;
+}
 }  // namespace host
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES*, DWORD disposition,
                    DWORD, HANDLE) {
-    const std::string path = host::to_posix(name);
+    const std::string path = existing_spelling(host::to_posix(name));
     struct stat info;
     const bool exists = stat(path.c_str(), &info) == 0;
     if (exists) {
@@ -127,6 +191,27 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES*,
     HostObject* handle = new_object();
     state().files[handle].reset(new OpenFile{fd, info.st_dev, info.st_ino, access, share});
     return handle;
+}
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file) {
+    return CreateFileA(host::utf8(name).c_str(), access, share, security, disposition, attributes,
+                       template_file);
+}
+
+BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+    OpenFile* file = file_of(handle);
+    struct stat st;
+    if (!file || fstat(file->fd, &st) != 0) return FALSE;
+    *info = BY_HANDLE_FILE_INFORMATION();
+    info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    info->dwVolumeSerialNumber = DWORD(st.st_dev);
+    info->nFileSizeHigh = DWORD(uint64_t(st.st_size) >> 32);
+    info->nFileSizeLow = DWORD(st.st_size);
+    info->nNumberOfLinks = DWORD(st.st_nlink);
+    info->nFileIndexHigh = DWORD(uint64_t(st.st_ino) >> 32);
+    info->nFileIndexLow = DWORD(st.st_ino);
+    return TRUE;
 }
 
 DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distance_high, DWORD method) {
@@ -184,6 +269,42 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
     std::string posix = host::to_posix(path);
     while (posix.size() > 1 && posix.back() == '/') posix.pop_back();
     return mkdir(posix.c_str(), 0755) == 0;
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security) {
+    return CreateDirectoryA(host::utf8(path).c_str(), security);
+}
+
+DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
+    char ansi[4096];
+    if (GetTempPathA(sizeof ansi, ansi) == 0) return 0;
+    const std::wstring text = host::wide(ansi);
+    if (text.size() + 1 > size) return DWORD(text.size() + 1);  // needed size, buffer untouched
+    std::copy(text.c_str(), text.c_str() + text.size() + 1, buffer);
+    return DWORD(text.size());
+}
+
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    char ansi[4096];
+    if (GetModuleFileNameA(module, ansi, sizeof ansi) == 0 || size == 0) return 0;
+    const std::wstring text = host::wide(ansi);
+    // Like Windows: a path that does not fit is cut and the full size returned.
+    const size_t n = std::min<size_t>(text.size(), size - 1);
+    std::copy(text.c_str(), text.c_str() + n, buffer);
+    buffer[n] = 0;
+    return text.size() < size ? DWORD(n) : size;
+}
+
+int MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int length, LPWSTR out,
+                        int capacity) {
+    if (code_page != CP_ACP || !text || length == 0) return 0;
+    const std::string bytes =
+        length < 0 ? std::string(text, std::strlen(text) + 1) : std::string(text, size_t(length));
+    const std::wstring converted = host::wide(bytes);
+    if (capacity == 0) return int(converted.size());
+    if (converted.size() > size_t(capacity)) return 0;  // ERROR_INSUFFICIENT_BUFFER
+    std::copy(converted.begin(), converted.end(), out);
+    return int(converted.size());
 }
 
 DWORD GetTempPathA(DWORD size, LPSTR buffer) {
@@ -297,14 +418,21 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
     auto it = state().windows.find(window);
     if (it != state().windows.end()) it->second.needs_paint = false;
     HDC dc = new_object();
+    if (!state().system_font) state().system_font = new_object();
+    state().selected[dc] = state().system_font;
     paint->hdc = dc;
     paint->fErase = TRUE;
     paint->rcPaint = RECT{0, 0, 0, 0};
     return dc;
 }
 
-BOOL EndPaint(HWND window, const PAINTSTRUCT*) {
-    log("EndPaint(" + id(window) + ")");
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) {
+    // The device context goes back to the system as it is: what is still
+    // selected in it shows whether the painter restored it.
+    auto it = state().selected.find(paint->hdc);
+    const bool restored = it == state().selected.end() || it->second == state().system_font;
+    if (it != state().selected.end()) state().selected.erase(it);
+    log("EndPaint(" + id(window) + (restored ? ")" : ",font left selected)"));
     return TRUE;
 }
 
@@ -343,7 +471,11 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     log("SelectObject(" + id(dc) + "," + id(object) + ")");
-    return nullptr;
+    auto it = state().selected.find(dc);
+    if (it == state().selected.end() || !object) return nullptr;
+    HGDIOBJ previous = it->second;
+    it->second = object;
+    return previous;
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
@@ -364,11 +496,12 @@ BOOL ExtTextOutA(HDC, int x, int y, UINT options, const RECT* rect, LPCSTR s, UI
     return TRUE;
 }
 
-void InitCommonControls() { log("InitCommonControls()"); }
+void init_common_controls() { log("InitCommonControls()"); }
 
-HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                        int show) {
-    log("ShellExecuteA(" + id(owner) + "," + text(verb) + "," + text(file) + "," +
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                        LPCWSTR directory, int show) {
+    auto text = [](LPCWSTR s) { return s ? host::utf8(s) : std::string("(null)"); };
+    log("ShellExecuteW(" + id(owner) + "," + text(verb) + "," + text(file) + "," +
         text(parameters) + "," + text(directory) + "," + std::to_string(show) + ")");
     return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(42));
 }

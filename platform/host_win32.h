@@ -3,6 +3,11 @@
 // '\' taken as the path separator and Windows' sharing rules enforced
 // between handles of this process. Window, drawing, shell and sleep calls
 // do nothing but append a line to a log tests can read.
+//
+// Code pages: the host's ANSI code page is UTF-8 (as on a Windows set to
+// use it), so the ANSI services take a path's bytes as they are; the wide
+// services take wchar_t text (UTF-32 here, UTF-16 on Windows) and meet the
+// file system in UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +29,8 @@ typedef intptr_t LRESULT;
 typedef void* HANDLE;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
+typedef const wchar_t* LPCWSTR;
+typedef wchar_t* LPWSTR;
 typedef LONG* PLONG;
 typedef DWORD* LPDWORD;
 typedef void* LPVOID;
@@ -63,6 +70,17 @@ struct WNDCLASSA {
     LPCSTR lpszMenuName;
     LPCSTR lpszClassName;
 };
+struct FILETIME {
+    DWORD dwLowDateTime, dwHighDateTime;
+};
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh, nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh, nFileIndexLow;
+};
 struct SECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 
@@ -72,14 +90,17 @@ struct OVERLAPPED;
 #define INVALID_SET_FILE_POINTER (static_cast<DWORD>(-1))
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x80u
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
+#define CP_ACP 0u
 
 #define WM_CREATE 0x0001u
 #define WM_PAINT 0x000Fu
@@ -119,6 +140,17 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security);
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 void Sleep(DWORD milliseconds);
+// The wide forms the launcher uses for paths.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file);
+BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security);
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+// CP_ACP only. As on Windows without MB_ERR_INVALID_CHARS, a byte that is not
+// valid UTF-8 becomes U+FFFD.
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int length, LPWSTR out,
+                        int capacity);
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
 LPSTR lstrcatA(LPSTR dst, LPCSTR src);
 int lstrlenA(LPCSTR s);
@@ -150,9 +182,11 @@ BOOL DeleteObject(HGDIOBJ object);
 int SetBkMode(HDC dc, int mode);
 BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT* rect, LPCSTR text, UINT count,
                  const int* dx);
-void InitCommonControls();
-HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                        LPCSTR directory, int show);
+// Logged as "InitCommonControls()", which it ends in on Windows.
+void init_common_controls();
+// Logged with its strings in UTF-8.
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                        LPCWSTR directory, int show);
 
 // Test controls.
 namespace host {
@@ -167,6 +201,9 @@ const std::vector<std::string>& calls();
 void clear_calls();
 // A POSIX path for a Windows-style one.
 std::string to_posix(const char* path);
+// Wide text in UTF-8, and back.
+std::string utf8(const wchar_t* text);
+std::wstring wide(const std::string& text);
 // Handles opened and not yet closed.
 int open_handles();
 }  // namespace host

@@ -12,16 +12,21 @@ HWND g_progress_bar = nullptr;
 namespace {
 
 constexpr char kFolderName[] = "BriskCourierTmp\\";
+constexpr int32_t kFolderCapacity = 260;
 constexpr int32_t kPathCapacity = 256;  // the joined path buffer
 constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
 
-// Joins folder and name into path when the result fits.
-bool join_path(char (&path)[kPathCapacity], const char* folder, const char* name) {
-    if (lstrlenA(folder) + lstrlenA(name) >= kPathCapacity) return false;
-    lstrcpyA(path, folder);
-    lstrcatA(path, name);
-    return true;
+// Joins folder and name into path when the result fits. Names are turned
+// into wide characters with the ANSI code page, as the ANSI file services
+// would, so each keeps its meaning whatever characters the folder holds.
+bool join_path(wchar_t (&path)[kPathCapacity], const wchar_t* folder, const char* name) {
+    int length = 0;
+    for (; folder[length] != 0; ++length) {
+        if (length == kPathCapacity - 1) return false;
+        path[length] = folder[length];
+    }
+    return MultiByteToWideChar(CP_ACP, 0, name, -1, path + length, kPathCapacity - length) != 0;
 }
 
 // The bar's range is 16 bits wide: large totals are scaled down by tens.
@@ -32,6 +37,44 @@ int32_t scaled(int32_t total, int32_t value) {
     }
     return value;
 }
+
+// Which file a handle is open on, as Windows tells files apart (volume
+// serial number and file index), so one file is recognised under any
+// spelling of its name. All zero when not known.
+struct FileId {
+    DWORD volume = 0, index_high = 0, index_low = 0;
+};
+
+FileId file_id(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FileId id;
+    if (GetFileInformationByHandle(file, &info))
+        id = FileId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return id;
+}
+
+bool is_known(const FileId& id) { return (id.volume | id.index_high | id.index_low) != 0; }
+
+bool same_file(const FileId& a, const FileId& b) {
+    return is_known(a) && a.volume == b.volume && a.index_high == b.index_high &&
+           a.index_low == b.index_low;
+}
+
+// True when path now names the file this run wrote as the launch entry, and
+// that file is not the launcher's own.
+bool names_launch_entry(const wchar_t* path, const FileId& entry, const FileId& own) {
+    if (!is_known(entry)) return false;
+    // Attributes only: no program holding the file open can refuse that.
+    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const FileId now = file_id(file);
+    CloseHandle(file);
+    return same_file(now, entry) && !same_file(now, own);
+}
+
+bool is_safe_name(const char* name) { return is_contained_name(name) && !is_device_name(name); }
 
 }  // namespace
 
@@ -45,6 +88,34 @@ bool is_contained_name(const char* name) {
             if (*p == '\0') return true;
             component = p + 1;
         }
+    }
+}
+
+bool is_device_name(const char* name) {
+    const char* base = name;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/') base = p + 1;
+    int length = 0;
+    while (base[length] != '\0' && base[length] != '.') ++length;
+    while (length > 0 && base[length - 1] == ' ') --length;
+    const bool numbered = length == 4 && base[3] >= '1' && base[3] <= '9';
+    if (length != 3 && !numbered) return false;
+    static const char kStems[] = "conprnauxnulcomlpt";  // the last two take a digit
+    for (int stem = numbered ? 12 : 0; stem < (numbered ? 18 : 12); stem += 3) {
+        int i = 0;
+        while (i < 3 && (base[i] | 0x20) == kStems[stem + i]) ++i;  // | 0x20: ASCII lower case
+        if (i == 3) return true;
+    }
+    return false;
+}
+
+bool same_name(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == '\0') return true;
     }
 }
 
@@ -95,25 +166,29 @@ bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
 int extract_archive() {
     char launch_name[kNameCapacity];
     char entry_name[kNameCapacity];
-    char folder[260];
-    char path[kPathCapacity];
+    wchar_t folder[kFolderCapacity];
+    wchar_t path[kPathCapacity];
     bool failed = false;
     bool have_launch_name = false;
     bool have_folder = false;
     HANDLE archive = INVALID_HANDLE_VALUE;
     HANDLE output = INVALID_HANDLE_VALUE;
+    FileId own;     // the carrier: never launched, whatever its name
+    FileId launch;  // the launch entry's file while this run has it whole
 
-    const DWORD temp_length = GetTempPathA(sizeof folder, folder);
-    if (temp_length == 0 || temp_length + sizeof kFolderName > sizeof folder) {
+    const DWORD temp_length = GetTempPathW(kFolderCapacity, folder);
+    if (temp_length == 0 || temp_length + sizeof kFolderName > DWORD(kFolderCapacity)) {
         failed = true;  // no temporary directory, or no room for the folder name
     } else {
-        const DWORD own_length = GetModuleFileNameA(nullptr, path, kPathCapacity);
+        const DWORD own_length = GetModuleFileNameW(nullptr, path, kPathCapacity);
         if (own_length == 0 || own_length >= DWORD(kPathCapacity)) {
             failed = true;  // a cut path could name another file
         } else {
-            archive = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+            // Read sharing: a scanner reading the carrier must not stop the run.
+            archive = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
             if (archive == INVALID_HANDLE_VALUE) failed = true;
+            else own = file_id(archive);
         }
         // A carrier that says how it was made must still be that: otherwise
         // nothing is written and nothing opened, not even a stale launch file.
@@ -131,8 +206,9 @@ int extract_archive() {
             failed = true;
         } else {
             have_folder = true;
-            lstrcatA(folder, kFolderName);
-            CreateDirectoryA(folder, nullptr);  // an existing folder is used as it is
+            MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
+                                kFolderCapacity - int(temp_length));
+            CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
         }
         if (!failed && !locate_archive_before(archive, content_end)) failed = true;
         if (!failed) {
@@ -146,17 +222,20 @@ int extract_archive() {
             }
             if (entry_name[0] == '\0') break;  // end marker
             uint32_t stored_size = 0;
-            if (!read_u32(archive, &stored_size) || !is_contained_name(entry_name) ||
+            if (!read_u32(archive, &stored_size) || !is_safe_name(entry_name) ||
                 !join_path(path, folder, entry_name)) {
                 failed = true;
                 break;
             }
-            output = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
             if (output == INVALID_HANDLE_VALUE) {
                 failed = true;
                 break;
             }
+            // Any spelling of the launch file rewrites it: not whole until it ends.
+            const FileId written = file_id(output);
+            if (same_file(written, launch)) launch = FileId();
             show_entry_name(entry_name);
             begin_entry_progress(stored_size);
             if (!extract_entry(output, archive, stored_size)) {
@@ -165,19 +244,22 @@ int extract_archive() {
             }
             CloseHandle(output);
             output = INVALID_HANDLE_VALUE;
+            if (same_name(entry_name, launch_name)) launch = written;
             Sleep(kEntryPauseMs);
         }
         if (archive != INVALID_HANDLE_VALUE) CloseHandle(archive);
         if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
     }
 
-    // The launch happens after a failure too, but never with a name that was
-    // not read whole or that points outside the folder.
+    // After a failure too, but only a file this run wrote whole: never a
+    // name read in part, one outside the folder, a file another carrier left
+    // there, one cut short, or this launcher itself. An empty name opens the
+    // folder.
     if (have_folder && have_launch_name) {
-        if (is_contained_name(launch_name) && join_path(path, folder, launch_name)) {
-            ShellExecuteA(nullptr, "Open", path, nullptr, nullptr, SW_SHOWNORMAL);
-        } else {
+        if (!is_safe_name(launch_name) || !join_path(path, folder, launch_name)) {
             failed = true;
+        } else if (launch_name[0] == '\0' || names_launch_entry(path, launch, own)) {
+            ShellExecuteW(nullptr, L"Open", path, nullptr, nullptr, SW_SHOWNORMAL);
         }
         Sleep(kLaunchPauseMs);
     }

@@ -13,8 +13,10 @@ extern int32_t g_entry_total;     // stored size of the entry being unpacked
 extern HWND g_popup_window;       // set by the program entry before the run
 extern HWND g_progress_bar;
 
-// Returns 1 when every step succeeded, 0 when any failed. The launch is
-// attempted either way, once the launch name is known and safe.
+// Returns 1 when every step succeeded, 0 when any failed. After a failure as
+// after a success, the launch file is opened only when this run wrote it
+// whole (an empty launch name opens the folder), and never when it is the
+// launcher's own file.
 int extract_archive();
 
 // Unpacks the chunk records of one entry, from the archive's current
@@ -28,3 +30,12 @@ void advance_progress(uint32_t consumed);
 // True for a name the run may append to the extraction folder: not absolute,
 // no drive, no ".." component. Anything else could write outside the folder.
 bool is_contained_name(const char* name);
+
+// True when the name's last component opens a device rather than a file:
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, alone or
+// before a dot, trailing spaces ignored ("nul .txt" is NUL).
+bool is_device_name(const char* name);
+
+// Equal as Windows compares file names, ASCII letters without case
+// ("install.exe" names the entry "Install.exe").
+bool same_name(const char* a, const char* b);

@@ -3,22 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "run/extract_run.h"
+
 namespace {
 
 constexpr int kFolderNameLength = 16;  // "BriskCourierTmp\"
 constexpr int kPathCapacity = 256;     // the launcher's joined path, NUL included
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 open devices whatever follows the
-// first dot, and trailing spaces before it are ignored as well.
-bool is_device_name(const std::string& name) {
-    std::string base = lower_ascii(name.substr(0, name.find('.')));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
 
 }  // namespace
 
@@ -44,7 +36,7 @@ std::string name_problem(const std::string& name) {
     }
     if (name.find_first_not_of(". ") == std::string::npos)
         return "only dots and spaces, which Windows drops: it names the folder";
-    if (is_device_name(name)) return "reserved Windows device name";
+    if (is_device_name(name.c_str())) return "reserved Windows device name";
     return "";
 }
 
@@ -80,10 +72,7 @@ std::string length_doubt(size_t length, int temp_length) {
 }
 
 bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
+    return a.size() == b.size() && same_name(a.c_str(), b.c_str());  // the launcher's rule
 }
 
 std::string lower_ascii(std::string text) {

@@ -1,5 +1,6 @@
 #include "ui/progress_window.h"
 
+#include "platform/dll_search.h"
 #include "run/extract_run.h"
 
 namespace {
@@ -70,7 +71,7 @@ void register_progress_class(HINSTANCE instance) {
 void create_progress_window(HINSTANCE instance) {
     g_popup_window = CreateWindowExA(0, kClassName, kTitle, WS_POPUP | WS_VISIBLE | WS_DLGFRAME, 0,
                                      0, 0, 0, nullptr, nullptr, instance, nullptr);
-    InitCommonControls();
+    init_common_controls();
     g_progress_bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                      g_popup_window, nullptr, instance, nullptr);
 }

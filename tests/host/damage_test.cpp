@@ -226,9 +226,9 @@ protected:
         for (const auto& file : fs::directory_iterator(root_ + "/tmp")) {
             EXPECT_EQ(file.path().filename(), "BriskCourierTmp") << what;
         }
-        const std::string head = "ShellExecuteA(0,Open," + windows_folder_, tail = ",(null),(null),1)";
+        const std::string head = "ShellExecuteW(0,Open," + windows_folder_, tail = ",(null),(null),1)";
         for (const std::string& call : host::calls()) {
-            if (call.rfind("ShellExecuteA(", 0) != 0) continue;
+            if (call.rfind("ShellExecuteW(", 0) != 0) continue;
             const bool framed = call.size() >= head.size() + tail.size() && call.rfind(head, 0) == 0 &&
                                 call.compare(call.size() - tail.size(), tail.size(), tail) == 0;
             EXPECT_TRUE(framed && stays_below(call.substr(head.size(), call.size() - head.size() - tail.size())))

@@ -87,7 +87,7 @@ protected:
         std::string problems;
         if (WinMain(nullptr, nullptr, nullptr, 0) != 1) problems += " exit code not 1;";
         if (file_exists(run.folder())) problems += " extraction folder created;";
-        if (!run.calls_starting("ShellExecuteA").empty()) problems += " launch file opened;";
+        if (!run.calls_starting("ShellExecuteW").empty()) problems += " launch file opened;";
         const auto boxes = run.calls_starting("MessageBoxA");
         if (boxes.size() != 1 || boxes[0].find(kFailure) == std::string::npos)
             problems += " " + std::to_string(boxes.size()) + " failure messages;";
@@ -103,7 +103,7 @@ protected:
         EXPECT_EQ(run.run(carrier), 1) << what;
         for (const ArchiveEntry& e : entries)
             EXPECT_EQ(read_file(run.out(e.name)), e.data) << what << ": " << e.name;
-        EXPECT_EQ(run.calls_starting("ShellExecuteA").size(), 1u) << what;
+        EXPECT_EQ(run.calls_starting("ShellExecuteW").size(), 1u) << what;
     }
 
     static std::vector<uint8_t> cut(size_t size) {
@@ -173,6 +173,22 @@ TEST_F(Integrity, FlippedBitsAreCaught) {
         flipped[kStubSize + bit / 8] ^= uint8_t(1 << (bit % 8));
         expect_refused(flipped, "record bit " + n(bit));
     }
+    // A record sealed again, sound in itself, that puts the archive further
+    // on; the archive's checksum and the trailer agree with it.
+    for (uint32_t shift : {8u, 16u}) {
+        auto moved = packed;
+        IntegrityRecord r;
+        ASSERT_EQ(decode_record(&moved[kStubSize], &r), RecordState::kValid);
+        r.archive_offset += shift;
+        r.archive_length -= shift;
+        r.archive_crc = crc32_update(0, &moved[r.archive_offset], r.archive_length);
+        uint8_t bytes[kRecordSize];
+        encode_record(r, bytes);
+        std::copy(bytes, bytes + kRecordSize, moved.begin() + std::ptrdiff_t(kStubSize));
+        for (int b = 0; b < 4; ++b) moved[trailer_at + size_t(b)] = uint8_t(r.archive_offset >> (8 * b));
+        expect_refused(moved, "archive offset moved by " + n(shift));
+    }
+
     auto record = packed;
     record[kStubSize + 20] ^= 1;  // the archive checksum field
     expect_verify_fails(record, "integrity record damaged: its own checksum does not match", "record");

@@ -3,6 +3,7 @@
 // window, the bar and the shell.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ std::vector<ArchiveEntry> sample_entries() {
 }
 
 std::string shell_call(const std::string& path) {
-    return "ShellExecuteA(0,Open," + path + ",(null),(null),1)";
+    return "ShellExecuteW(0,Open," + path + ",(null),(null),1)";
 }
 
 // Raw archive: launch name, one entry with the given stored size whose
@@ -40,11 +41,21 @@ std::vector<uint8_t> raw_archive(uint32_t stored_size, const std::vector<uint8_t
 TEST(Run, UnpacksEveryEntryAndLaunches) {
     RunSetup setup;
     const auto entries = sample_entries();
-    for (const EncoderOptions& options : {greedy_encoder_options(), EncoderOptions()}) {
-        const auto carrier = build_carrier(fake_stub(), "install.exe", entries, options);
-        EXPECT_EQ(setup.run(carrier), 1);
+    struct Case {
+        EncoderOptions options;
+        bool scanned;  // another program reads the carrier meanwhile, sharing reads
+    };
+    for (const Case& c : {Case{greedy_encoder_options(), false}, Case{EncoderOptions(), false},
+                          Case{EncoderOptions(), true}}) {
+        write_file(setup.carrier(), build_carrier(fake_stub(), "install.exe", entries, c.options));
+        HANDLE scanner = c.scanned ? CreateFileA(setup.carrier().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                   : INVALID_HANDLE_VALUE;
+        host::clear_calls();
+        EXPECT_EQ(extract_archive(), 1);
+        if (scanner != INVALID_HANDLE_VALUE) CloseHandle(scanner);
         for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(setup.out(e.name)), e.data) << e.name;
-        EXPECT_EQ(setup.calls_starting("ShellExecuteA"),
+        EXPECT_EQ(setup.calls_starting("ShellExecuteW"),
                   std::vector<std::string>{shell_call(setup.windows_folder() + "install.exe")});
         // 100 ms after each file, then 500 ms after the launch, in that order.
         std::vector<std::string> sleeps = setup.calls_starting("Sleep");
@@ -63,9 +74,8 @@ TEST(Run, SecondRunReplacesFilesAndEdgeArchivesWork) {
     ASSERT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"a.txt", {'s', 'h', 'o', 'r', 't'}}})), 1);
     EXPECT_EQ(read_file(setup.out("a.txt")), (std::vector<uint8_t>{'s', 'h', 'o', 'r', 't'}));
 
-    // No entries: nothing written, still launches, success.
+    // No entries: nothing written, success.
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "setup.exe", {})), 1);
-    EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
     EXPECT_TRUE(setup.calls_starting("SendMessageA").empty());
 
     // Two entries of one name: the later wins.
@@ -74,7 +84,7 @@ TEST(Run, SecondRunReplacesFilesAndEdgeArchivesWork) {
 
     // An empty launch name opens the folder itself.
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "", {})), 1);
-    EXPECT_EQ(setup.calls_starting("ShellExecuteA"),
+    EXPECT_EQ(setup.calls_starting("ShellExecuteW"),
               std::vector<std::string>{shell_call(setup.windows_folder())});
 
     // A zero-length chunk record ends its entry early; the next byte is the
@@ -141,7 +151,7 @@ TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
         CloseHandle(held);
         EXPECT_EQ(read_file(setup.out("readme.txt")), entries[1].data) << "earlier files complete";
         EXPECT_FALSE(file_exists(setup.out("one.bin"))) << "no later entry is tried";
-        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+        EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u);
         EXPECT_EQ(host::calls().back(), "Sleep(500)");
         EXPECT_EQ(host::open_handles(), 0);
     }
@@ -153,7 +163,7 @@ TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
         append_u32(records, uint32_t(body.size()));
         records.insert(records.end(), body.begin(), body.end());
         std::vector<uint8_t> archive;
-        append_name(archive, "install.exe");
+        append_name(archive, "first.txt");
         append_entry(archive, "first.txt", entries[1].data.data(), entries[1].data.size(),
                      EncoderOptions());
         append_name(archive, "bad.bin");
@@ -163,26 +173,101 @@ TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
         EXPECT_EQ(setup.run(carrier_around(archive)), 0);
         EXPECT_EQ(read_file(setup.out("first.txt")), entries[1].data);
         EXPECT_TRUE(read_file(setup.out("bad.bin")).empty()) << "no decoded byte written";
-        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+        EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u);
     }
-    // Truncated: the file ends inside an entry's records.
-    {
-        auto cut = good;
-        cut.resize(cut.size() / 2);
-        append_u32(cut, 1000);
-        EXPECT_EQ(setup.run(cut), 0);
-        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+}
+
+// An entry whose one chunk decodes past 8192 bytes: its file is created,
+// then the run fails.
+void append_damaged_entry(std::vector<uint8_t>& archive, const std::string& name) {
+    append_name(archive, name);
+    append_u32(archive, 4 + 2048);
+    append_u32(archive, 2048);
+    archive.resize(archive.size() + 2048, 0x7F);
+}
+
+TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
+    RunSetup setup;
+    const std::vector<uint8_t> program = random_bytes(30000, 5);
+    auto archive = [&](const std::vector<std::string>& whole, const char* damaged) {
+        std::vector<uint8_t> out;
+        append_name(out, "setup.exe");
+        for (const std::string& name : whole)
+            append_entry(out, name, program.data(), program.size(), EncoderOptions());
+        if (damaged) append_damaged_entry(out, damaged);
+        out.push_back(0);
+        return carrier_around(out);
+    };
+    auto cut = archive({"Setup.exe", "readme.txt"}, nullptr);
+    cut.resize(cut.size() / 4);  // inside the launch entry
+    append_u32(cut, 1000);
+
+    // What the folder holds besides another carrier's setup.exe, and where
+    // the carrier runs from.
+    enum Setup { kPlain, kAlias, kBothSpellings, kRunFromLaunchFile };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> carrier;
+        Setup setup;
+        int result;
+        bool opened;  // the launch file was opened
+    };
+    const Case cases[] = {
+        {"written whole, any letter case", archive({"Setup.exe"}, nullptr), kPlain, 1, true},
+        {"a later entry fails", archive({"Setup.exe"}, "later.bin"), kPlain, 0, true},
+        {"written whole twice", archive({"setup.exe", "SETUP.EXE"}, nullptr), kPlain, 1, true},
+        {"names no entry: another carrier's file", archive({"other.exe"}, nullptr), kPlain, 1, false},
+        {"fails before the launch entry", archive({}, "first.bin"), kPlain, 0, false},
+        {"cut short in the launch entry", cut, kPlain, 0, false},
+        {"rewritten by a later entry that fails", archive({"setup.exe"}, "SETUP.EXE"), kPlain, 0, false},
+        // alias.bin is a link to setup.exe: the same file under another name.
+        {"rewritten under another name", archive({"setup.exe"}, "alias.bin"), kAlias, 0, false},
+        // A folder that tells letter case apart: the entry went to Setup.exe.
+        {"the launch name spells another file", archive({"Setup.exe"}, nullptr), kBothSpellings, 1, false},
+        // A carrier packed inside another, both launching setup.exe.
+        {"the carrier is the launch file", archive({"setup.exe"}, nullptr), kRunFromLaunchFile, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(setup.folder());
+        std::filesystem::create_directories(setup.folder());
+        write_file(setup.out("setup.exe"), {'o', 'l', 'd'});  // left by another carrier
+        if (c.setup == kAlias) std::filesystem::create_symlink("setup.exe", setup.out("alias.bin"));
+        if (c.setup == kBothSpellings) write_file(setup.out("Setup.exe"), {});
+        const std::string carrier = c.setup == kRunFromLaunchFile ? setup.out("setup.exe") : setup.carrier();
+        write_file(carrier, c.carrier);
+        host::set_module_path(carrier);
+        host::clear_calls();
+        EXPECT_EQ(extract_archive(), c.result) << c.what;
+        const auto opened = setup.calls_starting("ShellExecuteW");
+        if (c.opened) {
+            EXPECT_EQ(opened, std::vector<std::string>{shell_call(setup.windows_folder() + "setup.exe")})
+                << c.what;
+            EXPECT_EQ(read_file(setup.out("setup.exe")), program) << c.what;
+        } else {
+            EXPECT_TRUE(opened.empty()) << c.what;
+        }
     }
+    host::set_module_path(setup.carrier());
 }
 
 TEST(Run, NothingIsWrittenOrOpenedOutsideTheFolder) {
     RunSetup setup;
+    // Devices too: such a name opens the device, writing nothing, not a file.
+    std::filesystem::create_directories(setup.out("dev"));
     for (const char* name : {"..\\escape.txt", "\\abs.txt", "/abs.txt", "C:evil.txt",
-                             "sub\\..\\..\\x.txt", "..", "a/../../b"}) {
-        EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{name, {1, 2, 3}}})), 0) << name;
-        EXPECT_TRUE(setup.calls_starting("SendMessageA").empty()) << name << ": created";
-        EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u) << "still launches";
+                             "sub\\..\\..\\x.txt", "..", "a/../../b", "NUL", "con", "Aux.tar.gz",
+                             "prn.txt", "COM1", "lpt9.log", "nul .txt", "CON  ", "dev\\nul"}) {
+        EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"ok", {1}}, {name, {1, 2, 3}}})), 0)
+            << name;
+        EXPECT_STREQ(g_current_name, "ok") << name << ": created";
+        EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u) << "still launches";
     }
+    for (const char* name : {"NUL", "con", "COM1", "dev/nul"})
+        EXPECT_FALSE(file_exists(setup.out(name))) << name;
+    // Names that only look like devices are files.
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"COM0", {1}}, {"nul1", {1}}, {"conx.txt", {1}},
+                                                         {"lpt", {1}}, {"a.nul", {1}}, {"xcon", {1}}})),
+              1);
     EXPECT_FALSE(file_exists(setup.dir / "tmp/escape.txt"));
     EXPECT_FALSE(file_exists(setup.dir / "x.txt"));
 
@@ -190,9 +275,9 @@ TEST(Run, NothingIsWrittenOrOpenedOutsideTheFolder) {
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"..a..b", {1}}})), 1);
 
     // An unsafe launch name is not opened, and the run fails.
-    for (const char* launch : {"..\\..\\Windows\\system32\\calc.exe", "C:\\x.exe", "\\x.exe"}) {
+    for (const char* launch : {"..\\..\\Windows\\system32\\calc.exe", "C:\\x.exe", "\\x.exe", "NUL"}) {
         EXPECT_EQ(setup.run(build_carrier(fake_stub(), launch, {{"a", {1}}})), 0) << launch;
-        EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty()) << launch;
+        EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty()) << launch;
     }
 
     // A missing sub-folder fails like any create.
@@ -204,19 +289,19 @@ TEST(Run, EarlyFailuresNeverLaunchAnUnsetName) {
     // No temporary directory.
     host::set_temp_path("");
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"a", {1}}})), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty());
     host::set_temp_path(setup.dir / "tmp");
 
     // Own file missing.
     host::set_module_path(setup.dir / "missing.exe");
     host::clear_calls();
     EXPECT_EQ(extract_archive(), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty());
     host::set_module_path(setup.carrier());
 
     // No archive found.
     EXPECT_EQ(setup.run(fake_stub()), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty());
     EXPECT_EQ(host::open_handles(), 0);
 }
 
@@ -228,15 +313,15 @@ TEST(Run, PathsThatDoNotFitFailTheRun) {
     const std::string too_long(256 - folder_length, 'g');
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), fits, {{fits, {1}}})), 1);
     EXPECT_EQ(read_file(setup.out(fits)), std::vector<uint8_t>{1});
-    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{too_long, {1}}})), 0);
-    EXPECT_EQ(setup.calls_starting("ShellExecuteA").size(), 1u);
+    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"x", {1}}, {too_long, {1}}})), 0);
+    EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u);
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), too_long, {})), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty()) << "launch path does not fit";
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty()) << "launch path does not fit";
 
     // A temporary directory too long for the folder name.
     host::set_temp_path("/" + std::string(250, 't'));
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {})), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteA").empty());
+    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty());
 }
 
 }  // namespace

@@ -103,11 +103,11 @@ TEST(Window, EntryShowsTheFailureOnlyAfterTheLaunch) {
     EXPECT_LT(index_of(calls, "RegisterClassA(SelfExtractor,style=0x3,cursor=#"), create);
 
     write_file(setup.carrier(), fake_stub());  // no archive: the run fails
-    write_file(setup.carrier(), build_carrier(fake_stub(), "a", {{"..\\a", {1}}}));
+    write_file(setup.carrier(), build_carrier(fake_stub(), "a", {{"a", {1}}, {"..\\a", {1}}}));
     host::clear_calls();
     EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 1);
     calls = host::calls();
-    const size_t launch = index_of(calls, "ShellExecuteA");
+    const size_t launch = index_of(calls, "ShellExecuteW");
     const size_t box = index_of(calls, "MessageBoxA(#");
     ASSERT_LT(box, calls.size());
     EXPECT_LT(launch, box);
@@ -120,6 +120,8 @@ TEST(Window, ProcedureAnswersItsMessages) {
     host::clear_calls();
     EXPECT_EQ(progress_window_proc(nullptr, WM_CREATE, 0, 0), 0);
     EXPECT_EQ(progress_window_proc(nullptr, WM_PAINT, 0, 0), 1);
+    // The paint ends, with the device context's own font selected again.
+    EXPECT_EQ(host::calls().back(), "EndPaint(0)");
     progress_window_proc(nullptr, WM_CLOSE, 0, 0);
     const auto& calls = host::calls();
     ASSERT_GE(calls.size(), 2u);

@@ -4,10 +4,12 @@
 // read through the window manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,34 +20,9 @@
 #include "tests/support/test_icons.h"
 #include "windows_test_support.h"
 
+#include <tlhelp32.h>  // after windows.h
+
 namespace {
-
-std::string probe_record() { return temp_dir() + "brisk-probe.txt"; }
-std::string launch_cwd() { return temp_dir() + "brisk-cwd\\"; }
-
-std::vector<uint8_t> carrier_of(const std::string& launch, const std::vector<ArchiveEntry>& entries,
-                                const std::vector<uint8_t>& tail = {}) {
-    const std::vector<uint8_t> stub = read_file(exe_dir() + "..\\..\\launcher.exe");
-    EXPECT_FALSE(stub.empty()) << "launcher.exe not found";
-    std::vector<uint8_t> carrier = stub;
-    append_name(carrier, launch);
-    for (const ArchiveEntry& e : entries)
-        append_entry(carrier, e.name, e.data.data(), e.data.size(), EncoderOptions());
-    carrier.insert(carrier.end(), tail.begin(), tail.end());
-    carrier.push_back(0);
-    append_u32(carrier, uint32_t(stub.size()));
-    return carrier;
-}
-
-template <typename Condition>
-bool wait_for(Condition condition, DWORD timeout_ms) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeout_ms) return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 // Asks the script around this program for a screenshot of the display, and
 // waits until it is taken. Without the script there is nobody to ask.
@@ -61,8 +38,6 @@ void take_screenshot(const char* name) {
         << "screenshot not taken";
 }
 
-HWND error_box() { return FindWindowA("#32770", "Error"); }
-
 // The launcher's window and its frame, once laid out (it is created at 0 by
 // 0 and sized afterwards); nullptr if it does not show within a minute.
 HWND progress_window(RECT& frame) {
@@ -76,51 +51,13 @@ HWND progress_window(RECT& frame) {
     return shown ? popup : nullptr;
 }
 
-struct Started {
-    HANDLE process = nullptr;
-    DWORD exit_code = 0;
-    bool saw_error_box = false;
-};
-
 Started start(const std::vector<uint8_t>& carrier) {
-    const std::string path = temp_dir() + "brisk-e2e-carrier.exe";
-    write_file(path, carrier);
-    CreateDirectoryA(launch_cwd().c_str(), nullptr);
-    DeleteFileA(probe_record().c_str());
-    std::string command = "\"" + path + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    Started s;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       launch_cwd().c_str(), &startup, &info)) {
-        CloseHandle(info.hThread);
-        s.process = info.hProcess;
-    }
-    return s;
-}
-
-// Waits for the launcher to end, watching for a message box meanwhile.
-void finish(Started& s) {
-    ASSERT_NE(s.process, nullptr);
-    const bool ended = wait_for(
-        [&] {
-            if (error_box()) s.saw_error_box = true;
-            return WaitForSingleObject(s.process, 0) == WAIT_OBJECT_0;
-        },
-        120000);
-    EXPECT_TRUE(ended) << "launcher did not end";
-    GetExitCodeProcess(s.process, &s.exit_code);
-    CloseHandle(s.process);
+    return start_carrier(carrier, temp_dir() + "brisk-e2e-carrier.exe");
 }
 
 std::string probe_text() {
     const auto bytes = read_file(probe_record());
     return std::string(bytes.begin(), bytes.end());
-}
-
-bool probe_ran() {
-    return wait_for([] { return !read_file(probe_record()).empty(); }, 60000);
 }
 
 std::vector<ArchiveEntry> payload(int files) {
@@ -133,7 +70,7 @@ std::vector<ArchiveEntry> payload(int files) {
 TEST(Launcher, UnpacksLaunchesAndExitsWithOne) {
     for (int round = 0; round < 2; ++round) {  // the second run replaces the files
         const auto entries = payload(3 + round);
-        Started s = start(carrier_of("install.exe", entries));
+        Started s = start(launcher_carrier("install.exe", entries));
         finish(s);
         EXPECT_EQ(s.exit_code, 1u);
         EXPECT_FALSE(s.saw_error_box) << "success shows no message";
@@ -147,17 +84,18 @@ TEST(Launcher, UnpacksLaunchesAndExitsWithOne) {
         EXPECT_NE(record.find("cwd=" + cwd + "\n"), std::string::npos) << record;
     }
 
-    // No entries: opens what the folder holds, shows nothing.
-    Started s = start(carrier_of("install.exe", {}));
+    // No entries: the Install.exe an earlier carrier left is not this
+    // run's, so nothing is opened; nothing is shown.
+    Started s = start(launcher_carrier("install.exe", {}));
     finish(s);
     EXPECT_EQ(s.exit_code, 1u);
     EXPECT_FALSE(s.saw_error_box);
-    EXPECT_TRUE(probe_ran());
+    EXPECT_FALSE(probe_ran(5000));
 }
 
 TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     // Prepare a complete folder first, so the held file exists.
-    Started first = start(carrier_of("install.exe", payload(3)));
+    Started first = start(launcher_carrier("install.exe", payload(3)));
     finish(first);
 
     std::vector<uint8_t> damaged;  // an entry whose chunk decodes past 8192 bytes
@@ -208,7 +146,7 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
             write_file(bare_folder, {'x'});
         }
         const auto entries = payload(3);
-        Started s = start(carrier_of("install.exe", entries, c.tail));
+        Started s = start(launcher_carrier("install.exe", entries, c.tail));
         ASSERT_NE(s.process, nullptr);
         HWND box = nullptr;
         ASSERT_TRUE(wait_for([&] { return (box = error_box()) != nullptr; }, 120000)) << c.what;
@@ -242,7 +180,7 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
 }
 
 TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
-    Started s = start(carrier_of("install.exe", payload(30)));
+    Started s = start(launcher_carrier("install.exe", payload(30)));
     RECT frame = {};
     HWND popup = progress_window(frame);
     ASSERT_NE(popup, nullptr);
@@ -285,6 +223,115 @@ TEST(Launcher, WindowIsCentredWithItsBarAndTexts) {
     take_screenshot("progress-window");
     finish(s);
     EXPECT_EQ(s.exit_code, 1u);
+}
+
+// Processes now running whose program file is named `name`.
+std::vector<DWORD> processes_named(const char* name) {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+BOOL CALLBACK count_error_box(HWND window, LPARAM counter) {
+    char title[16] = "", type[16] = "";
+    GetWindowTextA(window, title, sizeof title);
+    GetClassNameA(window, type, sizeof type);
+    if (lstrcmpA(title, "Error") == 0 && lstrcmpA(type, "#32770") == 0)
+        ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
+int error_boxes() {
+    int count = 0;
+    EnumWindows(count_error_box, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+TEST(Launcher, NestedCarrierEndsWithOneMessage) {
+    // A carrier packed inside another, both launching setup.exe: the outer
+    // run writes the inner carrier as setup.exe and opens it; the inner one
+    // cannot replace its own running file, fails, and must not open itself.
+    DeleteFileA((folder() + "setup.exe").c_str());
+    const auto inner = launcher_carrier("setup.exe", {{"setup.exe", read_file(exe_dir() + "brisk_probe.exe")}});
+    Started outer = start(launcher_carrier("setup.exe", {{"setup.exe", inner}}));
+    std::set<DWORD> inners;
+    int most_boxes = 0;
+    auto watch = [&] {
+        for (DWORD id : processes_named("setup.exe")) inners.insert(id);
+        most_boxes = std::max(most_boxes, error_boxes());
+    };
+    EXPECT_TRUE(wait_for([&] { watch(); return most_boxes > 0; }, 120000)) << "no message";
+    // A launcher that opens itself would start again within tenths of a second.
+    const DWORD shown = GetTickCount();
+    wait_for([&] { watch(); return GetTickCount() - shown > 4000; }, 10000);
+    EXPECT_EQ(inners.size(), 1u) << "setup.exe processes";
+    EXPECT_EQ(most_boxes, 1);
+    EXPECT_FALSE(probe_ran(0)) << "the inner archive's setup.exe cannot have been written";
+
+    // Whatever happened, leave nothing running.
+    wait_for(
+        [] {
+            for (DWORD id : processes_named("setup.exe"))
+                if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+                    TerminateProcess(process, 1);
+                    CloseHandle(process);
+                }
+            return processes_named("setup.exe").empty() && error_boxes() == 0;
+        },
+        20000);
+    finish(outer);
+    EXPECT_EQ(outer.exit_code, 1u);
+}
+
+// Reads a whole file named in wide characters.
+std::vector<uint8_t> read_wide(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    uint8_t block[4096];
+    DWORD got = 0;
+    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    CloseHandle(file);
+    return bytes;
+}
+
+TEST(Launcher, RunsWithATempFolderOutsideTheAnsiCodePage) {
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    const std::wstring temp = std::wstring(base) + L"\u65E5\u672C\\";  // a user named 日本
+    BOOL lossy = FALSE;
+    char ansi[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, temp.c_str(), -1, ansi, MAX_PATH, nullptr, &lossy);
+    if (!lossy) GTEST_SKIP() << "this ANSI code page can spell the folder";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const std::wstring record = temp + L"brisk-probe.txt";
+    DeleteFileW(record.c_str());
+
+    // A name outside ASCII keeps its ANSI meaning.
+    auto entries = payload(1);
+    entries.push_back({"caf\xE9.txt", pattern(500, 9, true)});
+    Started s = start_carrier(launcher_carrier("install.exe", entries),
+                              temp_dir() + "brisk-e2e-carrier.exe",
+                              environment_with({{L"TEMP", temp}, {L"TMP", temp}}));
+    finish(s);
+    EXPECT_EQ(s.exit_code, 1u);
+    EXPECT_FALSE(s.saw_error_box);
+    for (const ArchiveEntry& e : entries) {
+        wchar_t name[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, e.name.c_str(), -1, name, MAX_PATH);
+        EXPECT_EQ(read_wide(temp + L"BriskCourierTmp\\" + name), e.data) << e.name;
+    }
+    EXPECT_TRUE(wait_for([&] { return GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                         60000))
+        << "the launch file was not opened";
 }
 
 }  // namespace

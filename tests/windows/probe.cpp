@@ -1,13 +1,16 @@
 // Stands in for an installer's setup program: records that it ran, its
-// command line and its working directory in %TEMP%\brisk-probe.txt.
+// command line and its working directory in %TEMP%\brisk-probe.txt (found
+// through the wide services, so a %TEMP% outside the ANSI code page works).
 #include <windows.h>
 
 #include <cstdio>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    char temp[MAX_PATH], path[MAX_PATH], cwd[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::snprintf(path, sizeof path, "%sbrisk-probe.txt", temp);
+    wchar_t temp[MAX_PATH], path[MAX_PATH + 32], partial[MAX_PATH + 40];
+    char cwd[MAX_PATH], record[3 * MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    lstrcatW(lstrcpyW(path, temp), L"brisk-probe.txt");
+    lstrcatW(lstrcpyW(partial, path), L".part");
     GetCurrentDirectoryA(MAX_PATH, cwd);
     const char* raw = GetCommandLineA();
     // The program's own name ends at the first unquoted blank.
@@ -16,12 +19,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     for (; *args && (quoted || (*args != ' ' && *args != '\t')); ++args)
         if (*args == '"') quoted = !quoted;
     while (*args == ' ' || *args == '\t') ++args;
-    char partial[MAX_PATH];
-    std::snprintf(partial, sizeof partial, "%s.part", path);
-    if (FILE* f = std::fopen(partial, "wb")) {
-        std::fprintf(f, "ran\nargs=%s\ncwd=%s\n", args, cwd);
-        std::fclose(f);
-        MoveFileExA(partial, path, MOVEFILE_REPLACE_EXISTING);
+    const int length = std::snprintf(record, sizeof record, "ran\nargs=%s\ncwd=%s\n", args, cwd);
+    HANDLE file = CreateFileW(partial, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, record, DWORD(length), &written, nullptr);
+        CloseHandle(file);
+        MoveFileExW(partial, path, MOVEFILE_REPLACE_EXISTING);
     }
     return 0;
 }

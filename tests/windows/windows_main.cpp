@@ -7,11 +7,12 @@
 
 #include "run/extract_run.h"
 
-int load_planted_main(const char* mode);
+int load_planted_main(const char* mode, const char* dll);
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--extract-self") == 0) return extract_archive();
-    if (argc > 2 && std::strcmp(argv[1], "--load-planted") == 0) return load_planted_main(argv[2]);
+    if (argc > 3 && std::strcmp(argv[1], "--load-planted") == 0)
+        return load_planted_main(argv[2], argv[3]);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

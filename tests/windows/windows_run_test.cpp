@@ -93,8 +93,11 @@ TEST(WindowsRun, StopsAtAnEntryItCannotWrite) {
     }
     SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    // A sub-folder that does not exist, and a name reaching outside.
+    // A sub-folder that does not exist, a name reaching outside, and names
+    // that open a device here (writing nothing, with success, unless refused).
     EXPECT_EQ(run_carrier(archive_of("x", {{"no-such-dir\\f.txt", {1}}})), 0u);
+    EXPECT_EQ(run_carrier(archive_of("x", {{"NUL", {1}}})), 0u);
+    EXPECT_EQ(run_carrier(archive_of("x", {{"nul .txt", {1}}})), 0u);
     EXPECT_EQ(run_carrier(archive_of("x", {{"..\\w-escape.txt", {1}}})), 0u);
     EXPECT_EQ(GetFileAttributesA((temp_dir() + "w-escape.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }

@@ -1,8 +1,30 @@
 #include "windows_test_support.h"
 
-#include <windows.h>
+#include <gtest/gtest.h>
 
 #include "run/extract_run.h"
+
+namespace {
+
+std::wstring widened(const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    out.resize(size_t(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], int(out.size()))));
+    if (!out.empty()) out.pop_back();  // the NUL
+    return out;
+}
+
+bool starts_process(const std::string& command, const char* directory,
+                    const std::wstring& environment, PROCESS_INFORMATION* info) {
+    std::wstring line = widened(command);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    const std::wstring dir = directory ? widened(directory) : L"";
+    return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                          environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()),
+                          directory ? dir.c_str() : nullptr, &startup, info);
+}
+
+}  // namespace
 
 std::string temp_dir() {
     char buffer[MAX_PATH];
@@ -29,17 +51,80 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
     return out;
 }
 
-unsigned long run_process(std::string command, const char* directory) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
+unsigned long run_process(std::string command, const char* directory,
+                          const std::wstring& environment) {
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory,
-                        &startup, &info))
-        return 999;
+    if (!starts_process(command, directory, environment, &info)) return 999;
     DWORD code = 998;
     if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
         GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return code;
+}
+
+std::wstring environment_with(const std::vector<std::pair<std::wstring, std::wstring>>& set) {
+    std::wstring block;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; *entry; entry += lstrlenW(entry) + 1) {
+        const std::wstring text = entry;
+        const std::wstring name = text.substr(0, text.find(L'=', 1));
+        bool replaced = false;
+        for (const auto& variable : set)
+            replaced = replaced || lstrcmpiW(variable.first.c_str(), name.c_str()) == 0;
+        if (!replaced) block += text + L'\0';
+    }
+    FreeEnvironmentStringsW(strings);
+    for (const auto& variable : set) block += variable.first + L'=' + variable.second + L'\0';
+    return block + L'\0';
+}
+
+std::vector<uint8_t> launcher_carrier(const std::string& launch, const std::vector<ArchiveEntry>& entries,
+                                      const std::vector<uint8_t>& tail) {
+    const std::vector<uint8_t> stub = read_file(exe_dir() + "..\\..\\launcher.exe");
+    EXPECT_FALSE(stub.empty()) << "launcher.exe not found";
+    std::vector<uint8_t> carrier = stub;
+    append_name(carrier, launch);
+    for (const ArchiveEntry& e : entries)
+        append_entry(carrier, e.name, e.data.data(), e.data.size(), EncoderOptions());
+    carrier.insert(carrier.end(), tail.begin(), tail.end());
+    carrier.push_back(0);
+    append_u32(carrier, uint32_t(stub.size()));
+    return carrier;
+}
+
+std::string probe_record() { return temp_dir() + "brisk-probe.txt"; }
+std::string launch_cwd() { return temp_dir() + "brisk-cwd\\"; }
+
+bool probe_ran(DWORD timeout_ms) {
+    return wait_for([] { return !read_file(probe_record()).empty(); }, timeout_ms);
+}
+
+Started start_carrier(const std::vector<uint8_t>& carrier, const std::string& path,
+                      const std::wstring& environment) {
+    write_file(path, carrier);
+    CreateDirectoryA(launch_cwd().c_str(), nullptr);
+    DeleteFileA(probe_record().c_str());
+    Started s;
+    PROCESS_INFORMATION info = {};
+    if (starts_process("\"" + path + "\"", launch_cwd().c_str(), environment, &info)) {
+        CloseHandle(info.hThread);
+        s.process = info.hProcess;
+    }
+    return s;
+}
+
+HWND error_box() { return FindWindowA("#32770", "Error"); }
+
+void finish(Started& s) {
+    ASSERT_NE(s.process, nullptr);
+    const bool ended = wait_for(
+        [&] {
+            if (error_box()) s.saw_error_box = true;
+            return WaitForSingleObject(s.process, 0) == WAIT_OBJECT_0;
+        },
+        120000);
+    EXPECT_TRUE(ended) << "launcher did not end";
+    GetExitCodeProcess(s.process, &s.exit_code);
+    CloseHandle(s.process);
 }
