@@ -133,8 +133,10 @@ private:
             record_offset_ = record.archive_offset;
             // Cut right at its certificate table, a signed carrier still runs,
             // but it is no longer what was signed.
-            if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected))
+            if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected)) {
+                result_.integrity = Integrity::kTruncated;
                 return fail_carrier(length_mismatch(expected, size_));
+            }
             return true;
         case Integrity::kTruncated:
             return fail_carrier(length_problem(layout, record));

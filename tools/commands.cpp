@@ -198,7 +198,7 @@ int verify_carrier(const CarrierRequest& request) {
             out << "ok: " << printable(entry.name) << " ("
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
     out << carrier << ": ok, " << count(result.entries.size(), "entry", "entries") << ", "
-        << decoded_total(result) << " bytes unpacked, "
+        << count(decoded_total(result), "byte", "bytes") << " unpacked, "
         << (result.launch_opens ? "launches '" + printable(result.launch_name) + "'"
                                 : std::string("opens nothing"))
         << "\n";
