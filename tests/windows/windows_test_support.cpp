@@ -133,7 +133,7 @@ Started start_carrier(const std::vector<uint8_t>& carrier, const std::string& pa
     DeleteFileA(probe_record().c_str());
     Started s;
     PROCESS_INFORMATION info = {};
-    if (starts_process("\"" + path + "\"", launch_cwd().c_str(), environment, &info)) {
+    if (starts_process(widened("\"" + path + "\""), launch_cwd().c_str(), environment, &info)) {
         CloseHandle(info.hThread);
         s.process = info.hProcess;
     }
