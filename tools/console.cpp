@@ -122,7 +122,8 @@ std::string count(uint64_t n, const char* one, const char* many) {
 }
 
 Progress::Progress(uint64_t total)
-    : enabled_(total > 0 && g_verbosity != Verbosity::kQuiet && isatty(fileno(stderr))),
+    // With -v, a line an entry is progress enough.
+    : enabled_(total > 0 && g_verbosity == Verbosity::kNormal && isatty(fileno(stderr))),
       total_(total),
       start_(Clock::now()),
       next_(start_ + kProgressAfter) {}

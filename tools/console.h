@@ -25,7 +25,8 @@ std::string count(uint64_t n, const char* one, const char* many);
 
 // One self-overwriting line of percentages on a terminal, once the work has
 // taken a second: short packs end before a line is worth it. Silent unless
-// stderr is a terminal, so logs and pipes only ever see the final messages.
+// stderr is a terminal (and neither -q nor -v is given), so logs and pipes
+// only ever see the final messages.
 class Progress {
 public:
     explicit Progress(uint64_t total);

@@ -71,6 +71,7 @@ installed_tree() {
     done <<EOT
 courier-pack ve|verify
 courier-pack verify --te|--temp-length
+courier-pack list --js|--json
 courier-pack extract -C $work/complete/|$work/complete/folder
 EOT
 }
