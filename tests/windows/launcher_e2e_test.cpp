@@ -486,6 +486,10 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     EXPECT_EQ(run_process_wide(run + L"extract -v \"" + in + L".exe\" -C \"" + out + L"\"", said), 0u);
     EXPECT_NE(said.find(in_utf8 + "-out\\Install.exe ("), std::string::npos) << said;
     for (const ArchiveEntry& e : entries) EXPECT_EQ(read_wide(out + L"\\" + widened(e.name)), e.data) << e.name;
+    // What cannot be opened says why, in Windows' words.
+    EXPECT_EQ(run_process_wide(run + L"verify \"" + in + L"-missing.exe\"", said), 1u);
+    EXPECT_NE(said.find(in_utf8 + "-missing.exe: cannot open: "), std::string::npos) << said;
+    EXPECT_NE(said.find("(Windows error 2)"), std::string::npos) << said;
 
     // The default stub, spelt another way, is never the output.
     const std::string stub = exe_dir() + "..\\..\\launcher.exe";
