@@ -21,6 +21,11 @@
 
 namespace {
 
+// The name an entry's file gets: the launcher reads names in the ANSI code
+// page, which is UTF-8 on the host stand-in, so bytes that are no UTF-8
+// become U+FFFD (and two such names may be one file).
+std::string unpacked_name(const std::string& name) { return host::utf8(host::wide(name).c_str()); }
+
 // Keeps each entry's decoded bytes; a later entry of the same name, letter
 // case ignored, replaces an earlier one's bytes, as in the launcher's folder,
 // where the file keeps its first spelling.
@@ -37,8 +42,9 @@ public:
     std::string end_entry(const WalkEntry& entry) override {
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
-        File& file = files[lower_ascii(entry.name)];
-        if (file.spelling.empty()) file.spelling = entry.name;
+        const std::string name = unpacked_name(entry.name);
+        File& file = files[lower_ascii(name)];
+        if (file.spelling.empty()) file.spelling = name;
         file.bytes = current_;
         return "";
     }

@@ -472,11 +472,13 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     // 日本 packs, verifies and extracts, and the messages name it in UTF-8.
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    const std::wstring in = std::wstring(base) + L"\u65E5\u672C", out = in + L"-out";
+    // Not %TEMP%\日本 itself, the %TEMP% of the test above.
+    const std::wstring in = std::wstring(base) + L"brisk-pack-wide\\\u65E5\u672C", out = in + L"-out";
     const std::string in_utf8 = "\xE6\x97\xA5\xE6\x9C\xAC";
     wchar_t wide_tool[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, tool.c_str(), -1, wide_tool, MAX_PATH);
     const std::wstring run = L"\"" + std::wstring(wide_tool) + L"\" ";
+    CreateDirectoryW(in.substr(0, in.size() - 3).c_str(), nullptr);
     CreateDirectoryW(in.c_str(), nullptr);
     for (const ArchiveEntry& e : entries) write_wide(in + L"\\" + widened(e.name), e.data);
     std::string said;
