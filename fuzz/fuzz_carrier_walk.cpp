@@ -4,7 +4,8 @@
 // reported; and the walk never passes a carrier the launcher would fail:
 // when it reports success, the launcher's run over the same carrier and
 // the same %TEMP% succeeds and leaves every entry with the bytes the walk
-// decoded, unless the walk warned of a name too long for that %TEMP%.
+// decoded, unless the walk warned of a name too long for that %TEMP%, or a
+// name is not UTF-8 (below).
 // Reading the carrier's resources, as list and verify do, stays within the
 // file's bytes whatever its headers say.
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "tools/carrier_walk.h"
 #include "tools/names.h"
 #include "tools/resource_report.h"
+#include "tools/text_encoding.h"
 
 namespace {
 
@@ -70,6 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Names too long for this %TEMP% are warnings: the run fails here.
     for (const WalkWarning& warning : walk.warnings)
         if (warning.doubt == Doubt::kNeedsShortTemp) return 0;
+    // The stand-in's ANSI code page is UTF-8, in which a byte that is no
+    // UTF-8 has no character (in Windows' single-byte code pages every byte
+    // has one), so such a name tells nothing of the launcher on Windows.
+    std::u16string ignored;
+    if (!utf8_to_utf16(walk.launch_name, ignored)) return 0;
+    for (const WalkEntry& entry : walk.entries)
+        if (!utf8_to_utf16(entry.name, ignored)) return 0;
 
     s.clear_folder();
     const int launched = extract_archive();

@@ -1,12 +1,15 @@
 #include "tools/carrier_walk.h"
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "archive/archive_reader.h"
-#include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
+#include "tools/console.h"
+#include "tools/text_encoding.h"
 
 namespace {
 
@@ -44,16 +47,21 @@ public:
             fail_trailer("4 GiB or more: the launcher cannot seek to the trailer");
             return;
         }
+        if (!is_program()) return;
         if (!check_record() || !locate()) return;
         char name[kNameCapacity];
         if (!read_name_at("launch name", name)) return;
         result_.launch_name = name;
         result_.launch_read = true;
         for (;;) {
-            const std::string where = "entry " + std::to_string(result_.entries.size() + 1);
+            entry_ = result_.entries.size() + 1;
+            named_ = false;
+            const std::string where = "entry " + std::to_string(entry_);
             const uint64_t at = pos_;
             if (!read_name_at(where, name)) return;
             if (name[0] == '\0') break;  // end marker
+            named_ = true;
+            name_ = name;
             WalkEntry entry;
             entry.name = name;
             entry.offset = at - start_;
@@ -64,10 +72,12 @@ public:
     }
 
 private:
-    static WalkFinding finding(const std::string& where, uint64_t offset,
-                               const std::string& reason) {
+    WalkFinding finding(const std::string& where, uint64_t offset, const std::string& reason) const {
         WalkFinding found;
         found.where = where;
+        found.entry = entry_;
+        found.named = named_;
+        if (named_) found.name = name_;
         found.has_offset = true;
         found.offset = offset;
         found.reason = reason;
@@ -88,6 +98,17 @@ private:
         return false;
     }
 
+    // Windows starts nothing that does not begin with MZ, so such a file is
+    // no carrier, whatever its last bytes say.
+    bool is_program() {
+        char mz[2] = {};
+        DWORD got = 0;
+        if (seek(file_, 0, FILE_BEGIN) == 0 && ReadFile(file_, mz, 2, &got, nullptr) && got == 2 &&
+            mz[0] == 'M' && mz[1] == 'Z')
+            return true;
+        return fail_carrier("not a carrier: not a Windows program (it does not start with MZ)");
+    }
+
     // The launcher's own check, before anything else it does, and its idea
     // of where the carrier's content ends (before a signature).
     bool check_record() {
@@ -97,11 +118,14 @@ private:
             return true;  // headers the launcher cannot read: it takes the plain layout
         }
         end_ = layout.content_end;
+        result_.cert_offset = layout.cert_offset;
+        result_.cert_size = layout.cert_size;
         if (layout.cert_size != 0)
             result_.notes.push_back("signed: certificate table at offset " +
                                     std::to_string(layout.cert_offset));
-        IntegrityRecord record;
-        switch (check_integrity(file_, layout, &record)) {
+        IntegrityRecord& record = result_.record;
+        result_.integrity = check_integrity(file_, layout, &record);
+        switch (result_.integrity) {
         case Integrity::kNoRecord:
             result_.notes.push_back("no integrity record");
             return true;
@@ -109,8 +133,10 @@ private:
             record_offset_ = record.archive_offset;
             // Cut right at its certificate table, a signed carrier still runs,
             // but it is no longer what was signed.
-            if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected))
+            if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected)) {
+                result_.integrity = Integrity::kTruncated;
                 return fail_carrier(length_mismatch(expected, size_));
+            }
             return true;
         case Integrity::kTruncated:
             return fail_carrier(length_problem(layout, record));
@@ -192,11 +218,17 @@ private:
         if (!(end_ ? locate_archive_before(file_, uint32_t(end_)) : locate_archive(file_))) {
             const uint64_t end = end_ ? end_ : size_;
             uint32_t offset = 0;
+            std::string reason;
             if (end < 4 || seek(file_, int64_t(end) - 4, FILE_BEGIN) != end - 4 ||
                 !read_u32(file_, &offset))
-                return fail_trailer("file of " + std::to_string(end) + " bytes has no trailer");
-            return fail_trailer("offset " + std::to_string(offset) +
-                                " does not point into the file before the trailer, below 2 GiB");
+                reason = "file of " + std::to_string(end) + " bytes has no trailer";
+            else
+                reason = "offset " + std::to_string(offset) +
+                         " does not point into the file before the trailer, below 2 GiB";
+            // With no record to say it was packed, nothing says it is a carrier.
+            if (result_.integrity == Integrity::kNoRecord)
+                return fail_carrier("not a carrier: no integrity record, and trailer: " + reason);
+            return fail_trailer(reason);
         }
         start_ = pos_ = result_.archive_start = seek(file_, 0, FILE_CURRENT);
         // The checksum covers the archive, not the trailer that leads to it.
@@ -301,6 +333,9 @@ private:
     void check_launch_name() {
         const std::string& launch = result_.launch_name;
         const std::string where = "launch name '" + printable(launch) + "'";
+        entry_ = 0;
+        named_ = true;
+        name_ = launch;
         if (!check_name(where, launch, start_)) return;
         // An empty launch name opens the folder itself.
         bool found = launch.empty();
@@ -321,6 +356,10 @@ private:
     uint64_t record_offset_ = 0;  // the archive's offset by an intact record
     uint64_t start_ = 0;  // file offset of the archive
     uint64_t pos_ = 0;    // file offset of the next read
+    // What findings are about: the entry's number, and its name once read.
+    size_t entry_ = 0;
+    bool named_ = false;
+    std::string name_;
 };
 
 }  // namespace
@@ -334,11 +373,22 @@ std::string WalkFinding::text() const {
 
 WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length) {
     WalkResult result;
+#ifdef _WIN32
+    std::u16string wide;
+    utf8_to_utf16(path, wide);
+    Handle file(CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ,
+                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+#else
+    errno = 0;
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
+#endif
     if (file.get() == INVALID_HANDLE_VALUE) {
-        result.failure.where = "carrier";
-        result.failure.reason = "cannot open";
+        const std::string reason = system_reason();
+        std::error_code ec;
+        result.failure.reason = std::filesystem::is_directory(path_from_utf8(path), ec)
+                                    ? "a folder, not a carrier"
+                                    : "cannot open: " + reason;
         return result;
     }
     Walk(file.get(), sink, temp_length, result).run();

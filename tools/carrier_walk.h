@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/carrier_integrity.h"
 #include "tools/names.h"
 
 struct WalkEntry {
@@ -29,6 +30,9 @@ public:
 // A place in the carrier and what is wrong, or doubtful, there.
 struct WalkFinding {
     std::string where;        // "entry 'x'", "trailer", ...; "" for the whole carrier
+    size_t entry = 0;         // the entry's number from 1, 0 when not an entry's
+    bool named = false;       // name holds the entry's or the launch name's bytes
+    std::string name;
     bool has_offset = false;  // the trailer has no archive offset yet
     uint64_t offset = 0;      // archive offset of the field at fault
     std::string reason;
@@ -55,6 +59,9 @@ struct WalkResult {
     bool launch_opens = false;       // it names an entry, or (empty) the folder
     std::vector<WalkEntry> entries;  // those read whole
     uint64_t archive_start = 0;      // file offset, once the trailer is read
+    Integrity integrity = Integrity::kNoRecord;
+    IntegrityRecord record;          // carrier_length is 0 unless one was read whole
+    uint32_t cert_offset = 0, cert_size = 0;  // the signature's table; 0 when unsigned
     // What the carrier says of itself, not errors: "no integrity record",
     // "signed: certificate table at offset N".
     std::vector<std::string> notes;
@@ -62,7 +69,7 @@ struct WalkResult {
     WalkFinding failure;  // where and why the walk stopped, when it failed
 };
 
-// temp_length: the %TEMP% length to hold names against, as the launcher
+// path: UTF-8. temp_length: the %TEMP% length to hold names against, as the launcher
 // joins %TEMP%\BriskCourierTmp\ and the name in a 256-byte buffer; a name
 // too long for it is a warning, one too long for any %TEMP% a failure.
 WalkResult walk_carrier(const std::string& path, WalkSink& sink,

@@ -4,15 +4,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "tools/carrier_walk.h"
 #include "tools/console.h"
+#include "tools/json_report.h"
 #include "tools/output_file.h"
 #include "tools/pe_check.h"
 #include "tools/resource_report.h"
+#include "tools/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -28,7 +30,7 @@ std::string ratio(uint64_t stored, uint64_t decoded) {
 using Row = std::array<std::string, 4>;
 
 // Name left-aligned, numbers right-aligned, two spaces between.
-void print_table(const std::vector<Row>& rows) {
+void print_table(const std::vector<Row>& rows, std::ostream& out) {
     std::array<size_t, 4> width{};
     for (const Row& row : rows)
         for (size_t c = 0; c < width.size(); ++c) width[c] = std::max(width[c], row[c].size());
@@ -36,18 +38,25 @@ void print_table(const std::vector<Row>& rows) {
         std::string line = row[0] + std::string(width[0] - row[0].size(), ' ');
         for (size_t c = 1; c < width.size(); ++c)
             line += "  " + std::string(width[c] - row[c].size(), ' ') + row[c];
-        std::cout << line << '\n';
+        out << line << '\n';
     }
 }
 
-void print_notes(const WalkResult& result) {
-    for (const std::string& note : result.notes) std::cout << note << '\n';
+// What the carrier says of itself: notes always, the record with -v.
+void print_notes(const WalkResult& result, std::ostream& out) {
+    for (const std::string& note : result.notes) out << note << '\n';
+    const IntegrityRecord& record = result.record;
+    if (verbosity() != Verbosity::kVerbose || record.carrier_length == 0) return;
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", record.archive_crc);
+    out << "integrity record: carrier of " << record.carrier_length << " bytes, archive at offset "
+        << record.archive_offset << ", " << record.archive_length << " bytes, CRC-32 " << crc
+        << '\n';
 }
 
 // Warnings, and the failure when there is one; with strict, warnings are
 // failures too. Returns the exit code.
 int report_walk(const std::string& carrier, const WalkResult& result, bool strict = false) {
-    std::cout.flush();
     for (const WalkWarning& warning : result.warnings) {
         const std::string line = carrier + ": " + warning.text();
         if (strict) report_error(line);
@@ -55,6 +64,12 @@ int report_walk(const std::string& carrier, const WalkResult& result, bool stric
     }
     if (!result.ok) report_error(carrier + ": " + result.failure.text());
     return result.ok && !(strict && !result.warnings.empty()) ? 0 : 1;
+}
+
+uint64_t decoded_total(const WalkResult& result) {
+    uint64_t decoded = 0;
+    for (const WalkEntry& entry : result.entries) decoded += entry.decoded_size;
+    return decoded;
 }
 
 // Each entry is written beside its final name and renamed into place when
@@ -80,10 +95,12 @@ public:
         out_->write(data, size);
         return trouble();
     }
-    std::string end_entry(const WalkEntry&) override {
+    std::string end_entry(const WalkEntry& entry) override {
         out_->commit();
         const std::string stop = trouble();
         out_.reset();
+        if (stop.empty() && verbosity() == Verbosity::kVerbose)
+            print(target_.u8string() + " (" + count(entry.decoded_size, "byte", "bytes") + ")\n");
         return stop;
     }
 
@@ -100,75 +117,110 @@ private:
 
 }  // namespace
 
-int list_carrier(const std::string& carrier) {
+int list_carrier(const CarrierRequest& request) {
+    const std::string& carrier = request.carrier;
     WalkSink counter;
     const WalkResult result = walk_carrier(carrier, counter);
-    print_notes(result);
-    print_resource_report(read_resource_report(carrier), std::cout);
+    const ResourceReport resources = read_resource_report(carrier);
+    if (request.json) {
+        print(json_report("list", carrier, result, resources, result.ok, result.failure));
+        return report_walk(carrier, result);
+    }
+    std::ostringstream out;
+    print_notes(result, out);
+    print_resource_report(resources, out);
     if (result.launch_read) {
-        std::cout << "launch: " << printable(result.launch_name) << "\n";
+        out << "launch: " << printable(result.launch_name) << "\n";
         std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
-        uint64_t stored = 0, decoded = 0;
+        uint64_t stored = 0;
         for (const WalkEntry& entry : result.entries) {
             rows.push_back({printable(entry.name), std::to_string(entry.stored_size),
                             std::to_string(entry.decoded_size),
                             ratio(entry.stored_size, entry.decoded_size)});
             stored += entry.stored_size;
-            decoded += entry.decoded_size;
         }
-        rows.push_back({"total (" + std::to_string(result.entries.size()) + " entries)",
+        const uint64_t decoded = decoded_total(result);
+        rows.push_back({"total (" + count(result.entries.size(), "entry", "entries") + ")",
                         std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)});
-        print_table(rows);
+        print_table(rows, out);
     }
+    print(out.str());
     return report_walk(carrier, result);
 }
 
-int verify_carrier(const std::string& carrier, int temp_length, bool strict) {
+int verify_carrier(const CarrierRequest& request) {
+    const std::string& carrier = request.carrier;
     WalkSink decoder_only;
-    const WalkResult result = walk_carrier(carrier, decoder_only, temp_length);
-    print_notes(result);
-    if (report_walk(carrier, result, strict) != 0) return 1;
-
-    // Windows must start the stub before any of the above matters.
-    std::ifstream file(carrier, std::ios::binary);
-    const std::string problem =
-        stub_problem(result.archive_start, [&file](uint64_t offset, uint8_t* out, size_t size) {
-            file.seekg(std::streamoff(offset));
-            return bool(file.read(reinterpret_cast<char*>(out), std::streamsize(size)));
-        });
-    if (!problem.empty()) {
-        report_error(carrier + ": stub is not an i386 Windows program: " + problem);
-        return 1;
-    }
-    // Windows refuses to start a program whose manifest it cannot read.
+    const WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
     const ResourceReport resources = read_resource_report(carrier);
-    print_resource_report(resources, std::cout);
-    if (!resources.manifest_problem.empty()) {
-        report_error(carrier + ": manifest: " + resources.manifest_problem +
-                     ": Windows would refuse to start it");
-        return 1;
+    // The verdict: the walk's, then whether Windows would start the stub
+    // and accept its manifest at all.
+    WalkFinding failure = result.failure;
+    bool ok = result.ok;
+    if (ok && request.strict && !result.warnings.empty()) {
+        failure = result.warnings.front();
+        ok = false;
     }
-    uint64_t decoded = 0;
-    for (const WalkEntry& entry : result.entries) decoded += entry.decoded_size;
-    std::cout << carrier << ": ok, " << result.entries.size() << " entries, " << decoded
-              << " bytes unpacked, "
-              << (result.launch_opens ? "launches '" + printable(result.launch_name) + "'"
-                                      : std::string("opens nothing"))
-              << "\n";
+    if (ok) {
+        std::ifstream file(path_from_utf8(carrier), std::ios::binary);
+        const std::string problem = stub_problem(
+            result.archive_start, [&file](uint64_t offset, uint8_t* out, size_t size) {
+                file.seekg(std::streamoff(offset));
+                return bool(file.read(reinterpret_cast<char*>(out), std::streamsize(size)));
+            });
+        if (!problem.empty()) {
+            failure = WalkFinding();
+            failure.reason = "stub is not an i386 Windows program: " + problem;
+            ok = false;
+        } else if (!resources.manifest_problem.empty()) {
+            failure = WalkFinding();
+            failure.where = "manifest";
+            failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
+            ok = false;
+        }
+    }
+
+    const bool quiet = request.json || verbosity() == Verbosity::kQuiet;
+    std::ostringstream out;
+    if (!quiet) print_notes(result, out);
+    print(out.str());
+    if (report_walk(carrier, result, request.strict) == 0 && !ok)
+        report_error(carrier + ": " + failure.text());
+    if (request.json) {
+        print(json_report("verify", carrier, result, resources, ok, failure));
+        return ok ? 0 : 1;
+    }
+    if (!ok || quiet) return ok ? 0 : 1;
+    out.str("");
+    print_resource_report(resources, out);
+    if (verbosity() == Verbosity::kVerbose)
+        for (const WalkEntry& entry : result.entries)
+            out << "ok: " << printable(entry.name) << " ("
+                << count(entry.decoded_size, "byte", "bytes") << ")\n";
+    out << carrier << ": ok, " << count(result.entries.size(), "entry", "entries") << ", "
+        << count(decoded_total(result), "byte", "bytes") << " unpacked, "
+        << (result.launch_opens ? "launches '" + printable(result.launch_name) + "'"
+                                : std::string("opens nothing"))
+        << "\n";
+    print(out.str());
     return 0;
 }
 
-int extract_carrier(const std::string& carrier, const std::string& folder) {
+int extract_carrier(const CarrierRequest& request) {
+    const std::string& carrier = request.carrier;
+    const fs::path folder = path_from_utf8(request.folder);
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
-        report_error(folder + ": " + ec.message());
+        report_error(request.folder + ": " + ec.message());
         return 1;
     }
-    ExtractSink writer(folder, carrier);
+    ExtractSink writer(folder, path_from_utf8(carrier));
     const WalkResult result = walk_carrier(carrier, writer);
     if (report_walk(carrier, result) != 0) return 1;
-    std::cout << carrier << ": " << result.entries.size() << " entries unpacked into " << folder
-              << "\n";
+    if (verbosity() != Verbosity::kQuiet)
+        print(carrier + ": " + count(result.entries.size(), "entry", "entries") + " (" +
+              count(decoded_total(result), "byte", "bytes") + ") unpacked into " + request.folder +
+              "\n");
     return 0;
 }

@@ -1,15 +1,32 @@
-// What the tool says on stderr: errors, warnings and, on a terminal only,
-// progress.
+// What the tool says: results on stdout; errors, warnings and, on a
+// terminal only, progress on stderr. Text is UTF-8; a Windows console gets
+// it through the wide console services, so any path shows as it is spelt.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
-void report_error(const std::string& line);    // "courier-pack: <line>"
-void report_warning(const std::string& line);  // "courier-pack: warning: <line>"
+// -q: errors only. -v: a line for each entry as well.
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+void set_verbosity(Verbosity verbosity);
+Verbosity verbosity();
 
-// One self-overwriting line of percentages. Silent unless stderr is a
-// terminal, so logs and pipes only ever see the final messages.
+void print(const std::string& text);           // stdout, as it is
+void report_error(const std::string& line);    // "courier-pack: <line>"
+void report_warning(const std::string& line);  // "courier-pack: warning: <line>", unless -q
+
+// The reason the last system call failed, in the system's words (errno on
+// Linux, GetLastError on Windows).
+std::string system_reason();
+
+// "1 entry", "2 entries".
+std::string count(uint64_t n, const char* one, const char* many);
+
+// One self-overwriting line of percentages on a terminal, once the work has
+// taken a second: short packs end before a line is worth it. Silent unless
+// stderr is a terminal (and neither -q nor -v is given), so logs and pipes
+// only ever see the final messages.
 class Progress {
 public:
     explicit Progress(uint64_t total);
@@ -19,6 +36,6 @@ public:
 private:
     bool enabled_;
     uint64_t total_;
-    int shown_ = -1;
+    std::chrono::steady_clock::time_point start_, next_;
     size_t width_ = 0;  // of the line on screen
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/carrier_integrity.h"
+#include "tools/console.h"
 #include "tools/le_bytes.h"
 
 namespace {
@@ -105,7 +106,7 @@ std::string bmp_problem(const std::vector<uint8_t>& bmp, IconImage& image) {
 
 std::string read_ico(const std::vector<uint8_t>& file, std::vector<IconImage>& images) {
     images.clear();
-    if (file.size() < kHeader) return "not an .ico file: " + std::to_string(file.size()) + " bytes";
+    if (file.size() < kHeader) return "not an .ico file: " + count(file.size(), "byte", "bytes");
     if (le16(&file[0]) != 0 || (le16(&file[2]) != 1 && le16(&file[2]) != 2))
         return "not an .ico file (no icon directory at its start)";
     if (le16(&file[2]) == 2) return "a cursor (.cur), not an icon";

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <random>
 
+#include "tools/console.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -42,7 +44,8 @@ fs::path folder_of(const fs::path& target) {
 namespace {
 
 std::string windows_error(DWORD code = GetLastError()) {
-    return "Windows error " + std::to_string(code);
+    SetLastError(code);
+    return system_reason();
 }
 
 // Opens `path`, a folder too, to read its attributes only; with

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <map>
 
 #include "archive/carrier_integrity.h"
@@ -15,6 +14,7 @@
 #include "tools/names.h"
 #include "tools/output_file.h"
 #include "tools/pe_check.h"
+#include "tools/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +30,9 @@ constexpr uint64_t kLargestCarrier = 0xFFFFFFF8ull;
 // carrier already that long gets no padding the record does not count.
 constexpr uint64_t kCarrierAlignment = 8;
 constexpr size_t kReadBlock = size_t(1) << 20;
+// The launcher pauses 100 ms after each file; past this many files the
+// pauses alone add more than a few seconds.
+constexpr size_t kPausesWorthAWarning = 50;
 
 struct Input {
     fs::path path;
@@ -38,8 +41,6 @@ struct Input {
 };
 
 std::string shown(const fs::path& path) { return path.u8string(); }
-
-std::string system_reason() { return errno ? std::strerror(errno) : "unknown error"; }
 
 void add_file(const fs::path& path, std::vector<Input>& inputs) {
     inputs.push_back({path, path.filename().u8string(), 0});
@@ -80,12 +81,13 @@ bool gather(const std::vector<std::string>& args, std::vector<Input>& inputs,
             std::vector<std::string>& problems) {
     bool ok = true;
     for (const std::string& arg : args) {
+        const fs::path path = path_from_utf8(arg);
         std::error_code ec;
-        const fs::file_status status = fs::status(arg, ec);
+        const fs::file_status status = fs::status(path, ec);
         if (fs::is_directory(status)) {
-            ok = add_folder(arg, inputs, problems) && ok;
+            ok = add_folder(path, inputs, problems) && ok;
         } else if (fs::is_regular_file(status)) {
-            add_file(arg, inputs);
+            add_file(path, inputs);
         } else {
             problems.push_back(arg + ": " +
                                (status.type() == fs::file_type::not_found ? "no such file or folder"
@@ -151,9 +153,14 @@ void check_launch_name(const std::string& launch, const std::vector<Input>& inpu
 // reading of its headers, so the stub must end there and carry no signature
 // (signing comes after packing, over the whole carrier).
 std::string stub_layout_problem(const fs::path& path) {
-    const HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+#ifdef _WIN32
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "cannot open to read its headers";
+#else
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+#endif
+    if (file == INVALID_HANDLE_VALUE) return "cannot open to read its headers: " + system_reason();
     CarrierLayout layout;
     const bool read = read_carrier_layout(file, &layout);
     CloseHandle(file);
@@ -175,7 +182,7 @@ std::string stub_layout_problem(const fs::path& path) {
 
 bool load_stub(const PackRequest& request, const fs::path& program, std::vector<uint8_t>& stub,
                fs::path& path, std::vector<std::string>& problems) {
-    path = request.stub;
+    path = path_from_utf8(request.stub);
     if (request.stub.empty()) {
         const std::vector<fs::path> candidates = default_stub_paths(program);
         for (const fs::path& candidate : candidates) {
@@ -237,7 +244,7 @@ bool check_output(const std::string& output, const fs::path& stub_path,
                   const std::vector<Input>& inputs, fs::path& file,
                   std::vector<std::string>& problems) {
     std::string reason;
-    if (!follow_links(output, file, reason)) {
+    if (!follow_links(path_from_utf8(output), file, reason)) {
         problems.push_back(output + ": " + reason);
         return false;
     }
@@ -414,6 +421,9 @@ bool put_entry(const Input& input, const EncoderOptions& options, CarrierWriter&
         progress.show(input.name, done);
     }
     out.fill_placeholder(uint32_t(stored));
+    if (verbosity() == Verbosity::kVerbose)
+        print(input.name + ": " + count(input.size, "byte", "bytes") + ", " + std::to_string(stored) +
+              " stored\n");
     return true;
 }
 
@@ -463,9 +473,11 @@ bool write_carrier(const PackRequest& request, const fs::path& target,
         problems.push_back(request.output + ": " + file.error());
         return false;
     }
-    std::cout << request.output << ": " << inputs.size() << " entries, " << out.size()
-              << " bytes (stub " << stub.size() << ", archive " << record.archive_length
-              << ", integrity record and trailer " << kRecordSize + 4 << ")\n";
+    if (verbosity() != Verbosity::kQuiet)
+        print(request.output + ": " + count(inputs.size(), "entry", "entries") + ", " +
+              std::to_string(out.size()) + " bytes (stub " + std::to_string(stub.size()) +
+              ", archive " + std::to_string(record.archive_length) +
+              ", integrity record and trailer " + std::to_string(kRecordSize + 4) + ")\n");
     return true;
 }
 
@@ -481,6 +493,13 @@ int pack(const PackRequest& request, const fs::path& program) {
     const bool all_found = gather(request.inputs, inputs, problems);
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
+    if (inputs.size() > kPausesWorthAWarning) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", double(inputs.size()) / 10);
+        report_warning(std::to_string(inputs.size()) +
+                       " files: the launcher pauses 0.1 s after each, about " + seconds +
+                       " s in all");
+    }
     fs::path target;
     if (check_output(request.output, stub_path, inputs, target, problems) && problems.empty())
         write_carrier(request, target, stub, inputs, problems);

@@ -9,6 +9,7 @@
 #include "tools/manifest.h"
 #include "tools/pe_image.h"
 #include "tools/pe_resources.h"
+#include "tools/text_encoding.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ std::string shown(const std::string& text) {
 
 ResourceReport read_resource_report(const std::string& carrier) {
     ResourceReport report;
-    std::ifstream file(carrier, std::ios::binary);
+    std::ifstream file(path_from_utf8(carrier), std::ios::binary);
     std::vector<uint8_t> head;
     read_at(file, 0, kHeaderRead, head);
     PeHeaders headers;

@@ -31,7 +31,7 @@ bool read_input(const std::string& option, const std::string& path, std::vector<
                 std::vector<std::string>& problems) {
     const std::string where = option + " " + path + ": ";
     std::error_code ec;
-    const uint64_t size = std::filesystem::file_size(path, ec);
+    const uint64_t size = std::filesystem::file_size(path_from_utf8(path), ec);
     if (ec) {
         problems.push_back(where + ec.message());
         return false;
@@ -41,7 +41,7 @@ bool read_input(const std::string& option, const std::string& path, std::vector<
         return false;
     }
     errno = 0;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path_from_utf8(path), std::ios::binary);
     bytes.resize(size_t(size));
     if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
         problems.push_back(where + "cannot read: " + (errno ? std::strerror(errno) : "unknown error"));
@@ -91,7 +91,7 @@ void add_version(const ResourceRequest& request, std::vector<Resource>& resource
     if (!info.has_product && !request.product_version.empty())
         problems.push_back("--product-version " + version_number_problem(request.product_version));
     for (const std::string& argument : request.version_strings) {
-        const std::string pair = argument_to_utf8(argument);
+        const std::string& pair = argument;
         const size_t equals = pair.find('=');
         const std::string key = pair.substr(0, equals);
         for (const auto& earlier : info.strings)
@@ -139,7 +139,7 @@ std::string version_number_problem(const std::string& argument) {
 }
 
 std::string version_string_problem(const std::string& argument) {
-    const std::string text = argument_to_utf8(argument);
+    const std::string& text = argument;
     const size_t equals = text.find('=');
     if (equals == std::string::npos || equals == 0) return "'" + argument + "' is not KEY=VALUE";
     if (text.find('\\') < equals) return "key '" + text.substr(0, equals) + "' holds a '\\'";

@@ -55,15 +55,23 @@ std::string utf16_to_utf8(const std::u16string& text) {
     return out;
 }
 
-std::string argument_to_utf8(const std::string& argument) {
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
 #ifdef _WIN32
-    const int n = MultiByteToWideChar(CP_ACP, 0, argument.data(), int(argument.size()), nullptr, 0);
-    std::u16string wide(size_t(n > 0 ? n : 0), u'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, argument.data(), int(argument.size()),
-                            reinterpret_cast<wchar_t*>(&wide[0]), n);
-    return utf16_to_utf8(wide);
-#else
-    return argument;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide) {
+        std::vector<std::string> out;
+        for (int i = 0; i < count; ++i) {
+            const std::wstring argument = wide[i];
+            out.push_back(utf16_to_utf8(std::u16string(argument.begin(), argument.end())));
+        }
+        LocalFree(wide);
+        return out;
+    }
 #endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::filesystem::path path_from_utf8(const std::string& text) {
+    return std::filesystem::u8path(text);
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 // False on bytes that are not UTF-8 (overlong forms and surrogates included).
 bool utf8_to_utf16(const std::string& text, std::u16string& out);
@@ -11,5 +13,11 @@ bool utf8_to_utf16(const std::string& text, std::u16string& out);
 std::string utf16_to_utf8(const std::u16string& text);
 void append_utf8(std::string& out, uint32_t code);
 
-// A command-line argument as UTF-8. Windows gives it in the ANSI code page.
-std::string argument_to_utf8(const std::string& argument);
+// The command line as UTF-8. On Windows it is read through the wide
+// services, so arguments the ANSI code page cannot spell (a folder named
+// 日本 on a Western Windows) arrive whole; argv would hold '?' for them.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+// A path from UTF-8 text. On Windows a plain std::string would be taken in
+// the ANSI code page.
+std::filesystem::path path_from_utf8(const std::string& text);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "archive/carrier_integrity.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
@@ -72,9 +74,17 @@ protected:
     }
     void expect_verify_fails(const std::vector<uint8_t>& carrier, const std::string& reason,
                              const std::string& what) {
-        const ToolResult r = verify(carrier);
+        ToolResult r = verify(carrier);
         EXPECT_EQ(r.code, 1) << what;
         EXPECT_EQ(r.err, "courier-pack: " + dir / "check.exe" + ": " + reason + "\n") << what;
+        r = courier({"verify", "--json", dir / "check.exe"});
+        EXPECT_EQ(r.code, 1) << what;
+        const nlohmann::json doc = nlohmann::json::parse(r.out);
+        EXPECT_EQ(doc["ok"], false) << what;
+        EXPECT_EQ(doc["failure"]["message"], reason) << what;
+        EXPECT_EQ(doc["integrity"]["state"],
+                  reason.find("checksum") != std::string::npos ? "damaged" : "truncated")
+            << what << r.out;
     }
 
     // The launcher as started: nothing written (the folder is not even
@@ -230,6 +240,11 @@ TEST_F(Integrity, SignedCarrierRunsVerifiesAndStillCatchesDamage) {
     ToolResult r = verify(signed_carrier);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.rfind(note, 0), 0u) << r.out;
+    r = courier({"verify", "--json", dir / "check.exe"});
+    const nlohmann::json doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["signature"], (nlohmann::json{{"offset", packed.size()}, {"size", signed_carrier.size() - packed.size()}}));
+    EXPECT_EQ(doc["integrity"]["state"], "intact");
+    EXPECT_EQ(doc["integrity"]["carrier_length"], packed.size());
     r = courier({"list", dir / "check.exe"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.rfind(note, 0), 0u) << r.out;

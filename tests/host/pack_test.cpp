@@ -13,13 +13,18 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "archive/archive_writer.h"
+#include "archive/carrier_integrity.h"
 #include "test_support.h"
 #include "tests/support/test_icons.h"
 
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 
 namespace {
 
@@ -569,6 +574,80 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
     EXPECT_EQ(r.out.rfind("courier-pack ", 0), 0u);
 }
 
+// What each verb says, and how much: a usage error names what was wrong and
+// the verb's help; -q leaves errors only, -v adds a line an entry.
+TEST_F(Courier, MessagesSayWhatHappened) {
+    const std::string one = folder("one", {{"a", {1}}});
+    std::vector<ArchiveEntry> many;
+    for (int i = 0; i < 51; ++i) many.push_back({"f" + std::to_string(i), {}});
+    const std::string fifty_one = folder("many", many);
+    const std::string carrier = dir / "one.exe", opens_nothing = dir / "opens-nothing.exe",
+                      out = dir / "out.exe", x = dir / "x";
+    write_file(carrier, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}}));
+    write_file(opens_nothing, packed_carrier(minimal_pe_stub(), "setup.exe", {{"a", {1}}}));
+    auto pack = [&](std::vector<std::string> extra, const std::string& launch = "a") {
+        std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", stub()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int code;
+        std::string out, err;  // what each holds; "" for nothing at all
+    };
+    const Case cases[] = {
+        {"unknown command", {"bogus"}, 2, "",
+         "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
+        {"no command", {}, 2, "", "no command given"},
+        {"unknown option, though --launch is missing too", {"pack", "--lanch", "a", one}, 2, "",
+         "unknown option '--lanch'\ncourier-pack: see courier-pack pack --help\n"},
+        {"one carrier too many", {"list", carrier, "two.exe"}, 2, "", "unexpected argument 'two.exe'"},
+        {"-q with -v", {"verify", "-q", "-v", carrier}, 2, "", "excludes"},
+        {"pack", pack({one}), 0, out + ": 1 entry, ", ""},
+        {"pack -v", pack({"-v", one}), 0, "a: 1 byte, ", ""},
+        {"pack -q", pack({"-q", one}), 0, "", ""},
+        {"pack of 51 files", pack({fifty_one}, "f0"), 0, "51 entries",
+         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each, about 5.1 s in all\n"},
+        {"pack -q of 51 files", pack({"-q", fifty_one}, "f0"), 0, "", ""},
+        {"verify", {"verify", carrier}, 0, carrier + ": ok, 1 entry, 1 byte unpacked, launches 'a'\n", ""},
+        {"verify -v", {"verify", "-v", carrier}, 0, "ok: a (1 byte)\n", ""},
+        {"verify -q, a warning", {"verify", "-q", opens_nothing}, 0, "", ""},
+        {"verify -q --strict, a warning", {"verify", "-q", "--strict", opens_nothing}, 1, "", "names no entry"},
+        {"list -v", {"list", "-v", carrier}, 0, "integrity record: carrier of ", ""},
+        {"extract", {"extract", carrier, "-C", x}, 0, carrier + ": 1 entry (1 byte) unpacked into " + x + "\n", ""},
+        {"extract -v", {"extract", "-v", carrier, "-C", x}, 0, x + "/a (1 byte)\n", ""},
+        {"extract -q", {"extract", "-q", carrier, "-C", x}, 0, "", ""},
+        {"missing carrier", {"list", dir / "missing.exe"}, 1, "",
+         dir / "missing.exe: cannot open: No such file or directory\n"},
+        {"a folder", {"verify", one}, 1, "", one + ": a folder, not a carrier\n"},
+        {"--json on a missing carrier", {"verify", "--json", dir / "missing.exe"}, 1,
+         "\"reason\": \"cannot open: No such file or directory\"", "cannot open"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ToolResult r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        for (const auto& [got, want] : {std::pair{r.out, c.out}, {r.err, c.err}}) {
+            if (want.empty()) EXPECT_EQ(got, "");
+            else EXPECT_NE(got.find(want), std::string::npos) << got;
+        }
+    }
+
+    // On a terminal, a pack that takes seconds shows its progress, then
+    // clears the line.
+    write_file(dir / "big.bin", random_bytes(3 << 20, 7));
+    const ToolResult r = run_tool("script", {"-qec", std::string(COURIER_PACK_PATH) + " pack -o " + out +
+                                  " --launch big.bin --stub " + stub() + " " + dir / "big.bin", "/dev/null"}, dir);
+    EXPECT_EQ(r.code, 0) << r.out;
+    const size_t summary = r.out.find(out + ": 1 entry");
+    ASSERT_NE(summary, std::string::npos) << r.out;
+    const std::string before = r.out.substr(0, summary);
+    const size_t last = before.rfind("% big.bin");
+    ASSERT_NE(last, std::string::npos) << "no progress shown: " << r.out;
+    EXPECT_EQ(before.find_first_not_of(" \r", last + 9), std::string::npos) << "not cleared: " << r.out;
+}
+
 TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
     const std::string name = std::string(206, 'n') + ".txt";  // 210: fits 236, not 199
     const std::string in = folder("in", {{name, {1}}});
@@ -632,6 +711,29 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         }
         EXPECT_EQ(line.size(), got[2].size()) << "right edges line up";
     }
+
+    // The same, and the integrity record, as one JSON document; verify's is list's.
+    const auto carrier = read_file(dir / "out.exe");
+    const size_t stub_size = minimal_pe_stub().size(), archive = stub_size + 28;
+    const Json want_doc = {
+        {"command", "list"}, {"carrier", dir / "out.exe"}, {"ok", true}, {"failure", nullptr},
+        {"integrity", {{"state", "intact"}, {"carrier_length", carrier.size()},
+                       {"archive_offset", archive}, {"archive_length", carrier.size() - 4 - archive},
+                       {"archive_crc32", crc32_update(0, carrier.data() + archive, carrier.size() - 4 - archive)}}},
+        {"signature", nullptr}, {"archive_offset", archive},
+        {"launch", {{"name", "readme.txt"}, {"opens", true}}},
+        {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
+                     {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
+                     {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},
+        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}}},
+        {"warnings", Json::array()}, {"resources", nullptr}};
+    for (const char* command : {"list", "verify"}) {
+        const ToolResult r = run({command, "--json", dir / "out.exe"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        Json want = want_doc;
+        want["command"] = command;
+        EXPECT_EQ(Json::parse(r.out), want) << r.out;
+    }
 }
 
 uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
@@ -665,6 +767,7 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
         bool launcher_fails;  // on the host stand-in; else it returns success, yet nothing runs
         bool walks;           // list and extract get through
         bool warning = false;  // verify passes with it, as the launcher's run does
+        std::string name_hex = "";  // the name's bytes in --json, when not printable ASCII
     };
     auto damaged = [&](std::function<void(std::vector<uint8_t>&)> change) {
         auto bytes = good;
@@ -687,9 +790,12 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
              append_u32(b, uint32_t(stub_size));
          }), offset("entry 'second.bin'", record), "file ends inside a chunk body", true, false},
         {"end marker missing", unended, offset("entry '\\xE8\\x03'", unended_end + 3),
-         "file ends inside the stored size", true, false},
+         "file ends inside the stored size", true, false, false, "e803"},
+        // No integrity record either (the launcher cannot read pe_stub's headers).
         {"trailer past the file", damaged([&](std::vector<uint8_t>& b) { b[b.size() - 1] = 0x7F; }),
-         "trailer: ", "does not point into the file", true, false},
+         "not a carrier: no integrity record, and trailer: ", "does not point into the file", true, false},
+        {"not a Windows program", bytes("just some text, ending in a newline\n"), "not a carrier: ",
+         "not a Windows program (it does not start with MZ)", true, false},
         {"escaping name", build_carrier(pe_stub(), launch, {entries[0], {"..\\x.bin", {1}}}),
          offset("entry '..\\x.bin'", second), "reaches outside the extraction folder", true, false},
         {"name Windows refuses", build_carrier(pe_stub(), launch, {entries[0], {"a|b", {1}}}),
@@ -701,14 +807,17 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          offset("entry '" + std::string(237, 'n') + "'", second), "237 characters", true, false},
         {"name with an escape sequence",
          build_carrier(pe_stub(), launch, {entries[0], {"a\x1B[2Jb", {1}}}),
-         offset("entry 'a\\x1B[2Jb'", second), "byte 0x1B is not printable ASCII", false, false},
+         offset("entry 'a\\x1B[2Jb'", second), "byte 0x1B is not printable ASCII", false, false,
+         false, "611b5b324a62"},
         {"launch name no entry has", build_carrier(pe_stub(), "setup.exe", entries),
          offset("launch name 'setup.exe'", 0), "names no entry", false, true, true},
         {"launch name with an escape sequence",
          build_carrier(pe_stub(), "\x1B]0;owned\x07", entries),
-         offset("launch name '\\x1B]0;owned\\x07'", 0), "names no entry", false, true, true},
+         offset("launch name '\\x1B]0;owned\\x07'", 0), "names no entry", false, true, true,
+         "1b5d303b6f776e656407"},
         {"name outside ASCII", build_carrier(pe_stub(), launch, {entries[0], {"caf\xE9", {1}}}),
-         offset("entry 'caf\\xE9'", second), "depends on the ANSI code page", false, true, true},
+         offset("entry 'caf\\xE9'", second), "depends on the ANSI code page", false, true, true,
+         "636166e9"},
         {"name with a trailing dot", build_carrier(pe_stub(), launch, {entries[0], {"name.", {1}}}),
          offset("entry 'name.'", second), "trailing space or dot", false, true, true},
         {"stub not i386", build_carrier(pe_stub(0x8664), launch, entries), "stub is not an i386",
@@ -747,6 +856,22 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
         r = run({"verify", "--strict", path});
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.err.rfind("courier-pack: " + path + ": " + c.at, 0), 0u) << r.err;
+
+        // --json: the same verdict and finding, as fields.
+        r = run({"verify", "--json", path});
+        EXPECT_EQ(r.code, c.warning ? 0 : 1);
+        const Json doc = Json::parse(r.out);
+        EXPECT_EQ(doc["ok"], c.warning);
+        const Json& found = c.warning ? doc["warnings"][0] : doc["failure"];
+        ASSERT_TRUE(found.is_object()) << r.out;
+        EXPECT_EQ(found["message"].get<std::string>().rfind(c.at, 0), 0u) << r.out;
+        EXPECT_NE(found["reason"].get<std::string>().find(c.reason), std::string::npos) << r.out;
+        std::string parts = found["where"].is_null() ? "" : found["where"].get<std::string>();
+        if (!found["offset"].is_null()) parts += " at archive offset " + found["offset"].dump();
+        EXPECT_EQ(found["message"], (parts.empty() ? "" : parts + ": ") + found["reason"].get<std::string>());
+        if (found.contains("name"))
+            EXPECT_NE(c.at.find("'" + found["name"].get<std::string>() + "'"), std::string::npos) << r.out;
+        EXPECT_EQ(found.value("name_hex", ""), c.name_hex) << r.out;
 
         r = run({"list", path});
         EXPECT_EQ(r.code, c.walks ? 0 : 1);
@@ -911,6 +1036,25 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
             EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + std::min(got.size(), c.report.size())),
                       c.report) << r.out;
         }
+        // --json holds the same as fields.
+        r = run({"list", "--json", carrier});
+        Json got = Json::parse(r.out)["resources"];
+        Json icons = Json::array();
+        if (given("--icon"))
+            for (const auto& [size, bits, png] : {std::tuple{16, 4, false}, {32, 32, false}, {48, 8, false}, {256, 32, true}})
+                icons.push_back({{"width", size}, {"height", size}, {"bit_count", bits}, {"png", png}});
+        for (Json& icon : got["icon"]) icon.erase("bytes");
+        EXPECT_EQ(got["icon"], icons) << r.out;
+        EXPECT_EQ(got["icon_groups"], given("--icon") ? 1 : 0);
+        const Json version = {{"file", "1.2.3.4"}, {"product", "5.6.0.65535"},
+                              {"strings", {{"FileVersion", "1.2.3.4"}, {"CompanyName", "Brisk Courier Ltd"},
+                                           {"LegalCopyright", "\xC2\xA9 2025 Brisk"}, {"ProductVersion", "5.6 beta"}}}};
+        EXPECT_EQ(got["version"], given("--file-version") ? version : Json()) << r.out;
+        const std::string level = c.report.back().rfind("execution level: ", 0) == 0 ? c.report.back().substr(17) : "";
+        const Json manifest = {{"execution_level", level}, {"problem", nullptr}};
+        EXPECT_EQ(got["manifest"], level.empty() ? Json() : manifest);
+        EXPECT_EQ(got["problems"], Json::array());
+
         RunSetup launcher;
         EXPECT_EQ(launcher.run(carrier_bytes), 1);
         for (const ArchiveEntry& f : files) EXPECT_EQ(read_file(launcher.out(f.name)), f.data) << f.name;

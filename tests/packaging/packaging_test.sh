@@ -18,7 +18,9 @@ need_launcher() {
 installed=(bin/courier-pack share/brisk-courier/launcher.exe share/man/man1/courier-pack.1.gz
            share/bash-completion/completions/courier-pack share/doc/brisk-courier/README.md
            share/doc/brisk-courier/format.md share/doc/brisk-courier/shipping.md
-           share/doc/brisk-courier/copyright lib/cmake/BriskCourier/BriskCourierConfig.cmake
+           share/doc/brisk-courier/json.md share/doc/brisk-courier/copyright
+           share/doc/brisk-courier/copyright.CLI11 share/doc/brisk-courier/copyright.nlohmann-json
+           lib/cmake/BriskCourier/BriskCourierConfig.cmake
            lib/cmake/BriskCourier/BriskCourierConfigVersion.cmake)
 
 # Packs a folder with PROGRAM and no --stub; the carrier must verify and start
@@ -69,6 +71,7 @@ installed_tree() {
     done <<EOT
 courier-pack ve|verify
 courier-pack verify --te|--temp-length
+courier-pack list --js|--json
 courier-pack extract -C $work/complete/|$work/complete/folder
 EOT
 }

@@ -303,6 +303,20 @@ std::vector<uint8_t> read_wide(const std::wstring& path) {
     return bytes;
 }
 
+void write_wide(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::wstring widened(const std::string& ansi) {
+    wchar_t wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
+    return wide;
+}
+
 TEST(Launcher, RunsWithATempFolderOutsideTheAnsiCodePage) {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
@@ -453,6 +467,31 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
         for (const ArchiveEntry& e : entries) EXPECT_EQ(read_file(folder() + e.name), e.data) << e.name;
         EXPECT_TRUE(probe_ran());
     }
+
+    // Any path, also one the ANSI code page cannot spell: a folder named
+    // 日本 packs, verifies and extracts, and the messages name it in UTF-8.
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    // Not %TEMP%\日本 itself, the %TEMP% of the test above.
+    const std::wstring in = std::wstring(base) + L"brisk-pack-wide\\\u65E5\u672C", out = in + L"-out";
+    const std::string in_utf8 = "\xE6\x97\xA5\xE6\x9C\xAC";
+    wchar_t wide_tool[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, tool.c_str(), -1, wide_tool, MAX_PATH);
+    const std::wstring run = L"\"" + std::wstring(wide_tool) + L"\" ";
+    CreateDirectoryW(in.substr(0, in.size() - 3).c_str(), nullptr);
+    CreateDirectoryW(in.c_str(), nullptr);
+    for (const ArchiveEntry& e : entries) write_wide(in + L"\\" + widened(e.name), e.data);
+    std::string said;
+    EXPECT_EQ(run_process_wide(run + L"pack -o \"" + in + L".exe\" --launch install.exe \"" + in + L"\"", said), 0u);
+    EXPECT_NE(said.find(in_utf8 + ".exe: 5 entries"), std::string::npos) << said;
+    EXPECT_EQ(run_process_wide(run + L"verify \"" + in + L".exe\"", said), 0u) << said;
+    EXPECT_EQ(run_process_wide(run + L"extract -v \"" + in + L".exe\" -C \"" + out + L"\"", said), 0u);
+    EXPECT_NE(said.find(in_utf8 + "-out\\Install.exe ("), std::string::npos) << said;
+    for (const ArchiveEntry& e : entries) EXPECT_EQ(read_wide(out + L"\\" + widened(e.name)), e.data) << e.name;
+    // What cannot be opened says why, in Windows' words.
+    EXPECT_EQ(run_process_wide(run + L"verify \"" + in + L"-missing.exe\"", said), 1u);
+    EXPECT_NE(said.find(in_utf8 + "-missing.exe: cannot open: "), std::string::npos) << said;
+    EXPECT_NE(said.find("(Windows error 2)"), std::string::npos) << said;
 
     // The default stub, spelt another way, is never the output.
     const std::string stub = exe_dir() + "..\\..\\launcher.exe";

@@ -13,15 +13,30 @@ std::wstring widened(const std::string& text) {
     return out;
 }
 
-bool starts_process(const std::string& command, const char* directory,
-                    const std::wstring& environment, PROCESS_INFORMATION* info) {
-    std::wstring line = widened(command);
+// output: a file for the process's stdout and stderr, or null to share ours.
+bool starts_process(std::wstring line, const char* directory, const std::wstring& environment,
+                    PROCESS_INFORMATION* info, HANDLE output = nullptr) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = startup.hStdError = output;
+    }
     const std::wstring dir = directory ? widened(directory) : L"";
-    return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+    return CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr,
+                          CREATE_UNICODE_ENVIRONMENT,
                           environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()),
                           directory ? dir.c_str() : nullptr, &startup, info);
+}
+
+unsigned long wait_for_exit(const PROCESS_INFORMATION& info) {
+    DWORD code = 998;
+    if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
 }
 
 }  // namespace
@@ -54,12 +69,23 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible) {
 unsigned long run_process(std::string command, const char* directory,
                           const std::wstring& environment) {
     PROCESS_INFORMATION info = {};
-    if (!starts_process(command, directory, environment, &info)) return 999;
-    DWORD code = 998;
-    if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    if (!starts_process(widened(command), directory, environment, &info)) return 999;
+    return wait_for_exit(info);
+}
+
+unsigned long run_process_wide(const std::wstring& command, std::string& output) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    wchar_t path[MAX_PATH];
+    GetTempPathW(MAX_PATH, path);
+    const std::wstring file = std::wstring(path) + L"brisk-process-output.txt";
+    const HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    PROCESS_INFORMATION info = {};
+    const bool started = starts_process(command, nullptr, L"", &info, out);
+    CloseHandle(out);
+    const unsigned long code = started ? wait_for_exit(info) : 999;
+    const std::vector<uint8_t> bytes = read_file(temp_dir() + "brisk-process-output.txt");
+    output.assign(bytes.begin(), bytes.end());
     return code;
 }
 
@@ -107,7 +133,7 @@ Started start_carrier(const std::vector<uint8_t>& carrier, const std::string& pa
     DeleteFileA(probe_record().c_str());
     Started s;
     PROCESS_INFORMATION info = {};
-    if (starts_process("\"" + path + "\"", launch_cwd().c_str(), environment, &info)) {
+    if (starts_process(widened("\"" + path + "\""), launch_cwd().c_str(), environment, &info)) {
         CloseHandle(info.hThread);
         s.process = info.hProcess;
     }

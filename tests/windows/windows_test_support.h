@@ -22,6 +22,9 @@ std::vector<uint8_t> pattern(size_t size, uint32_t seed, bool compressible);
 // cannot start, 998 when it hangs.
 unsigned long run_process(std::string command, const char* directory = nullptr,
                           const std::wstring& environment = L"");
+// The same with a command line the ANSI code page may not spell; what it
+// writes to stdout and stderr lands in `output`.
+unsigned long run_process_wide(const std::wstring& command, std::string& output);
 
 // This program's environment with the given variables set, as a block for
 // CreateProcessW.
