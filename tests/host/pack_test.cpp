@@ -869,8 +869,9 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
         std::string parts = found["where"].is_null() ? "" : found["where"].get<std::string>();
         if (!found["offset"].is_null()) parts += " at archive offset " + found["offset"].dump();
         EXPECT_EQ(found["message"], (parts.empty() ? "" : parts + ": ") + found["reason"].get<std::string>());
-        if (found.contains("name"))
+        if (found.contains("name")) {
             EXPECT_NE(c.at.find("'" + found["name"].get<std::string>() + "'"), std::string::npos) << r.out;
+        }
         EXPECT_EQ(found.value("name_hex", ""), c.name_hex) << r.out;
 
         r = run({"list", path});
