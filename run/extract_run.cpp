@@ -4,7 +4,7 @@
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 
-char g_current_name[260] = "readme.txt";
+char g_current_name[260];
 int32_t g_entry_total = 0;
 HWND g_popup_window = nullptr;
 HWND g_progress_bar = nullptr;

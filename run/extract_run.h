@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 
 // Progress state shared with the window (one thread: no locks).
-extern char g_current_name[260];  // painted after "Extracting:"
+extern char g_current_name[260];  // painted after "Extracting:"; the entry sets the first
 extern int32_t g_entry_total;     // stored size of the entry being unpacked
 extern HWND g_popup_window;       // set by the program entry before the run
 extern HWND g_progress_bar;
