@@ -119,6 +119,7 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security);
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 void Sleep(DWORD milliseconds);
+DWORD GetTickCount();
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
 LPSTR lstrcatA(LPSTR dst, LPCSTR src);
 int lstrlenA(LPCSTR s);
@@ -161,6 +162,8 @@ void set_module_path(const std::string& path);
 // The folder GetTempPathA reports, with '/' or '\'; "" makes it fail.
 void set_temp_path(const std::string& path);
 void set_screen_size(int width, int height);
+// Each GetTickCount call moves the clock on by `step` ms (0: it stands still).
+void set_tick_step(DWORD step);
 // Every window, drawing, shell and sleep call since the last clear, in
 // order, one line each, e.g. "SendMessageA(#2,0x402,0,0)".
 const std::vector<std::string>& calls();

@@ -15,6 +15,13 @@ constexpr char kFolderName[] = "BriskCourierTmp\\";
 constexpr int32_t kPathCapacity = 256;  // the joined path buffer
 constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
+// A repaint is a round trip to the display: the bar is repainted at most at
+// about display rate (GetTickCount moves in 10-16 ms steps on Windows).
+constexpr DWORD kBarRepaintMs = 15;
+
+int32_t g_bar_position;  // last position given to the bar
+int32_t g_bar_painted;   // the position the bar last painted
+DWORD g_bar_painted_at;  // and when
 
 // Joins folder and name into path when the result fits.
 bool join_path(char (&path)[kPathCapacity], const char* folder, const char* name) {
@@ -54,42 +61,84 @@ void show_entry_name(const char* name) {
     UpdateWindow(g_popup_window);
 }
 
+namespace {
+void repaint_bar() {
+    g_bar_painted = g_bar_position;
+    g_bar_painted_at = GetTickCount();
+    UpdateWindow(g_progress_bar);
+}
+}  // namespace
+
 void begin_entry_progress(uint32_t stored_size) {
     SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
     g_entry_total = static_cast<int32_t>(stored_size);
     const int32_t range = scaled(g_entry_total, g_entry_total);
     SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
-    UpdateWindow(g_progress_bar);
+    g_bar_position = 0;
+    repaint_bar();
 }
 
 void advance_progress(uint32_t consumed) {
-    const int32_t position = scaled(g_entry_total, static_cast<int32_t>(consumed));
-    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    UpdateWindow(g_progress_bar);
+    g_bar_position = scaled(g_entry_total, static_cast<int32_t>(consumed));
+    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(g_bar_position), 0);
+    if (GetTickCount() - g_bar_painted_at >= kBarRepaintMs) repaint_bar();
 }
 
-bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
+void end_entry_progress() {
+    if (g_bar_painted != g_bar_position) repaint_bar();
+}
+
+namespace {
+
+// Decoded chunks are gathered and written in large pieces: a write per chunk
+// would cost a system call for every 8 KiB or less.
+constexpr uint32_t kWriteBufferSize = 256 * 1024;
+uint8_t g_write_buffer[kWriteBufferSize];
+
+bool write_all(HANDLE output, const uint8_t* data, uint32_t size) {
+    DWORD written = 0;
+    return size == 0 || (WriteFile(output, data, size, &written, nullptr) && written == size);
+}
+
+bool unpack_records(HANDLE output, HANDLE archive, uint32_t stored_size) {
     ChunkDecoder decoder;
     if (!decoder.ok()) return false;
     uint8_t input[kChunkInputCapacity];
-    uint8_t decoded[kChunkOutputCapacity];
+    uint32_t held = 0;  // decoded, not yet written
     uint32_t consumed = 0;
+    bool ok = true;
     while (consumed < stored_size) {
         uint32_t delivered = 0;
-        if (!read_chunk_record(archive, input, &delivered)) return false;
+        if (!read_chunk_record(archive, input, &delivered)) {
+            ok = false;
+            break;
+        }
         const uint32_t next = consumed + delivered + 4;
         consumed = next < consumed ? 0xFFFFFFFFu : next;  // no wrap back below the size
         advance_progress(consumed);
-        if (delivered == 0) return true;
-        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered), decoded,
-                                               kChunkOutputCapacity);
-        if (n < 0) return false;
-        DWORD written = 0;
-        if (n > 0 && (!WriteFile(output, decoded, static_cast<DWORD>(n), &written, nullptr) ||
-                      written != static_cast<DWORD>(n)))
-            return false;
+        if (delivered == 0) break;
+        if (held > kWriteBufferSize - kChunkOutputCapacity) {
+            if (!write_all(output, g_write_buffer, held)) return false;
+            held = 0;
+        }
+        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered),
+                                               g_write_buffer + held, kChunkOutputCapacity);
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        held += static_cast<uint32_t>(n);
     }
-    return true;
+    // After a failure too: the file keeps every chunk decoded before it.
+    return write_all(output, g_write_buffer, held) && ok;
+}
+
+}  // namespace
+
+bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
+    const bool ok = unpack_records(output, archive, stored_size);
+    end_entry_progress();
+    return ok;
 }
 
 int extract_archive() {

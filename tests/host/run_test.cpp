@@ -3,6 +3,7 @@
 // window, the bar and the shell.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,50 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
     const auto bar = setup.calls_starting("SendMessageA(0,0x402");
     ASSERT_GT(bar.size(), 100u);
     EXPECT_NE(bar.back(), "SendMessageA(0,0x402,0,0x0)");
+}
+
+TEST(Run, BarGetsEveryPositionAndIsRepaintedAtDisplayRateAndAtEachEntrysEnd) {
+    // Every position reaches the bar (P, R: PBM_SETPOS, PBM_SETRANGE); it is
+    // repainted (U) at the start, when 15 ms have passed since its last
+    // repaint, and at the end, also of a failed entry. The stand-in's clock
+    // moves on by `step` ms at each look.
+    std::vector<uint8_t> seven, failing;
+    for (int i = 0; i < 7; ++i) append_u32(seven, 1), seven.push_back(0x00);
+    for (int i = 0; i < 3; ++i) append_u32(failing, 1), failing.push_back(0x00);
+    append_u32(failing, kChunkInputCapacity + 1);  // refused before its body
+    struct Case {
+        DWORD step;
+        const std::vector<uint8_t>* records;
+        const char* calls;
+    };
+    const Case cases[] = {
+        {0, &seven, "PRU PPPPPPP U"},
+        {5, &seven, "PRU PPPU PPPU P U"},
+        {15, &seven, "PRU PU PU PU PU PU PU PU"},
+        {1000, &seven, "PRU PU PU PU PU PU PU PU"},
+        {0, &failing, "PRU PPP U"},
+    };
+    RunSetup setup;
+    for (const Case& c : cases) {
+        write_file(setup.carrier(), carrier_around(raw_archive(uint32_t(c.records->size()) + 5, *c.records)));
+        host::clear_calls();
+        g_progress_bar = CreateWindowExA(0, "msctls_progress32", "", 0, 0, 0, 0, 0, nullptr,
+                                         nullptr, nullptr, nullptr);
+        const std::string bar = host::calls().back().substr(host::calls().back().find(")=") + 2);
+        host::set_tick_step(c.step);
+        extract_archive();
+        host::set_tick_step(0);
+        std::string seen;
+        for (const std::string& call : host::calls()) {
+            if (call.rfind("SendMessageA(" + bar + ",0x402,", 0) == 0) seen += 'P';
+            if (call.rfind("SendMessageA(" + bar + ",0x401,", 0) == 0) seen += 'R';
+            if (call == "UpdateWindow(" + bar + ")") seen += 'U';
+        }
+        std::string expected = c.calls;
+        expected.erase(std::remove(expected.begin(), expected.end(), ' '), expected.end());
+        EXPECT_EQ(seen, expected) << "step " << c.step << ", " << c.records->size() << " bytes";
+    }
+    g_progress_bar = nullptr;
 }
 
 TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
