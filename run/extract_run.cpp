@@ -15,13 +15,15 @@ constexpr char kFolderName[] = "BriskCourierTmp\\";
 constexpr int32_t kPathCapacity = 256;  // the joined path buffer
 constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
-// A repaint is a round trip to the display: the bar is repainted at most at
-// about display rate (GetTickCount moves in 10-16 ms steps on Windows).
+// Each position given to the bar is a repaint, and a round trip to the
+// display: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB.
+// The bar is given a new position at most at about display rate
+// (GetTickCount moves in 10-16 ms steps on Windows).
 constexpr DWORD kBarRepaintMs = 15;
 
-int32_t g_bar_position;  // last position given to the bar
-int32_t g_bar_painted;   // the position the bar last painted
-DWORD g_bar_painted_at;  // and when
+int32_t g_bar_position;  // where the bar should stand
+int32_t g_bar_shown;     // where it was last put
+DWORD g_bar_shown_at;    // and when
 
 // Joins folder and name into path when the result fits.
 bool join_path(char (&path)[kPathCapacity], const char* folder, const char* name) {
@@ -62,31 +64,32 @@ void show_entry_name(const char* name) {
 }
 
 namespace {
-void repaint_bar() {
-    g_bar_painted = g_bar_position;
-    g_bar_painted_at = GetTickCount();
+void show_bar_position() {
+    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(g_bar_position), 0);
+    g_bar_shown = g_bar_position;
+    g_bar_shown_at = GetTickCount();
     UpdateWindow(g_progress_bar);
 }
 }  // namespace
 
 void begin_entry_progress(uint32_t stored_size) {
+    g_bar_position = 0;
     SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
     g_entry_total = static_cast<int32_t>(stored_size);
     const int32_t range = scaled(g_entry_total, g_entry_total);
     SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
-    g_bar_position = 0;
-    repaint_bar();
+    g_bar_shown = 0;
+    g_bar_shown_at = GetTickCount();
+    UpdateWindow(g_progress_bar);
 }
 
 void advance_progress(uint32_t consumed) {
     g_bar_position = scaled(g_entry_total, static_cast<int32_t>(consumed));
-    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(g_bar_position), 0);
-    if (GetTickCount() - g_bar_painted_at >= kBarRepaintMs) repaint_bar();
+    if (g_bar_position != g_bar_shown && GetTickCount() - g_bar_shown_at >= kBarRepaintMs)
+        show_bar_position();
 }
 
-void end_entry_progress() {
-    if (g_bar_painted != g_bar_position) repaint_bar();
-}
+void end_entry_progress() { show_bar_position(); }
 
 namespace {
 

@@ -22,12 +22,12 @@ int extract_archive();
 bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
 
 void show_entry_name(const char* name);
-// The bar is given every position, but repainted only at an entry's start,
-// at most at display rate while it runs, and at its end: each repaint is a
-// round trip to the display, and most would draw the same pixels.
+// The bar is given its position and repainted at an entry's start, at most
+// at display rate while it runs, and at its end: each is a round trip to the
+// display, and most positions would draw the same pixels.
 void begin_entry_progress(uint32_t stored_size);
 void advance_progress(uint32_t consumed);
-// Repaints the bar if its last position is not on screen yet.
+// Puts the bar at the entry's last position: each file ends where it is.
 void end_entry_progress();
 
 // True for a name the run may append to the extraction folder: not absolute,
