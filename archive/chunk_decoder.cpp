@@ -9,8 +9,15 @@ constexpr int32_t kLongestCopy = 17;
 // The fast path reads the body a register at a time: 64 bits on x86-64, 32
 // on the i686 launcher. A load starts at the byte holding the next bit, so
 // at least kWordBits - 7 of its bits are fresh: four 14-bit tokens, or one.
+// BRISK_DECODER_WORD_BITS=32 builds the launcher's variant on any host, for
+// its tests and fuzzers.
+#if defined(BRISK_DECODER_WORD_BITS) && BRISK_DECODER_WORD_BITS == 32
+using Word = uint32_t;
+using SWord = int32_t;
+#else
 using Word = uintptr_t;
 using SWord = intptr_t;
+#endif
 constexpr int kWordBits = sizeof(Word) * 8;
 constexpr int32_t kWide = sizeof(Word);
 constexpr int kTokensPerLoad = (kWordBits - 7) / 14;
@@ -181,9 +188,10 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
                 continue;
             }
             // A literal's flag and byte read as 256 + c.
+            const uintptr_t pick = static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<SWord>(lit)));
             const uint8_t* const from = reinterpret_cast<const uint8_t*>(
-                ((reinterpret_cast<Word>(literals) - 256 + (buf >> (kWordBits - 9))) & lit) |
-                ((reinterpret_cast<Word>(out) - static_cast<Word>(d)) & ~lit));
+                ((reinterpret_cast<uintptr_t>(literals) - 256 + static_cast<uintptr_t>(buf >> (kWordBits - 9))) & pick) |
+                ((reinterpret_cast<uintptr_t>(out) - static_cast<uintptr_t>(d)) & ~pick));
             // d >= kWide: a word at a time never reads bytes this copy has
             // yet to write.
             for (int k = 0; k < 16; k += kWide) copy_word(out + k, from + k);
