@@ -38,17 +38,15 @@ namespace {
 uint32_t g_crc_tables[8][256];
 bool g_crc_tables_built;
 
+// Entry i of table k: the register after byte i and k zero bytes.
 void build_crc_tables() {
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
-        for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-        g_crc_tables[0][i] = c;
-    }
-    for (int k = 1; k < 8; ++k)
-        for (uint32_t i = 0; i < 256; ++i) {
-            const uint32_t c = g_crc_tables[k - 1][i];
-            g_crc_tables[k][i] = (c >> 8) ^ g_crc_tables[0][c & 0xFF];
+        for (int k = 0; k < 8; ++k) {
+            for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+            g_crc_tables[k][i] = c;
         }
+    }
     g_crc_tables_built = true;
 }
 

@@ -55,15 +55,18 @@ inline void copy_through_ring(uint8_t* out, const uint8_t* ring, int32_t p, int3
         out[i] = i >= d - count ? out[i - d] : ring[(p + i) & kRingMask];
 }
 
-// The same on x86-64, out of the fast loop, with runs (d = 1) and copies
-// wholly from the ring done a word at a time. Writes at most 17 bytes, like
-// the fast path.
+// The same out of the fast loop, with runs (d = 1) and copies wholly from
+// the ring done a word at a time. Writes at most 17 bytes, like the fast
+// path.
 __attribute__((noinline)) void copy_near(uint8_t* out, const uint8_t* ring, int32_t p, int32_t d,
                                          int32_t count, int32_t length) {
     if (d == 1 && count != 0) {
         const Word run = out[-1] * (~Word(0) / 0xFF);
         for (int k = 0; k < 16; k += kWide) __builtin_memcpy(out + k, &run, kWide);
         out[16] = out[-1];
+    } else if (d <= count) {
+        // Closer than a word, within this chunk: byte by byte, repeating.
+        for (int32_t i = 0; i < kLongestCopy; ++i) out[i] = out[i - d];
     } else if (length <= d - count && p + length <= kRingSize) {
         // No wrap; the literal bytes behind the ring keep the 17-byte read
         // inside the allocation.
@@ -130,15 +133,13 @@ uint32_t BitReader::read_bits(int n) {
 }
 
 #ifdef _WIN32
-// The launcher has no C runtime of its own: the ring comes from the process heap.
+// The launcher has no C runtime of its own: the ring comes from the system.
 #include <windows.h>
 ChunkDecoder::ChunkDecoder()
-    : ring_(static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kAllocation))) {
+    : ring_(static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kAllocation))) {
     fill_literals(ring_);
 }
-ChunkDecoder::~ChunkDecoder() {
-    if (ring_) HeapFree(GetProcessHeap(), 0, ring_);
-}
+ChunkDecoder::~ChunkDecoder() { LocalFree(ring_); }
 #else
 ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kAllocation, 1))) {
     fill_literals(ring_);
@@ -178,10 +179,7 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
             if ((((d - kWide) | (n - d)) & ~static_cast<SWord>(lit)) < 0) {
                 // A match from under a word back, or from before this chunk.
                 const int32_t at = static_cast<int32_t>(p), back = static_cast<int32_t>(d);
-                if constexpr (kWide == 8)
-                    copy_near(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
-                else
-                    copy_through_ring(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
+                copy_near(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
                 buf <<= 14;
                 bit += 14;
                 n += length;
