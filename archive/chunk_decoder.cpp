@@ -66,7 +66,7 @@ __attribute__((noinline)) void copy_near(uint8_t* out, const uint8_t* ring, int3
         out[16] = out[-1];
     } else if (d <= count) {
         // Closer than a word, within this chunk: byte by byte, repeating.
-        for (int32_t i = 0; i < kLongestCopy; ++i) out[i] = out[i - d];
+        for (int32_t i = 0; i < length; ++i) out[i] = out[i - d];
     } else if (length <= d - count && p + length <= kRingSize) {
         // No wrap; the literal bytes behind the ring keep the 17-byte read
         // inside the allocation.

@@ -17,8 +17,8 @@ constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
 // Each position given to the bar is a repaint, and a round trip to the
 // display: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB.
-// The bar is given a new position at most at about display rate
-// (GetTickCount moves in 10-16 ms steps on Windows).
+// The bar is given a new position and repainted at most at about display
+// rate (GetTickCount moves in 10-16 ms steps on Windows), and at the end.
 constexpr DWORD kBarRepaintMs = 15;
 
 int32_t g_bar_position;  // where the bar should stand
@@ -78,9 +78,10 @@ void begin_entry_progress(uint32_t stored_size) {
     g_entry_total = static_cast<int32_t>(stored_size);
     const int32_t range = scaled(g_entry_total, g_entry_total);
     SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
+    // The new range is painted with the next position, a frame from now or
+    // at the end: most files take less than a frame.
     g_bar_shown = 0;
     g_bar_shown_at = GetTickCount();
-    UpdateWindow(g_progress_bar);
 }
 
 void advance_progress(uint32_t consumed) {

@@ -22,9 +22,10 @@ int extract_archive();
 bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
 
 void show_entry_name(const char* name);
-// The bar is given its position and repainted at an entry's start, at most
-// at display rate while it runs, and at its end: each is a round trip to the
-// display, and most positions would draw the same pixels.
+// The bar is emptied and given its range at an entry's start, then its
+// position and a repaint at most at display rate while the entry runs, and
+// at its end: each is a round trip to the display, and most positions would
+// draw the same pixels.
 void begin_entry_progress(uint32_t stored_size);
 void advance_progress(uint32_t consumed);
 // Puts the bar at the entry's last position: each file ends where it is.

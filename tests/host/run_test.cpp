@@ -130,10 +130,10 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
 }
 
 TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
-    // The bar gets its range (R) and position (P) and is repainted (U) at
-    // the entry's start, after a record when 15 ms have passed since, and at
-    // the end, also of a failed entry. The stand-in's clock moves on by
-    // `step` ms at each look.
+    // The bar is emptied (P) and gets its range (R) at the entry's start; it
+    // gets its position and is repainted (U) after a record when 15 ms have
+    // passed since the start or its last repaint, and at the end, also of a
+    // failed entry. The stand-in's clock moves on by `step` ms at each look.
     std::vector<uint8_t> seven, failing;
     for (int i = 0; i < 7; ++i) append_u32(seven, 1), seven.push_back(0x00);
     for (int i = 0; i < 3; ++i) append_u32(failing, 1), failing.push_back(0x00);
@@ -145,12 +145,12 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
         const char* calls;
     };
     const Case cases[] = {
-        {0, &seven, 35, "PRU PU"},
-        {5, &seven, 35, "PRU PU PU PU"},
-        {15, &seven, 35, "PRU PU PU PU PU PU PU PU PU"},
-        {1000, &seven, 35, "PRU PU PU PU PU PU PU PU PU"},
-        {1000, &seven, 700035, "PRU PU"},  // scaled by 100: every position is 0
-        {0, &failing, 100, "PRU PU"},
+        {0, &seven, 35, "PR PU"},
+        {5, &seven, 35, "PR PU PU PU"},
+        {15, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
+        {1000, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
+        {1000, &seven, 700035, "PR PU"},  // scaled by 100: every position is 0
+        {0, &failing, 100, "PR PU"},
     };
     RunSetup setup;
     for (const Case& c : cases) {
