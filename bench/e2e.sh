@@ -14,6 +14,7 @@
 # compared.
 #
 #   bench/e2e.sh [RUNS] [PAYLOAD...]    RUNS defaults to 5; payloads to all three
+#   BRISK_LAUNCHER=other/launcher.exe bench/e2e.sh ...   another build, e.g. an older one
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,7 +43,7 @@ cmake --build --preset bench --target courier-pack >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target launcher brisk_probe >/dev/null
 courier=build/bench/courier-pack
-launcher=build/windows/launcher.exe
+launcher=${BRISK_LAUNCHER:-build/windows/launcher.exe}
 probe=build/windows/tests/windows/brisk_probe.exe
 scripts/wine-prefix.sh "$WINEPREFIX" >/dev/null 2>&1
 trap 'timeout 60 wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -86,8 +87,9 @@ make_payload() {
 # make_installers NAME: ours.exe and nsis.exe from the payload.
 make_installers() {
     local dir=$work/$1
-    if [ ! -f "$dir/ours.exe" ] || [ "$launcher" -nt "$dir/ours.exe" ]; then
+    if [ ! -f "$dir/ours.exe" ] || ! cmp -s "$launcher" "$dir/ours.stub"; then
         "$courier" pack -o "$dir/ours.exe" --launch install.exe --stub "$launcher" "$dir/in" >/dev/null
+        cp "$launcher" "$dir/ours.stub"
     fi
     if [ ! -f "$dir/nsis.exe" ]; then
         cat >"$dir/installer.nsi" <<NSI
