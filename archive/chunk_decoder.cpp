@@ -185,7 +185,8 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
                 n += length;
                 continue;
             }
-            // A literal's flag and byte read as 256 + c.
+            // A literal's flag and byte read as 256 + c. The mask widened to
+            // an address: the host's 32-bit-word build has 64-bit pointers.
             const uintptr_t pick = static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<SWord>(lit)));
             const uint8_t* const from = reinterpret_cast<const uint8_t*>(
                 ((reinterpret_cast<uintptr_t>(literals) - 256 + static_cast<uintptr_t>(buf >> (kWordBits - 9))) & pick) |

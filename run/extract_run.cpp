@@ -94,47 +94,32 @@ void end_entry_progress() { show_bar_position(); }
 
 namespace {
 
-// Decoded chunks are gathered and written in large pieces: a write per chunk
-// would cost a system call for every 8 KiB or less.
-constexpr uint32_t kWriteBufferSize = 256 * 1024;
-uint8_t g_write_buffer[kWriteBufferSize];
-
-bool write_all(HANDLE output, const uint8_t* data, uint32_t size) {
-    DWORD written = 0;
-    return size == 0 || (WriteFile(output, data, size, &written, nullptr) && written == size);
-}
+// Not on the stack: the launcher's frames stay under a page, as it has no
+// stack probes. (Gathering chunks into 256 KiB writes was measured under
+// Wine: 100 MB unpacked no faster.)
+uint8_t g_decoded[kChunkOutputCapacity];
 
 bool unpack_records(HANDLE output, HANDLE archive, uint32_t stored_size) {
     ChunkDecoder decoder;
     if (!decoder.ok()) return false;
     uint8_t input[kChunkInputCapacity];
-    uint32_t held = 0;  // decoded, not yet written
     uint32_t consumed = 0;
-    bool ok = true;
     while (consumed < stored_size) {
         uint32_t delivered = 0;
-        if (!read_chunk_record(archive, input, &delivered)) {
-            ok = false;
-            break;
-        }
+        if (!read_chunk_record(archive, input, &delivered)) return false;
         const uint32_t next = consumed + delivered + 4;
         consumed = next < consumed ? 0xFFFFFFFFu : next;  // no wrap back below the size
         advance_progress(consumed);
-        if (delivered == 0) break;
-        if (held > kWriteBufferSize - kChunkOutputCapacity) {
-            if (!write_all(output, g_write_buffer, held)) return false;
-            held = 0;
-        }
-        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered),
-                                               g_write_buffer + held, kChunkOutputCapacity);
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        held += static_cast<uint32_t>(n);
+        if (delivered == 0) return true;
+        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered), g_decoded,
+                                               kChunkOutputCapacity);
+        if (n < 0) return false;
+        DWORD written = 0;
+        if (n > 0 && (!WriteFile(output, g_decoded, static_cast<DWORD>(n), &written, nullptr) ||
+                      written != static_cast<DWORD>(n)))
+            return false;
     }
-    // After a failure too: the file keeps every chunk decoded before it.
-    return write_all(output, g_write_buffer, held) && ok;
+    return true;
 }
 
 }  // namespace
