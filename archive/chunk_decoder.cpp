@@ -9,8 +9,15 @@ constexpr int32_t kLongestCopy = 17;
 // The fast path reads the body a register at a time: 64 bits on x86-64, 32
 // on the i686 launcher. A load starts at the byte holding the next bit, so
 // at least kWordBits - 7 of its bits are fresh: four 14-bit tokens, or one.
+// BRISK_DECODER_WORD_BITS=32 builds the launcher's variant on any host, for
+// its tests and fuzzers.
+#if defined(BRISK_DECODER_WORD_BITS) && BRISK_DECODER_WORD_BITS == 32
+using Word = uint32_t;
+using SWord = int32_t;
+#else
 using Word = uintptr_t;
 using SWord = intptr_t;
+#endif
 constexpr int kWordBits = sizeof(Word) * 8;
 constexpr int32_t kWide = sizeof(Word);
 constexpr int kTokensPerLoad = (kWordBits - 7) / 14;
@@ -48,15 +55,18 @@ inline void copy_through_ring(uint8_t* out, const uint8_t* ring, int32_t p, int3
         out[i] = i >= d - count ? out[i - d] : ring[(p + i) & kRingMask];
 }
 
-// The same on x86-64, out of the fast loop, with runs (d = 1) and copies
-// wholly from the ring done a word at a time. Writes at most 17 bytes, like
-// the fast path.
+// The same out of the fast loop, with runs (d = 1) and copies wholly from
+// the ring done a word at a time. Writes at most 17 bytes, like the fast
+// path.
 __attribute__((noinline)) void copy_near(uint8_t* out, const uint8_t* ring, int32_t p, int32_t d,
                                          int32_t count, int32_t length) {
     if (d == 1 && count != 0) {
         const Word run = out[-1] * (~Word(0) / 0xFF);
         for (int k = 0; k < 16; k += kWide) __builtin_memcpy(out + k, &run, kWide);
         out[16] = out[-1];
+    } else if (d <= count) {
+        // Closer than a word, within this chunk: byte by byte, repeating.
+        for (int32_t i = 0; i < length; ++i) out[i] = out[i - d];
     } else if (length <= d - count && p + length <= kRingSize) {
         // No wrap; the literal bytes behind the ring keep the 17-byte read
         // inside the allocation.
@@ -123,15 +133,13 @@ uint32_t BitReader::read_bits(int n) {
 }
 
 #ifdef _WIN32
-// The launcher has no C runtime of its own: the ring comes from the process heap.
+// The launcher has no C runtime of its own: the ring comes from the system.
 #include <windows.h>
 ChunkDecoder::ChunkDecoder()
-    : ring_(static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kAllocation))) {
+    : ring_(static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kAllocation))) {
     fill_literals(ring_);
 }
-ChunkDecoder::~ChunkDecoder() {
-    if (ring_) HeapFree(GetProcessHeap(), 0, ring_);
-}
+ChunkDecoder::~ChunkDecoder() { LocalFree(ring_); }
 #else
 ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kAllocation, 1))) {
     fill_literals(ring_);
@@ -171,19 +179,18 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
             if ((((d - kWide) | (n - d)) & ~static_cast<SWord>(lit)) < 0) {
                 // A match from under a word back, or from before this chunk.
                 const int32_t at = static_cast<int32_t>(p), back = static_cast<int32_t>(d);
-                if constexpr (kWide == 8)
-                    copy_near(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
-                else
-                    copy_through_ring(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
+                copy_near(out, ring, at, back, static_cast<int32_t>(n), static_cast<int32_t>(length));
                 buf <<= 14;
                 bit += 14;
                 n += length;
                 continue;
             }
-            // A literal's flag and byte read as 256 + c.
+            // A literal's flag and byte read as 256 + c. The mask widened to
+            // an address: the host's 32-bit-word build has 64-bit pointers.
+            const uintptr_t pick = static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<SWord>(lit)));
             const uint8_t* const from = reinterpret_cast<const uint8_t*>(
-                ((reinterpret_cast<Word>(literals) - 256 + (buf >> (kWordBits - 9))) & lit) |
-                ((reinterpret_cast<Word>(out) - static_cast<Word>(d)) & ~lit));
+                ((reinterpret_cast<uintptr_t>(literals) - 256 + static_cast<uintptr_t>(buf >> (kWordBits - 9))) & pick) |
+                ((reinterpret_cast<uintptr_t>(out) - static_cast<uintptr_t>(d)) & ~pick));
             // d >= kWide: a word at a time never reads bytes this copy has
             // yet to write.
             for (int k = 0; k < 16; k += kWide) copy_word(out + k, from + k);

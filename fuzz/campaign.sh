@@ -9,8 +9,9 @@
 # processes, each stopping at its first finding. KEEP_GOING=1 uses -fork
 # with the same count instead and fuzzes on past findings, for a campaign
 # against code with a known, not yet fixed fault. Starting from the seeds in
-# fuzz/corpus/<target>/ and whatever earlier campaigns kept, the corpus
-# grows in build/fuzz/corpus/<target>/; crash, leak and timeout inputs land
+# fuzz/corpus/<target>/ (decode_chunk_word32 uses decode_chunk's) and
+# whatever earlier campaigns kept, the corpus grows in
+# build/fuzz/corpus/<target>/; crash, leak and timeout inputs land
 # in build/fuzz/artifacts/<target>/, logs in build/fuzz/logs/<target>/.
 # A finding is replayed with `build/fuzz/fuzz/fuzz_<target> <input>`; once
 # fixed, copy the input into fuzz/corpus/<target>/ under a telling name, so
@@ -20,7 +21,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-1200}
 jobs=${JOBS:-1}
-read -r -a targets <<<"${TARGETS:-decode_chunk extract_run carrier_walk}"
+read -r -a targets <<<"${TARGETS:-decode_chunk decode_chunk_word32 extract_run carrier_walk}"
 root=$PWD
 tree=$root/build/fuzz
 
@@ -29,7 +30,7 @@ tree=$root/build/fuzz
 # each input would only find that; their leaks are checked at exit.
 target_options() {
   case $1 in
-    decode_chunk) echo -max_len=9000 ;;
+    decode_chunk*) echo -max_len=9000 ;;
     *) echo -max_len=9000 -detect_leaks=0 ;;
   esac
 }
@@ -50,7 +51,7 @@ for t in "${targets[@]}"; do
     nice -n 19 "$tree/fuzz/fuzz_$t" "${parallel[@]}" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 $(target_options "$t") \
       -print_final_stats=1 -artifact_prefix="$tree/artifacts/$t/" \
-      "$tree/corpus/$t" "$root/fuzz/corpus/$t" >driver.log 2>&1) &
+      "$tree/corpus/$t" "$root/fuzz/corpus/${t%_word32}" >driver.log 2>&1) &
 done
 wait || true
 

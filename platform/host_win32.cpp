@@ -38,6 +38,7 @@ struct State {
     std::string module_path;
     std::string temp_path = "/tmp/";
     int screen_width = 1024, screen_height = 768;
+    DWORD ticks = 0, tick_step = 0;
     std::vector<std::string> calls;
     std::map<HostObject*, std::unique_ptr<OpenFile>> files;
     std::map<std::string, WNDPROC> classes;
@@ -113,6 +114,7 @@ void set_screen_size(int width, int height) {
     state().screen_width = width;
     state().screen_height = height;
 }
+void set_tick_step(DWORD step) { state().tick_step = step; }
 const std::vector<std::string>& calls() { return state().calls; }
 void clear_calls() { state().calls.clear(); }
 std::string to_posix(const char* path) {
@@ -336,6 +338,8 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 }
 
 void Sleep(DWORD milliseconds) { log("Sleep(" + std::to_string(milliseconds) + ")"); }
+
+DWORD GetTickCount() { return state().ticks += state().tick_step; }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src) { return std::strcpy(dst, src); }
 LPSTR lstrcatA(LPSTR dst, LPCSTR src) { return std::strcat(dst, src); }

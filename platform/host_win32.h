@@ -151,6 +151,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
 // valid UTF-8 becomes U+FFFD.
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int length, LPWSTR out,
                         int capacity);
+DWORD GetTickCount();
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
 LPSTR lstrcatA(LPSTR dst, LPCSTR src);
 int lstrlenA(LPCSTR s);
@@ -195,6 +196,8 @@ void set_module_path(const std::string& path);
 // The folder GetTempPathA reports, with '/' or '\'; "" makes it fail.
 void set_temp_path(const std::string& path);
 void set_screen_size(int width, int height);
+// Each GetTickCount call moves the clock on by `step` ms (0: it stands still).
+void set_tick_step(DWORD step);
 // Every window, drawing, shell and sleep call since the last clear, in
 // order, one line each, e.g. "SendMessageA(#2,0x402,0,0)".
 const std::vector<std::string>& calls();

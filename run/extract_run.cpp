@@ -4,7 +4,7 @@
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 
-char g_current_name[260] = "readme.txt";
+char g_current_name[260];
 int32_t g_entry_total = 0;
 HWND g_popup_window = nullptr;
 HWND g_progress_bar = nullptr;
@@ -16,6 +16,15 @@ constexpr int32_t kFolderCapacity = 260;
 constexpr int32_t kPathCapacity = 256;  // the joined path buffer
 constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
+// Each position given to the bar is a repaint, and a round trip to the
+// display: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB.
+// The bar is given a new position and repainted at most at about display
+// rate (GetTickCount moves in 10-16 ms steps on Windows), and at the end.
+constexpr DWORD kBarRepaintMs = 15;
+
+int32_t g_bar_position;  // where the bar should stand
+int32_t g_bar_shown;     // where it was last put
+DWORD g_bar_shown_at;    // and when
 
 // Joins folder and name into path when the result fits. Names are turned
 // into wide characters with the ANSI code page, as the ANSI file services
@@ -125,25 +134,46 @@ void show_entry_name(const char* name) {
     UpdateWindow(g_popup_window);
 }
 
+namespace {
+void show_bar_position() {
+    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(g_bar_position), 0);
+    g_bar_shown = g_bar_position;
+    g_bar_shown_at = GetTickCount();
+    UpdateWindow(g_progress_bar);
+}
+}  // namespace
+
 void begin_entry_progress(uint32_t stored_size) {
+    g_bar_position = 0;
     SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
     g_entry_total = static_cast<int32_t>(stored_size);
     const int32_t range = scaled(g_entry_total, g_entry_total);
     SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
-    UpdateWindow(g_progress_bar);
+    // The new range is painted with the next position, a frame from now or
+    // at the end: most files take less than a frame.
+    g_bar_shown = 0;
+    g_bar_shown_at = GetTickCount();
 }
 
 void advance_progress(uint32_t consumed) {
-    const int32_t position = scaled(g_entry_total, static_cast<int32_t>(consumed));
-    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    UpdateWindow(g_progress_bar);
+    g_bar_position = scaled(g_entry_total, static_cast<int32_t>(consumed));
+    if (g_bar_position != g_bar_shown && GetTickCount() - g_bar_shown_at >= kBarRepaintMs)
+        show_bar_position();
 }
 
-bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
+void end_entry_progress() { show_bar_position(); }
+
+namespace {
+
+// Not on the stack: the launcher's frames stay under a page, as it has no
+// stack probes. (Gathering chunks into 256 KiB writes was measured under
+// Wine: 100 MB unpacked no faster.)
+uint8_t g_decoded[kChunkOutputCapacity];
+
+bool unpack_records(HANDLE output, HANDLE archive, uint32_t stored_size) {
     ChunkDecoder decoder;
     if (!decoder.ok()) return false;
     uint8_t input[kChunkInputCapacity];
-    uint8_t decoded[kChunkOutputCapacity];
     uint32_t consumed = 0;
     while (consumed < stored_size) {
         uint32_t delivered = 0;
@@ -152,15 +182,23 @@ bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
         consumed = next < consumed ? 0xFFFFFFFFu : next;  // no wrap back below the size
         advance_progress(consumed);
         if (delivered == 0) return true;
-        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered), decoded,
+        const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered), g_decoded,
                                                kChunkOutputCapacity);
         if (n < 0) return false;
         DWORD written = 0;
-        if (n > 0 && (!WriteFile(output, decoded, static_cast<DWORD>(n), &written, nullptr) ||
+        if (n > 0 && (!WriteFile(output, g_decoded, static_cast<DWORD>(n), &written, nullptr) ||
                       written != static_cast<DWORD>(n)))
             return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
+    const bool ok = unpack_records(output, archive, stored_size);
+    end_entry_progress();
+    return ok;
 }
 
 int extract_archive() {

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 
 // Progress state shared with the window (one thread: no locks).
-extern char g_current_name[260];  // painted after "Extracting:"
+extern char g_current_name[260];  // painted after "Extracting:"; the entry sets the first
 extern int32_t g_entry_total;     // stored size of the entry being unpacked
 extern HWND g_popup_window;       // set by the program entry before the run
 extern HWND g_progress_bar;
@@ -24,8 +24,14 @@ int extract_archive();
 bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
 
 void show_entry_name(const char* name);
+// The bar is emptied and given its range at an entry's start, then its
+// position and a repaint at most at display rate while the entry runs, and
+// at its end: each is a round trip to the display, and most positions would
+// draw the same pixels.
 void begin_entry_progress(uint32_t stored_size);
 void advance_progress(uint32_t consumed);
+// Puts the bar at the entry's last position: each file ends where it is.
+void end_entry_progress();
 
 // True for a name the run may append to the extraction folder: not absolute,
 // no drive, no ".." component. Anything else could write outside the folder.

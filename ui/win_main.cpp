@@ -5,6 +5,8 @@
 #include "ui/progress_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Set here, not by an initialiser: the launcher's state takes no file space.
+    lstrcpyA(g_current_name, "readme.txt");
     register_progress_class(instance);
     create_progress_window(instance);
     ShowWindow(g_popup_window, SW_SHOW);

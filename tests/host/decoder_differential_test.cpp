@@ -11,7 +11,7 @@
 
 #include "archive/archive_writer.h"
 #include "archive/chunk_decoder.h"
-#include "test_support.h"
+#include "tests/support/test_data.h"
 #include "tests/support/reference_decoder.h"
 
 namespace {

@@ -3,6 +3,7 @@
 // window, the bar and the shell.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -127,12 +128,61 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
         EXPECT_EQ(bar[1], std::string("SendMessageA(0,0x401,0,") + c.range + ")") << c.stored;
         EXPECT_EQ(bar[2], std::string("SendMessageA(0,0x402,") + c.position + ",0x0)") << c.stored;
     }
-    // Positions follow each record: 285,215 bytes consumed in tens.
+    // Positions follow each record, 285,215 bytes consumed in tens, when a
+    // display's frame has passed since the last (see the next test).
     const auto data = random_bytes(300000, 3);
+    host::set_tick_step(15);
     setup.run(build_carrier(fake_stub(), "x", {{"big", data}}));
+    host::set_tick_step(0);
     const auto bar = setup.calls_starting("SendMessageA(0,0x402");
     ASSERT_GT(bar.size(), 100u);
     EXPECT_NE(bar.back(), "SendMessageA(0,0x402,0,0x0)");
+}
+
+TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
+    // The bar is emptied (P) and gets its range (R) at the entry's start; it
+    // gets its position and is repainted (U) after a record when 15 ms have
+    // passed since the start or its last repaint, and at the end, also of a
+    // failed entry. The stand-in's clock moves on by `step` ms at each look.
+    std::vector<uint8_t> seven, failing;
+    for (int i = 0; i < 7; ++i) append_u32(seven, 1), seven.push_back(0x00);
+    for (int i = 0; i < 3; ++i) append_u32(failing, 1), failing.push_back(0x00);
+    append_u32(failing, kChunkInputCapacity + 1);  // refused before its body
+    struct Case {
+        DWORD step;
+        const std::vector<uint8_t>* records;
+        uint32_t stored;
+        const char* calls;
+    };
+    const Case cases[] = {
+        {0, &seven, 35, "PR PU"},
+        {5, &seven, 35, "PR PU PU PU"},
+        {15, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
+        {1000, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
+        {1000, &seven, 700035, "PR PU"},  // scaled by 100: every position is 0
+        {0, &failing, 100, "PR PU"},
+    };
+    RunSetup setup;
+    for (const Case& c : cases) {
+        write_file(setup.carrier(), carrier_around(raw_archive(c.stored, *c.records)));
+        host::clear_calls();
+        g_progress_bar = CreateWindowExA(0, "msctls_progress32", "", 0, 0, 0, 0, 0, nullptr,
+                                         nullptr, nullptr, nullptr);
+        const std::string bar = host::calls().back().substr(host::calls().back().find(")=") + 2);
+        host::set_tick_step(c.step);
+        extract_archive();
+        host::set_tick_step(0);
+        std::string seen;
+        for (const std::string& call : host::calls()) {
+            if (call.rfind("SendMessageA(" + bar + ",0x402,", 0) == 0) seen += 'P';
+            if (call.rfind("SendMessageA(" + bar + ",0x401,", 0) == 0) seen += 'R';
+            if (call == "UpdateWindow(" + bar + ")") seen += 'U';
+        }
+        std::string expected = c.calls;
+        expected.erase(std::remove(expected.begin(), expected.end(), ' '), expected.end());
+        EXPECT_EQ(seen, expected) << "step " << c.step << ", stored size " << c.stored;
+    }
+    g_progress_bar = nullptr;
 }
 
 TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "tests/support/test_data.h"
 #include "tests/support/test_files.h"
 
 class ScratchDir {
@@ -20,10 +21,6 @@ private:
 };
 
 bool file_exists(const std::string& path);
-
-// Deterministic test data of several shapes.
-std::vector<uint8_t> random_bytes(size_t size, uint32_t seed);
-std::vector<uint8_t> text_like(size_t size, uint32_t seed);
 
 // A fake program image for carriers: the run never reads it.
 std::vector<uint8_t> fake_stub(size_t size = 1000);
