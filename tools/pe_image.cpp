@@ -19,6 +19,43 @@ uint64_t align_up(uint64_t value, uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
+
+uint32_t table_end(const PeHeaders& headers) {
+    return headers.section_table + uint32_t(headers.sections.size()) * kSectionHeader;
+}
+
+// Where the headers' free space ends: the end of the headers, the first
+// section's data and `limit`, whichever comes first.
+uint64_t header_space(const std::vector<uint8_t>& image, const PeHeaders& headers, uint32_t limit) {
+    uint64_t end = std::min<uint64_t>(le32(&image[headers.optional] + kSizeOfHeaders), limit);
+    for (const PeSection& s : headers.sections)
+        if (s.raw_size != 0) end = std::min<uint64_t>(end, s.raw_offset);
+    return std::min<uint64_t>(end, image.size());
+}
+
+// Zero bytes after the section table, within the headers' free space.
+uint64_t section_header_room(const std::vector<uint8_t>& image, const PeHeaders& headers, uint32_t limit) {
+    const uint64_t end = header_space(image, headers, limit);
+    uint64_t at = table_end(headers);
+    const uint64_t start = at;
+    while (at < end && image[size_t(at)] == 0) ++at;
+    return at - start;
+}
+
+// Windows never runs the DOS stub program between the DOS header and the PE
+// headers, so the headers may move down over it to offset 0x40: a link that
+// fills its 512 bytes of headers then has room for one more section header.
+bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
+    constexpr uint32_t kLowest = 0x40;
+    const uint32_t pe = headers.optional - 24;
+    const uint32_t end = table_end(headers);
+    if (pe <= kLowest) return false;
+    std::copy(&image[pe], &image[end], &image[kLowest]);
+    std::fill(&image[end - (pe - kLowest)], &image[end], uint8_t(0));
+    set_le32(&image[0x3C], kLowest);
+    return true;
+}
+
 }  // namespace
 
 std::pair<uint32_t, uint32_t> PeHeaders::directory(uint32_t index, const uint8_t* image) const {
@@ -57,12 +94,16 @@ std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& header
     return "";
 }
 
-std::string add_section(std::vector<uint8_t>& image, const char (&name)[8], uint32_t characteristics,
+std::string add_section(std::vector<uint8_t>& original, const char (&name)[8], uint32_t characteristics,
                         uint32_t directory, uint32_t header_limit,
                         const std::function<std::vector<uint8_t>(uint32_t rva)>& content) {
+    std::vector<uint8_t> image = original;  // `original` changes only on success
     PeHeaders headers;
     const std::string unreadable = read_pe_headers(image.data(), image.size(), headers);
     if (!unreadable.empty()) return unreadable;
+    if (section_header_room(image, headers, header_limit) < kSectionHeader &&
+        move_headers_down(image, headers))
+        read_pe_headers(image.data(), image.size(), headers);
     uint8_t* optional = &image[headers.optional];
     const uint32_t file_alignment = le32(optional + kFileAlignment);
     const uint32_t section_alignment = le32(optional + kSectionAlignment);
@@ -73,21 +114,16 @@ std::string add_section(std::vector<uint8_t>& image, const char (&name)[8], uint
     if (headers.directory(directory, image.data()) != std::make_pair(0u, 0u))
         return "the image already has one";
 
-    // Room for the header: before the end of the headers, the first
-    // section's data and `header_limit`, over bytes nobody uses.
-    const uint32_t at = headers.section_table + uint32_t(headers.sections.size()) * kSectionHeader;
-    uint64_t room = std::min<uint64_t>(le32(optional + kSizeOfHeaders), header_limit);
+    const uint32_t at = table_end(headers);
+    if (section_header_room(image, headers, header_limit) < kSectionHeader)
+        return "no room for another section header (the table ends at offset " + std::to_string(at) +
+               ", the headers' free space at " + std::to_string(header_space(image, headers, header_limit)) +
+               ")";
     uint64_t image_end = 0, virtual_end = le32(optional + kSizeOfImage);
     for (const PeSection& s : headers.sections) {
-        if (s.raw_size != 0) room = std::min<uint64_t>(room, s.raw_offset);
         image_end = std::max<uint64_t>(image_end, uint64_t(s.raw_offset) + s.raw_size);
         virtual_end = std::max<uint64_t>(virtual_end, uint64_t(s.rva) + std::max(s.virtual_size, s.raw_size));
     }
-    const bool unused = at + kSectionHeader <= image.size() &&
-                        std::all_of(&image[at], &image[at] + kSectionHeader, [](uint8_t b) { return b == 0; });
-    if (at + kSectionHeader > room || !unused)
-        return "no room for another section header (the table ends at offset " + std::to_string(at) +
-               ", the headers' free space at " + std::to_string(room) + ")";
     if (image_end != image.size()) return "its last section does not end the file";
 
     const uint64_t rva = align_up(virtual_end, section_alignment);
@@ -117,6 +153,7 @@ std::string add_section(std::vector<uint8_t>& image, const char (&name)[8], uint
     set_le32(optional + kDirectories + 8 * directory + 4, uint32_t(data.size()));
     if (le32(optional + kCheckSum) != 0)
         set_le32(optional + kCheckSum, pe_checksum(image, headers.optional + kCheckSum));
+    original.swap(image);
     return "";
 }
 
