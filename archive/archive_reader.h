@@ -16,6 +16,17 @@
 
 constexpr int32_t kNameCapacity = 260;  // 259 characters and the NUL
 
+// The file services every reader of the carrier goes through (the archive
+// walk and the integrity check alike).
+// Moves to `offset` from the start of the file, any offset below 4 GiB.
+bool seek_to(HANDLE file, uint32_t offset);
+// The file's size, leaving the position at its end; 0xFFFFFFFF on failure.
+uint32_t seek_end(HANDLE file);
+// Reads up to `size` bytes; *got is what arrived (fewer at the end of the file).
+bool read_bytes(HANDLE file, void* buffer, uint32_t size, uint32_t* got);
+// Reads exactly `size` bytes: false on a failed or a short read.
+bool read_exact(HANDLE file, void* buffer, uint32_t size);
+
 // Seeks to the archive's first byte, as given by the trailer. Fails on a
 // trailer of 2^31 or more, or one that does not point before the trailer.
 bool locate_archive(HANDLE file);

@@ -1,5 +1,7 @@
 #include "archive/carrier_integrity.h"
 
+#include "archive/archive_reader.h"
+
 namespace {
 
 // A NUL first byte: no archive begins so (a launch name is read first and an
@@ -20,12 +22,7 @@ void put_u32(uint8_t* p, uint32_t v) {
 }
 
 bool read_at(HANDLE file, uint32_t offset, uint8_t* out, uint32_t size, uint32_t* got) {
-    if (SetFilePointer(file, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return false;
-    DWORD delivered = 0;
-    if (!ReadFile(file, out, size, &delivered, nullptr)) return false;
-    *got = delivered;
-    return true;
+    return seek_to(file, offset) && read_bytes(file, out, size, got);
 }
 
 }  // namespace
@@ -94,7 +91,7 @@ bool is_record_prefix(const uint8_t* bytes, uint32_t size) {
 }
 
 bool read_carrier_layout(HANDLE file, CarrierLayout* layout) {
-    const DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
+    const uint32_t size = seek_end(file);
     uint8_t h[kHeaderProbe];
     uint32_t got = 0;
     if (size == INVALID_SET_FILE_POINTER || !read_at(file, 0, h, kHeaderProbe, &got) ||
@@ -152,21 +149,16 @@ Integrity check_integrity(HANDLE file, const CarrierLayout& layout, IntegrityRec
         return Integrity::kTruncated;
 
     uint32_t crc = 0;
-    if (SetFilePointer(file, LONG(record->archive_offset), nullptr, FILE_BEGIN) ==
-        INVALID_SET_FILE_POINTER)
-        return Integrity::kTruncated;
-    uint8_t* const block = g_block;
+    if (!seek_to(file, record->archive_offset)) return Integrity::kTruncated;
     for (uint32_t left = record->archive_length; left > 0;) {
         const uint32_t want = left < kBlockSize ? left : kBlockSize;
-        DWORD delivered = 0;
-        if (!ReadFile(file, block, want, &delivered, nullptr) || delivered != want)
-            return Integrity::kTruncated;
-        crc = crc32_update(crc, block, want);
+        if (!read_exact(file, g_block, want)) return Integrity::kTruncated;
+        crc = crc32_update(crc, g_block, want);
         left -= want;
     }
     // The trailer lies outside the checksum: it must name the archive too.
-    DWORD delivered = 0;
-    if (!ReadFile(file, block, 4, &delivered, nullptr) || delivered != 4) return Integrity::kTruncated;
-    if (u32_at(block) != record->archive_offset) return Integrity::kDamaged;
+    uint32_t trailer = 0;
+    if (!read_u32(file, &trailer)) return Integrity::kTruncated;
+    if (trailer != record->archive_offset) return Integrity::kDamaged;
     return crc == record->archive_crc ? Integrity::kIntact : Integrity::kDamaged;
 }

@@ -234,7 +234,7 @@ int extract_archive() {
         bool damaged = false;
         CarrierLayout layout;
         IntegrityRecord record;
-        if (!failed) content_end = SetFilePointer(archive, 0, nullptr, FILE_END);
+        if (!failed) content_end = seek_end(archive);
         if (!failed && read_carrier_layout(archive, &layout)) {
             content_end = layout.content_end;
             const Integrity state = check_integrity(archive, layout, &record);
