@@ -17,8 +17,8 @@ need_launcher() {
 
 installed=(bin/courier-pack share/brisk-courier/launcher.exe share/man/man1/courier-pack.1.gz
            share/bash-completion/completions/courier-pack share/doc/brisk-courier/README.md
-           share/doc/brisk-courier/format.md share/doc/brisk-courier/shipping.md
-           share/doc/brisk-courier/json.md share/doc/brisk-courier/copyright
+           share/doc/brisk-courier/docs/format.md share/doc/brisk-courier/docs/shipping.md
+           share/doc/brisk-courier/docs/json.md share/doc/brisk-courier/copyright
            share/doc/brisk-courier/copyright.CLI11 share/doc/brisk-courier/copyright.nlohmann-json
            lib/cmake/BriskCourier/BriskCourierConfig.cmake
            lib/cmake/BriskCourier/BriskCourierConfigVersion.cmake)
