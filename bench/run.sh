@@ -21,6 +21,10 @@ if ! dpkg -s g++-multilib libbenchmark-dev:i386 zlib1g-dev:i386 >/dev/null 2>&1;
     as_root apt-get install -y -q --no-install-recommends g++-multilib libbenchmark-dev:i386 zlib1g-dev:i386
 fi
 cmake --preset bench-m32 >/dev/null
+if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+    # Registered by install-deps where the kernel cannot run 32-bit code.
+    echo "bench-m32: 32-bit programs run through qemu-user here; its times are not native speed" >&2
+fi
 cmake --build --preset bench-m32
 exec build/bench-m32/bench/decode_bench --benchmark_filter='(decode|reference|inflate|memcpy|crc32)$' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
