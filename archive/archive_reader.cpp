@@ -1,31 +1,16 @@
 #include "archive/archive_reader.h"
 
-bool seek_to(HANDLE file, uint32_t offset) {
-    // With the high half given, the offset is unsigned: carriers up to 4 GiB.
-    LONG high = 0;
-    return SetFilePointer(file, LONG(offset), &high, FILE_BEGIN) == offset && high == 0;
-}
-
-uint32_t seek_end(HANDLE file) { return SetFilePointer(file, 0, nullptr, FILE_END); }
-
-bool read_bytes(HANDLE file, void* buffer, uint32_t size, uint32_t* got) {
-    DWORD delivered = 0;
-    const bool ok = ReadFile(file, buffer, size, &delivered, nullptr) != 0;
-    *got = delivered;
-    return ok;
-}
-
-bool read_exact(HANDLE file, void* buffer, uint32_t size) {
+bool read_exact(CarrierFile file, void* buffer, uint32_t size) {
     uint32_t got = 0;
     return read_bytes(file, buffer, size, &got) && got == size;
 }
 
-bool locate_archive(HANDLE file) {
+bool locate_archive(CarrierFile file) {
     const uint32_t size = seek_end(file);
-    return size != INVALID_SET_FILE_POINTER && locate_archive_before(file, size);
+    return size != kSeekFailed && locate_archive_before(file, size);
 }
 
-bool locate_archive_before(HANDLE file, uint32_t end) {
+bool locate_archive_before(CarrierFile file, uint32_t end) {
     if (end < 4 || end == 0xFFFFFFFFu) return false;
     // The trailer's own position may pass 2^31.
     const uint32_t trailer_at = end - 4;
@@ -37,7 +22,7 @@ bool locate_archive_before(HANDLE file, uint32_t end) {
     return seek_to(file, offset);
 }
 
-bool read_name(HANDLE file, char (&buffer)[kNameCapacity]) {
+bool read_name(CarrierFile file, char (&buffer)[kNameCapacity]) {
     for (int32_t i = 0; i < kNameCapacity; ++i) {
         if (!read_exact(file, &buffer[i], 1)) {
             buffer[i] = '\0';
@@ -49,15 +34,14 @@ bool read_name(HANDLE file, char (&buffer)[kNameCapacity]) {
     return false;
 }
 
-bool read_u32(HANDLE file, uint32_t* value) {
+bool read_u32(CarrierFile file, uint32_t* value) {
     uint8_t bytes[4];
     if (!read_exact(file, bytes, 4)) return false;
-    *value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-             uint32_t(bytes[3]) << 24;
+    *value = le32(bytes);
     return true;
 }
 
-bool read_chunk_record(HANDLE file, uint8_t (&buffer)[kChunkInputCapacity], uint32_t* delivered) {
+bool read_chunk_record(CarrierFile file, uint8_t (&buffer)[kChunkInputCapacity], uint32_t* delivered) {
     *delivered = 0;
     uint32_t length = 0;
     if (!read_u32(file, &length) || length > uint32_t(kChunkInputCapacity)) return false;

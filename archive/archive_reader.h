@@ -11,36 +11,26 @@
 
 #include <cstdint>
 
-#include "archive/chunk_decoder.h"
-#include "platform/platform.h"
+#include "archive/carrier_file.h"
+#include "archive/format_rules.h"
 
-constexpr int32_t kNameCapacity = 260;  // 259 characters and the NUL
-
-// The file services every reader of the carrier goes through (the archive
-// walk and the integrity check alike).
-// Moves to `offset` from the start of the file, any offset below 4 GiB.
-bool seek_to(HANDLE file, uint32_t offset);
-// The file's size, leaving the position at its end; 0xFFFFFFFF on failure.
-uint32_t seek_end(HANDLE file);
-// Reads up to `size` bytes; *got is what arrived (fewer at the end of the file).
-bool read_bytes(HANDLE file, void* buffer, uint32_t size, uint32_t* got);
 // Reads exactly `size` bytes: false on a failed or a short read.
-bool read_exact(HANDLE file, void* buffer, uint32_t size);
+bool read_exact(CarrierFile file, void* buffer, uint32_t size);
 
 // Seeks to the archive's first byte, as given by the trailer. Fails on a
 // trailer of 2^31 or more, or one that does not point before the trailer.
-bool locate_archive(HANDLE file);
+bool locate_archive(CarrierFile file);
 // The same, for a carrier whose content ends at `end` (a signed carrier's
 // certificate table follows it).
-bool locate_archive_before(HANDLE file, uint32_t end);
+bool locate_archive_before(CarrierFile file, uint32_t end);
 
 // Reads a NUL-terminated name into buffer. An empty name is the end marker.
 // Fails on an end of file before the NUL or a name longer than 259 characters.
-bool read_name(HANDLE file, char (&buffer)[kNameCapacity]);
+bool read_name(CarrierFile file, char (&buffer)[kNameCapacity]);
 
-bool read_u32(HANDLE file, uint32_t* value);
+bool read_u32(CarrierFile file, uint32_t* value);
 
 // Reads one chunk record's body into buffer. *delivered is the number of body
 // bytes the read gave, fewer than the record's length at the end of the
 // file. Fails on a length above kChunkInputCapacity, before reading the body.
-bool read_chunk_record(HANDLE file, uint8_t (&buffer)[kChunkInputCapacity], uint32_t* delivered);
+bool read_chunk_record(CarrierFile file, uint8_t (&buffer)[kChunkInputCapacity], uint32_t* delivered);

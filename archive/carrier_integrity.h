@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "archive/carrier_file.h"
 
 constexpr uint32_t kRecordSize = 28;
 
@@ -45,7 +45,7 @@ struct CarrierLayout {
 
 // Reads the PE headers at the start of file. False when they are not those
 // of a PE image (then the carrier is taken as the plain layout).
-bool read_carrier_layout(HANDLE file, CarrierLayout* layout);
+bool read_carrier_layout(CarrierFile file, CarrierLayout* layout);
 
 enum class Integrity {
     kNoRecord,    // a carrier made without one: nothing to check
@@ -55,4 +55,4 @@ enum class Integrity {
 };
 
 // Checks the record after the image, reading the archive once.
-Integrity check_integrity(HANDLE file, const CarrierLayout& layout, IntegrityRecord* record);
+Integrity check_integrity(CarrierFile file, const CarrierLayout& layout, IntegrityRecord* record);

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-constexpr int32_t kChunkInputCapacity = 2048;   // largest chunk body
-constexpr int32_t kChunkOutputCapacity = 8192;  // largest decoded chunk
+#include "archive/format_rules.h"
+
 constexpr int32_t kRingSize = 512;              // decoder's ring of recent output
 static_assert((kRingSize & (kRingSize - 1)) == 0, "ring index is wrapped with a mask");
 

@@ -16,10 +16,10 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
-#include "tools/carrier_walk.h"
-#include "tools/names.h"
-#include "tools/resource_report.h"
-#include "tools/text_encoding.h"
+#include "tools/reading/carrier_walk.h"
+#include "tools/carrier/names.h"
+#include "tools/resources/resource_report.h"
+#include "tools/system/text_encoding.h"
 
 namespace {
 

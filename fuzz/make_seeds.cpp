@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
+#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
-#include "archive/chunk_encoder.h"
+#include "tools/packing/chunk_encoder.h"
 #include "tests/host/test_support.h"
 
 namespace {

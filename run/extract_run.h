@@ -32,16 +32,3 @@ void begin_entry_progress(uint32_t stored_size);
 void advance_progress(uint32_t consumed);
 // Puts the bar at the entry's last position: each file ends where it is.
 void end_entry_progress();
-
-// True for a name the run may append to the extraction folder: not absolute,
-// no drive, no ".." component. Anything else could write outside the folder.
-bool is_contained_name(const char* name);
-
-// True when the name's last component opens a device rather than a file:
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, alone or
-// before a dot, trailing spaces ignored ("nul .txt" is NUL).
-bool is_device_name(const char* name);
-
-// Equal as Windows compares file names, ASCII letters without case
-// ("install.exe" names the entry "Install.exe").
-bool same_name(const char* a, const char* b);

@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "archive/archive_writer.h"
+#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
 #include "test_support.h"
 #include "tests/support/test_icons.h"

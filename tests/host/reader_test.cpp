@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace {

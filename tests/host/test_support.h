@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/test_data.h"
 #include "tests/support/test_files.h"
 

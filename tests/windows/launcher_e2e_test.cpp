@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
+#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
 #include "platform/platform.h"
 #include <imagehlp.h>  // after windows.h

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_writer.h"
+#include "tests/support/archive_writer.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "windows_test_support.h"

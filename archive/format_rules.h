@@ -1,0 +1,40 @@
+// The rules a carrier's archive lives by, as the launcher applies them:
+// the sizes of its buffers and which names it may create in its folder.
+// The launcher and courier-pack both call these, so a name pack accepts and
+// verify passes is one the launcher unpacks, and no other.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t kNameCapacity = 260;          // launch and entry names: 259 characters and the NUL
+constexpr int32_t kFolderCapacity = 260;        // %TEMP% and the folder name, NUL included
+constexpr int32_t kPathCapacity = 256;          // the folder joined with a name, NUL included
+constexpr char kFolderName[] = "BriskCourierTmp\\";
+constexpr int32_t kFolderNameLength = sizeof kFolderName - 1;
+constexpr int32_t kChunkInputCapacity = 2048;   // largest chunk body
+constexpr int32_t kChunkOutputCapacity = 8192;  // largest decoded chunk
+constexpr uint32_t kTrailerSize = 4;            // the archive's offset, at the file's end
+constexpr uint32_t kArchiveOffsetLimit = 0x80000000u;  // the trailer is a signed distance
+
+// Integers in carriers are little-endian, whatever the machine.
+inline uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+inline uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16; }
+
+// The longest name the launcher can join to its folder when %TEMP%
+// (trailing '\' included) is temp_length characters long.
+constexpr int32_t longest_joinable_name(int32_t temp_length) {
+    return kPathCapacity - 1 - temp_length - kFolderNameLength;
+}
+
+// True for a name the run may append to the extraction folder: not absolute,
+// no drive, no ".." component. Anything else could write outside the folder.
+bool is_contained_name(const char* name);
+
+// True when the name's last component opens a device rather than a file:
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, alone or
+// before a dot, trailing spaces ignored ("nul .txt" is NUL).
+bool is_device_name(const char* name);
+
+// Equal as Windows compares file names, ASCII letters without case
+// ("install.exe" names the entry "Install.exe").
+bool same_name(const char* a, const char* b);

@@ -1,0 +1,89 @@
+#include "tools/carrier/names.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/format_rules.h"
+
+namespace {
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string name_problem(const std::string& name) {
+    if (name.empty()) return "empty name";
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20) {
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "byte 0x%02X is not printable ASCII: Windows file names hold no "
+                          "control characters",
+                          u);
+            return text;
+        }
+        if (c == '/' || c == '\\') return "path separator: the launcher creates no sub-folders";
+        if (std::strchr("<>:\"|?*", c))
+            return std::string("'") + c + "' is not allowed in Windows file names";
+    }
+    if (name.find_first_not_of(". ") == std::string::npos)
+        return "only dots and spaces, which Windows drops: it names the folder";
+    if (is_device_name(name.c_str())) return "reserved Windows device name";
+    return "";
+}
+
+std::string name_doubt(const std::string& name) {
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u > 0x7E) {
+            char text[96];
+            std::snprintf(text, sizeof text, "byte 0x%02X is not printable ASCII%s", u,
+                          u == 0x7F ? "" : ": its character depends on the ANSI code page");
+            return text;
+        }
+    }
+    if (!name.empty() && (name.back() == ' ' || name.back() == '.'))
+        return "trailing space or dot, which Windows drops";
+    return "";
+}
+
+std::string length_problem(size_t length) {
+    const int longest = longest_joinable_name(kShortestTempLength);
+    if (length <= size_t(longest)) return "";
+    return std::to_string(length) +
+           " characters: the launcher's 255-character path takes at most " +
+           std::to_string(longest) + " even under the shortest %TEMP% (C:\\)";
+}
+
+std::string length_doubt(size_t length, int temp_length) {
+    const int longest = longest_joinable_name(temp_length);
+    if (length <= size_t(longest)) return "";
+    return std::to_string(length) + " characters: with a " + std::to_string(temp_length) +
+           "-character %TEMP% the launcher's 255-character path takes at most " +
+           std::to_string(longest) + ", so it unpacks only under a shorter %TEMP%";
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && same_name(a.c_str(), b.c_str());  // the launcher's rule
+}
+
+std::string lower_ascii(std::string text) {
+    for (char& c : text) c = lower(c);
+    return text;
+}
+
+std::string printable(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u <= 0x7E) {
+            out += c;
+        } else {
+            char text[8];
+            std::snprintf(text, sizeof text, "\\x%02X", u);
+            out += text;
+        }
+    }
+    return out;
+}

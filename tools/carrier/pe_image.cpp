@@ -1,0 +1,169 @@
+#include "tools/carrier/pe_image.h"
+
+#include <algorithm>
+
+#include "tools/system/le_bytes.h"
+
+namespace {
+
+constexpr uint32_t kSectionHeader = 40;
+constexpr uint32_t kPe32 = 0x10B;
+// Optional header fields, from its start.
+constexpr uint32_t kInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
+                   kSizeOfImage = 56, kSizeOfHeaders = 60, kCheckSum = 64,
+                   kDirectoryCount = 92, kDirectories = 96;
+
+bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+uint64_t align_up(uint64_t value, uint32_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+
+uint32_t table_end(const PeHeaders& headers) {
+    return headers.section_table + uint32_t(headers.sections.size()) * kSectionHeader;
+}
+
+// Where the headers' free space ends: the end of the headers, the first
+// section's data and `limit`, whichever comes first.
+uint64_t header_space(const std::vector<uint8_t>& image, const PeHeaders& headers, uint32_t limit) {
+    uint64_t end = std::min<uint64_t>(le32(&image[headers.optional] + kSizeOfHeaders), limit);
+    for (const PeSection& s : headers.sections)
+        if (s.raw_size != 0) end = std::min<uint64_t>(end, s.raw_offset);
+    return std::min<uint64_t>(end, image.size());
+}
+
+// Zero bytes after the section table, within the headers' free space.
+uint64_t section_header_room(const std::vector<uint8_t>& image, const PeHeaders& headers, uint32_t limit) {
+    const uint64_t end = header_space(image, headers, limit);
+    uint64_t at = table_end(headers);
+    const uint64_t start = at;
+    while (at < end && image[size_t(at)] == 0) ++at;
+    return at - start;
+}
+
+// Windows never runs the DOS stub program between the DOS header and the PE
+// headers, so the headers may move down over it to offset 0x40: a link that
+// fills its 512 bytes of headers then has room for one more section header.
+bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
+    constexpr uint32_t kLowest = 0x40;
+    const uint32_t pe = headers.optional - 24;
+    const uint32_t end = table_end(headers);
+    if (pe <= kLowest) return false;
+    std::copy(&image[pe], &image[end], &image[kLowest]);
+    std::fill(&image[end - (pe - kLowest)], &image[end], uint8_t(0));
+    set_le32(&image[0x3C], kLowest);
+    return true;
+}
+
+}  // namespace
+
+std::pair<uint32_t, uint32_t> PeHeaders::directory(uint32_t index, const uint8_t* image) const {
+    if (index >= directories) return {0, 0};
+    const uint8_t* entry = image + optional + kDirectories + 8 * index;
+    return {le32(entry), le32(entry + 4)};
+}
+
+const PeSection* PeHeaders::section_at(uint32_t rva) const {
+    for (const PeSection& s : sections) {
+        const uint32_t span = std::max(s.virtual_size, s.raw_size);
+        if (rva >= s.rva && rva - s.rva < span) return &s;
+    }
+    return nullptr;
+}
+
+std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers) {
+    headers = PeHeaders();
+    if (size < 0x40 || le16(image) != 0x5A4D) return "no MZ header";
+    const uint32_t pe = le32(image + 0x3C);
+    if (pe > size || size - pe < 24 || le32(image + pe) != 0x4550) return "no PE header";
+    const uint32_t optional_size = le16(image + pe + 20);
+    headers.optional = pe + 24;
+    if (optional_size < kDirectories || size - headers.optional < optional_size ||
+        le16(image + headers.optional) != kPe32)
+        return "no PE32 optional header";
+    headers.directories = std::min(le32(image + headers.optional + kDirectoryCount),
+                                   (optional_size - kDirectories) / 8);
+    headers.section_table = headers.optional + optional_size;
+    const uint32_t count = le16(image + pe + 6);
+    if ((size - headers.section_table) / kSectionHeader < count) return "section table cut short";
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* h = image + headers.section_table + i * kSectionHeader;
+        headers.sections.push_back({le32(h + 8), le32(h + 12), le32(h + 16), le32(h + 20)});
+    }
+    return "";
+}
+
+std::string add_section(std::vector<uint8_t>& original, const char (&name)[8], uint32_t characteristics,
+                        uint32_t directory, uint32_t header_limit,
+                        const std::function<std::vector<uint8_t>(uint32_t rva)>& content) {
+    std::vector<uint8_t> image = original;  // `original` changes only on success
+    PeHeaders headers;
+    const std::string unreadable = read_pe_headers(image.data(), image.size(), headers);
+    if (!unreadable.empty()) return unreadable;
+    if (section_header_room(image, headers, header_limit) < kSectionHeader &&
+        move_headers_down(image, headers))
+        read_pe_headers(image.data(), image.size(), headers);
+    uint8_t* optional = &image[headers.optional];
+    const uint32_t file_alignment = le32(optional + kFileAlignment);
+    const uint32_t section_alignment = le32(optional + kSectionAlignment);
+    if (!power_of_two(file_alignment) || !power_of_two(section_alignment) ||
+        section_alignment < file_alignment)
+        return "section and file alignments are not powers of two, the first no less";
+    if (directory >= headers.directories) return "the headers have no data directory for it";
+    if (headers.directory(directory, image.data()) != std::make_pair(0u, 0u))
+        return "the image already has one";
+
+    const uint32_t at = table_end(headers);
+    if (section_header_room(image, headers, header_limit) < kSectionHeader)
+        return "no room for another section header (the table ends at offset " + std::to_string(at) +
+               ", the headers' free space at " + std::to_string(header_space(image, headers, header_limit)) +
+               ")";
+    uint64_t image_end = 0, virtual_end = le32(optional + kSizeOfImage);
+    for (const PeSection& s : headers.sections) {
+        image_end = std::max<uint64_t>(image_end, uint64_t(s.raw_offset) + s.raw_size);
+        virtual_end = std::max<uint64_t>(virtual_end, uint64_t(s.rva) + std::max(s.virtual_size, s.raw_size));
+    }
+    if (image_end != image.size()) return "its last section does not end the file";
+
+    const uint64_t rva = align_up(virtual_end, section_alignment);
+    const uint64_t raw_offset = align_up(image.size(), file_alignment);
+    const std::vector<uint8_t> data = content(uint32_t(rva));
+    const uint64_t raw_size = align_up(data.size(), file_alignment);
+    const uint64_t new_image_size = align_up(rva + data.size(), section_alignment);
+    if (data.empty() || new_image_size > 0x7FFFFFFF || raw_offset + raw_size > 0x7FFFFFFF)
+        return "the image would pass 2 GiB";
+
+    image.resize(size_t(raw_offset), 0);
+    image.insert(image.end(), data.begin(), data.end());
+    image.resize(size_t(raw_offset + raw_size), 0);
+    optional = &image[headers.optional];
+    uint8_t* header = &image[at];
+    std::copy(name, name + 8, header);
+    set_le32(header + 8, uint32_t(data.size()));
+    set_le32(header + 12, uint32_t(rva));
+    set_le32(header + 16, uint32_t(raw_size));
+    set_le32(header + 20, uint32_t(raw_offset));
+    set_le32(header + 36, characteristics);
+    const uint32_t pe = headers.optional - 24;
+    set_le16(&image[pe + 6], uint32_t(headers.sections.size() + 1));
+    set_le32(optional + kInitializedData, le32(optional + kInitializedData) + uint32_t(raw_size));
+    set_le32(optional + kSizeOfImage, uint32_t(new_image_size));
+    set_le32(optional + kDirectories + 8 * directory, uint32_t(rva));
+    set_le32(optional + kDirectories + 8 * directory + 4, uint32_t(data.size()));
+    if (le32(optional + kCheckSum) != 0)
+        set_le32(optional + kCheckSum, pe_checksum(image, headers.optional + kCheckSum));
+    original.swap(image);
+    return "";
+}
+
+uint32_t pe_checksum(const std::vector<uint8_t>& image, size_t checksum_at) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < image.size(); i += 2) {
+        if (i == checksum_at || i == checksum_at + 2) continue;
+        sum += image[i] | (i + 1 < image.size() ? uint32_t(image[i + 1]) << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return uint32_t(sum + image.size());
+}

@@ -1,0 +1,76 @@
+// Walks a carrier's archive as the launcher does: the same integrity check
+// first, then the same reader calls in the same order, the same decoder, the
+// same name and path checks, and stops where the launcher would fail. list,
+// verify and extract all use it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/carrier_integrity.h"
+#include "tools/carrier/names.h"
+
+struct WalkEntry {
+    std::string name;
+    uint32_t stored_size = 0;
+    uint64_t decoded_size = 0;
+    uint64_t offset = 0;  // archive offset of the entry's name
+};
+
+// Told what the walk finds. A call returns "" to go on, or the reason to stop.
+class WalkSink {
+public:
+    virtual ~WalkSink() = default;
+    virtual std::string begin_entry(const WalkEntry&) { return ""; }
+    virtual std::string write(const uint8_t*, size_t) { return ""; }
+    virtual std::string end_entry(const WalkEntry&) { return ""; }
+};
+
+// A place in the carrier and what is wrong, or doubtful, there.
+struct WalkFinding {
+    std::string where;        // "entry 'x'", "trailer", ...; "" for the whole carrier
+    size_t entry = 0;         // the entry's number from 1, 0 when not an entry's
+    bool named = false;       // name holds the entry's or the launch name's bytes
+    std::string name;
+    bool has_offset = false;  // the trailer has no archive offset yet
+    uint64_t offset = 0;      // archive offset of the field at fault
+    std::string reason;
+
+    // "<where> at archive offset <n>: <reason>", or the reason alone
+    std::string text() const;
+};
+
+// What the launcher's run gets through, but perhaps not as the packer meant.
+enum class Doubt {
+    kLaunchNamesNoEntry,  // the run opens nothing
+    kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
+    kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
+};
+
+struct WalkWarning : WalkFinding {
+    Doubt doubt;
+};
+
+struct WalkResult {
+    bool ok = false;  // the launcher's run would succeed
+    bool launch_read = false;
+    std::string launch_name;
+    bool launch_opens = false;       // it names an entry, or (empty) the folder
+    std::vector<WalkEntry> entries;  // those read whole
+    uint64_t archive_start = 0;      // file offset, once the trailer is read
+    Integrity integrity = Integrity::kNoRecord;
+    IntegrityRecord record;          // carrier_length is 0 unless one was read whole
+    uint32_t cert_offset = 0, cert_size = 0;  // the signature's table; 0 when unsigned
+    // What the carrier says of itself, not errors: "no integrity record",
+    // "signed: certificate table at offset N".
+    std::vector<std::string> notes;
+    std::vector<WalkWarning> warnings;
+    WalkFinding failure;  // where and why the walk stopped, when it failed
+};
+
+// path: UTF-8. temp_length: the %TEMP% length to hold names against, as the launcher
+// joins %TEMP%\BriskCourierTmp\ and the name in a 256-byte buffer; a name
+// too long for it is a warning, one too long for any %TEMP% a failure.
+WalkResult walk_carrier(const std::string& path, WalkSink& sink,
+                        int temp_length = kAssumedTempLength);

@@ -1,0 +1,141 @@
+#include "tools/report/json_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+// Archived names are bytes in the user's ANSI code page, which JSON cannot
+// hold as they are: "name" is the printable form (\xNN for other bytes) and
+// "name_hex" the bytes themselves, given exactly when the two differ.
+void put_name(Json& object, const std::string& name) {
+    const std::string shown = printable(name);
+    object["name"] = shown;
+    if (shown == name) return;
+    std::string hex;
+    for (unsigned char c : name) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+    }
+    object["name_hex"] = hex;
+}
+
+Json finding(const WalkFinding& found) {
+    Json object;
+    object["message"] = found.text();
+    object["where"] = found.where.empty() ? Json() : Json(found.where);
+    object["entry"] = found.entry ? Json(found.entry) : Json();
+    if (found.named) put_name(object, found.name);
+    object["offset"] = found.has_offset ? Json(found.offset) : Json();
+    object["reason"] = found.reason;
+    return object;
+}
+
+const char* doubt_kind(Doubt doubt) {
+    switch (doubt) {
+    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
+    case Doubt::kNeedsShortTemp: return "needs-short-temp";
+    case Doubt::kNameMayChange: return "name-may-change";
+    }
+    return "";
+}
+
+const char* integrity_state(Integrity integrity) {
+    switch (integrity) {
+    case Integrity::kNoRecord: return "none";
+    case Integrity::kIntact: return "intact";
+    case Integrity::kTruncated: return "truncated";
+    case Integrity::kDamaged: return "damaged";
+    }
+    return "";
+}
+
+Json resource_json(const ResourceReport& report) {
+    if (!report.any) return Json();
+    Json object;
+    object["icon"] = Json::array();
+    for (const IconReport& icon : report.icon)
+        object["icon"].push_back({{"width", icon.width}, {"height", icon.height},
+                                  {"bit_count", icon.bit_count}, {"bytes", icon.bytes},
+                                  {"png", icon.png}});
+    object["icon_groups"] = report.icon_groups;
+    Json version;
+    if (report.has_version) {
+        version["file"] = report.version.file.text();
+        version["product"] = report.version.product.text();
+        version["strings"] = Json::object();
+        // Windows finds a key's first string; so does this.
+        for (const auto& [key, value] : report.version.strings)
+            if (!version["strings"].contains(key)) version["strings"][key] = value;
+    }
+    object["version"] = version;
+    Json manifest;
+    if (report.has_manifest) {
+        manifest["execution_level"] =
+            report.execution_level.empty() ? Json() : Json(report.execution_level);
+        manifest["problem"] =
+            report.manifest_problem.empty() ? Json() : Json(report.manifest_problem);
+    }
+    object["manifest"] = manifest;
+    object["problems"] = report.problems;
+    return object;
+}
+
+}  // namespace
+
+std::string json_report(const std::string& command, const std::string& carrier,
+                        const WalkResult& walk, const ResourceReport& resources, bool ok,
+                        const WalkFinding& failure) {
+    Json document;
+    document["command"] = command;
+    document["carrier"] = carrier;
+    document["ok"] = ok;
+    document["failure"] = ok ? Json() : finding(failure);
+
+    Json integrity;
+    integrity["state"] = integrity_state(walk.integrity);
+    if (walk.record.carrier_length != 0) {
+        integrity["carrier_length"] = walk.record.carrier_length;
+        integrity["archive_offset"] = walk.record.archive_offset;
+        integrity["archive_length"] = walk.record.archive_length;
+        integrity["archive_crc32"] = walk.record.archive_crc;
+    }
+    document["integrity"] = integrity;
+    document["signature"] =
+        walk.cert_size ? Json{{"offset", walk.cert_offset}, {"size", walk.cert_size}} : Json();
+    document["archive_offset"] = walk.launch_read ? Json(walk.archive_start) : Json();
+
+    Json launch;
+    if (walk.launch_read) {
+        put_name(launch, walk.launch_name);
+        launch["opens"] = walk.ok ? Json(walk.launch_opens) : Json();
+    }
+    document["launch"] = launch;
+    document["entries"] = Json::array();
+    uint64_t stored = 0, decoded = 0;
+    for (const WalkEntry& entry : walk.entries) {
+        Json object;
+        put_name(object, entry.name);
+        object["offset"] = entry.offset;
+        object["stored"] = entry.stored_size;
+        object["decoded"] = entry.decoded_size;
+        document["entries"].push_back(object);
+        stored += entry.stored_size;
+        decoded += entry.decoded_size;
+    }
+    document["total"] = {{"entries", walk.entries.size()}, {"stored", stored}, {"decoded", decoded}};
+    document["warnings"] = Json::array();
+    for (const WalkWarning& warning : walk.warnings) {
+        Json object = {{"kind", doubt_kind(warning.doubt)}};
+        object.update(finding(warning));
+        document["warnings"].push_back(object);
+    }
+    document["resources"] = resource_json(resources);
+    // Paths from a Linux command line may not be UTF-8: such bytes become
+    // U+FFFD rather than an invalid document.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}

@@ -1,0 +1,13 @@
+// list --json and verify --json: one JSON document that carries everything
+// the text output does, for scripts (its shape is in docs/json.md).
+#pragma once
+
+#include <string>
+
+#include "tools/reading/carrier_walk.h"
+#include "tools/resources/resource_report.h"
+
+// ok and failure: the command's verdict, which the exit code also gives.
+std::string json_report(const std::string& command, const std::string& carrier,
+                        const WalkResult& walk, const ResourceReport& resources, bool ok,
+                        const WalkFinding& failure);

@@ -1,0 +1,90 @@
+#include "tools/resources/manifest.h"
+
+#include <vector>
+
+#include "tools/system/text_encoding.h"
+#include "tools/resources/xml_reader.h"
+
+namespace {
+
+const char kAssemblyNamespace[] = "urn:schemas-microsoft-com:asm.v1";
+
+// Windows Vista, 7, 8, 8.1, and 10 and 11 (one identifier for both).
+const char* const kSupportedOs[] = {
+    "e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+    "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+    "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"};
+
+const XmlElement* find_level(const std::vector<XmlElement>& elements, std::string& problem) {
+    const XmlElement* found = nullptr;
+    for (const XmlElement& element : elements) {
+        if (element.local_name != "requestedExecutionLevel") continue;
+        if (found) {
+            problem = "more than one requestedExecutionLevel";
+            return nullptr;
+        }
+        found = &element;
+    }
+    return found;
+}
+
+}  // namespace
+
+std::string execution_level_manifest(const std::string& level) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
+        "  <trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">\r\n"
+        "    <security>\r\n"
+        "      <requestedPrivileges>\r\n"
+        "        <requestedExecutionLevel level=\"" + level + "\" uiAccess=\"false\"/>\r\n"
+        "      </requestedPrivileges>\r\n"
+        "    </security>\r\n"
+        "  </trustInfo>\r\n"
+        "  <compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">\r\n"
+        "    <application>\r\n";
+    for (const char* id : kSupportedOs)
+        text += std::string("      <supportedOS Id=\"{") + id + "}\"/>\r\n";
+    text += "    </application>\r\n"
+            "  </compatibility>\r\n"
+            "</assembly>\r\n";
+    return text;
+}
+
+std::string manifest_problem(const std::string& text) {
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+        return "UTF-16 text: save the manifest as UTF-8";
+    std::u16string ignored;
+    if (!utf8_to_utf16(text, ignored)) return "not UTF-8 text";
+    std::vector<XmlElement> elements;
+    const std::string xml = read_xml(text, elements);
+    if (!xml.empty()) return "not well-formed XML: " + xml;
+    const XmlElement& root = elements.front();
+    if (root.local_name != "assembly" || root.ns != kAssemblyNamespace)
+        return std::string("the root element must be <assembly> in namespace ") + kAssemblyNamespace;
+    const std::string* version = root.attribute("manifestVersion");
+    if (!version || *version != "1.0") return "<assembly> needs manifestVersion=\"1.0\"";
+    std::string problem;
+    const XmlElement* level = find_level(elements, problem);
+    if (!problem.empty()) return problem;
+    if (level) {
+        const std::string* value = level->attribute("level");
+        if (!value || (*value != "asInvoker" && *value != "highestAvailable" &&
+                       *value != "requireAdministrator"))
+            return "requestedExecutionLevel level must be asInvoker, highestAvailable or "
+                   "requireAdministrator";
+        const std::string* ui = level->attribute("uiAccess");
+        if (ui && *ui != "true" && *ui != "false")
+            return "requestedExecutionLevel uiAccess must be true or false";
+    }
+    return "";
+}
+
+std::string manifest_execution_level(const std::string& text) {
+    std::vector<XmlElement> elements;
+    std::string problem;
+    if (!read_xml(text, elements).empty()) return "";
+    const XmlElement* level = find_level(elements, problem);
+    const std::string* value = level ? level->attribute("level") : nullptr;
+    return value ? *value : "";
+}

@@ -1,0 +1,148 @@
+#include "tools/resources/resource_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "tools/system/le_bytes.h"
+#include "tools/resources/manifest.h"
+#include "tools/carrier/pe_image.h"
+#include "tools/resources/pe_resources.h"
+#include "tools/system/text_encoding.h"
+
+namespace {
+
+constexpr size_t kHeaderRead = 4096;
+constexpr uint32_t kLargestSection = 64u << 20;
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+bool read_at(std::ifstream& file, uint64_t offset, size_t size, std::vector<uint8_t>& out) {
+    out.resize(size);
+    file.clear();
+    file.seekg(std::streamoff(offset));
+    file.read(reinterpret_cast<char*>(out.data()), std::streamsize(size));
+    out.resize(size_t(file.gcount()));
+    return out.size() == size;
+}
+
+void read_icon_group(const uint8_t* group, size_t size, const std::vector<FoundResource>& found,
+                     const std::vector<uint8_t>& section, ResourceReport& report) {
+    if (size < 6 || le16(group + 2) != 1 || size - 6 < size_t(le16(group + 4)) * 14) {
+        report.problems.push_back("icon group is damaged");
+        return;
+    }
+    for (size_t i = 0; i < le16(group + 4); ++i) {
+        const uint8_t* entry = group + 6 + 14 * i;
+        IconReport icon;
+        icon.width = entry[0] ? entry[0] : 256;
+        icon.height = entry[1] ? entry[1] : 256;
+        icon.bit_count = uint16_t(le16(entry + 6));
+        icon.bytes = le32(entry + 8);
+        const uint32_t id = le16(entry + 12);
+        const auto image = std::find_if(found.begin(), found.end(), [id](const FoundResource& r) {
+            return r.type == kIconType && r.id == id;
+        });
+        if (image == found.end()) {
+            report.problems.push_back("icon group names image " + std::to_string(id) +
+                                      ", which is missing");
+            continue;
+        }
+        icon.png = image->size >= sizeof kPngSignature &&
+                   std::memcmp(&section[image->offset], kPngSignature, sizeof kPngSignature) == 0;
+        report.icon.push_back(icon);
+    }
+}
+
+void read_resources(const std::vector<uint8_t>& section, const std::vector<FoundResource>& found,
+                    ResourceReport& report) {
+    for (const FoundResource& r : found) {
+        const uint8_t* data = &section[r.offset];
+        if (r.type == kGroupIconType && report.icon_groups++ == 0) {
+            read_icon_group(data, r.size, found, section, report);
+        } else if (r.type == kVersionType && !report.has_version) {
+            report.has_version = true;
+            const std::string problem = read_version_resource(data, r.size, report.version);
+            if (!problem.empty()) report.problems.push_back(problem);
+        } else if (r.type == kManifestType && !report.has_manifest) {
+            report.has_manifest = true;
+            const std::string text(data, data + r.size);
+            report.manifest_problem = manifest_problem(text);
+            if (report.manifest_problem.empty()) report.execution_level = manifest_execution_level(text);
+        }
+    }
+}
+
+// Control characters shown as \xNN; the rest, UTF-8 included, as it is.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+ResourceReport read_resource_report(const std::string& carrier) {
+    ResourceReport report;
+    std::ifstream file(path_from_utf8(carrier), std::ios::binary);
+    std::vector<uint8_t> head;
+    read_at(file, 0, kHeaderRead, head);
+    PeHeaders headers;
+    if (!read_pe_headers(head.data(), head.size(), headers).empty()) return report;
+    const auto [rva, size] = headers.directory(kResourceDirectory, head.data());
+    if (rva == 0 || size == 0) return report;
+    report.any = true;
+    const PeSection* section = headers.section_at(rva);
+    if (!section) {
+        report.problems.push_back("resource directory lies in no section");
+        return report;
+    }
+    std::vector<uint8_t> bytes;
+    const uint32_t length = std::min(section->raw_size, kLargestSection);
+    if (!read_at(file, section->raw_offset, length, bytes)) {
+        report.problems.push_back("resource section cut short");
+        return report;
+    }
+    std::vector<FoundResource> found;
+    const std::string problem = read_resource_section(bytes.data(), bytes.size(), section->rva, rva, found);
+    if (!problem.empty()) report.problems.push_back(problem);
+    read_resources(bytes, found, report);
+    return report;
+}
+
+void print_resource_report(const ResourceReport& report, std::ostream& out) {
+    if (!report.any) return;
+    if (!report.icon.empty()) {
+        out << "icon:";
+        for (size_t i = 0; i < report.icon.size(); ++i) {
+            const IconReport& icon = report.icon[i];
+            out << (i ? ", " : " ") << icon.width << "x" << icon.height << " " << icon.bit_count
+                << "-bit" << (icon.png ? " PNG" : "");
+        }
+        if (report.icon_groups > 1) out << " (first of " << report.icon_groups << " icons)";
+        out << '\n';
+    }
+    if (report.has_version) {
+        out << "version: file " << report.version.file.text() << ", product "
+            << report.version.product.text() << '\n';
+        for (const auto& [key, value] : report.version.strings)
+            out << "version string: " << shown(key) << " = " << shown(value) << '\n';
+    }
+    if (report.has_manifest) {
+        if (!report.manifest_problem.empty())
+            out << "manifest: " << report.manifest_problem << '\n';
+        else if (report.execution_level.empty())
+            out << "execution level: none in the manifest\n";
+        else
+            out << "execution level: " << report.execution_level << '\n';
+    }
+    for (const std::string& problem : report.problems) out << "resources: " << shown(problem) << '\n';
+}

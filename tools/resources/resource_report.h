@@ -1,0 +1,37 @@
+// What list and verify say of a carrier's resources: its icon's images,
+// its version information and its manifest's execution level. Kept as
+// data so that any output format can show it.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/resources/version_info.h"
+
+struct IconReport {
+    uint32_t width = 0, height = 0;
+    uint16_t bit_count = 0;
+    uint32_t bytes = 0;
+    bool png = false;
+};
+
+struct ResourceReport {
+    bool any = false;                  // the image has a resource directory
+    std::vector<IconReport> icon;      // the first icon group's images
+    size_t icon_groups = 0;
+    bool has_version = false;
+    VersionInfo version;
+    bool has_manifest = false;
+    std::string execution_level;       // "" when the manifest names none
+    std::string manifest_problem;      // why Windows would refuse to start the carrier
+    std::vector<std::string> problems; // what could not be read
+};
+
+// Reads the resources of a carrier's image. A file that is no PE image, or
+// one without resources, gives a report with `any` false.
+ResourceReport read_resource_report(const std::string& carrier);
+
+// A few lines, nothing when the carrier has no resources.
+void print_resource_report(const ResourceReport& report, std::ostream& out);

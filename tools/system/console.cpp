@@ -1,0 +1,145 @@
+#include "tools/system/console.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/system/text_encoding.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kProgressAfter = std::chrono::seconds(1);
+constexpr auto kProgressEvery = std::chrono::milliseconds(100);
+
+Verbosity g_verbosity = Verbosity::kNormal;  // from -q and -v
+
+// Length of the UTF-8 sequence at text[i], 0 when none starts there. C1
+// controls (U+0080 to U+009F) count as none: terminals act on them too.
+size_t utf8_length(const std::string& text, size_t i) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0xC2 || lead > 0xF4) return 0;
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    if (lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return 0;
+    return length;
+}
+
+// Paths and names in messages come from file systems and carriers: control
+// bytes and anything not UTF-8 are shown as \xNN, never sent raw.
+std::string terminal_safe(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c >= 0x20 && c < 0x7F ? 1 : c >= 0x80 ? utf8_length(text, i) : 0;
+        if (length > 0) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A console shows UTF-8 bytes in its own code page; so on Windows a
+// console gets UTF-16 through the wide services. Files and pipes get UTF-8.
+void write_text(std::FILE* stream, const std::string& text) {
+#ifdef _WIN32
+    const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    std::u16string wide;
+    if (GetConsoleMode(handle, &mode) && utf8_to_utf16(text, wide)) {
+        std::fflush(stream);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+}  // namespace
+
+void set_verbosity(Verbosity verbosity) { g_verbosity = verbosity; }
+
+Verbosity verbosity() { return g_verbosity; }
+
+void print(const std::string& text) {
+    write_text(stdout, text);
+    std::fflush(stdout);
+}
+
+void report_error(const std::string& line) {
+    std::fflush(stdout);
+    write_text(stderr, "courier-pack: " + terminal_safe(line) + "\n");
+}
+
+void report_warning(const std::string& line) {
+    if (g_verbosity == Verbosity::kQuiet) return;
+    std::fflush(stdout);
+    write_text(stderr, "courier-pack: warning: " + terminal_safe(line) + "\n");
+}
+
+std::string system_reason() {
+#ifdef _WIN32
+    const DWORD code = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length = code == 0 ? 0
+        : FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                             FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (length > 0) {
+        std::u16string wide(text, text + length);
+        LocalFree(text);
+        while (!wide.empty() && (wide.back() == u'\n' || wide.back() == u'\r' ||
+                                 wide.back() == u' ' || wide.back() == u'.'))
+            wide.pop_back();
+        return utf16_to_utf8(wide) + " (Windows error " + std::to_string(code) + ")";
+    }
+    if (code != 0) return "Windows error " + std::to_string(code);
+#endif
+    return errno ? std::strerror(errno) : "unknown error";
+}
+
+std::string count(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+Progress::Progress(uint64_t total)
+    // With -v, a line an entry is progress enough.
+    : enabled_(total > 0 && g_verbosity == Verbosity::kNormal && isatty(fileno(stderr))),
+      total_(total),
+      start_(Clock::now()),
+      next_(start_ + kProgressAfter) {}
+
+Progress::~Progress() {
+    if (width_ > 0) write_text(stderr, "\r" + std::string(width_, ' ') + "\r");
+}
+
+void Progress::show(const std::string& name, uint64_t done) {
+    if (!enabled_) return;
+    const Clock::time_point now = Clock::now();
+    if (now < next_) return;
+    next_ = now + kProgressEvery;
+    const std::string line = "courier-pack: " + std::to_string(done * 100 / total_) + "% " +
+                             terminal_safe(name);
+    write_text(stderr, "\r" + line + std::string(line.size() < width_ ? width_ - line.size() : 0, ' '));
+    std::fflush(stderr);
+    width_ = std::max(width_, line.size());
+}

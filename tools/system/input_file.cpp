@@ -1,0 +1,135 @@
+#include "tools/system/input_file.h"
+
+#include <cerrno>
+
+#include "tools/system/console.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#ifdef _WIN32
+
+InputFile::InputFile(const std::filesystem::path& path)
+    : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE) error_ = system_reason();
+}
+
+InputFile::~InputFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+bool InputFile::is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+uint64_t InputFile::size() {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(handle_, &size) ? uint64_t(size.QuadPart) : UINT64_MAX;
+}
+
+bool InputFile::seek(uint64_t offset) {
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    return SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) != 0;
+}
+
+uint64_t InputFile::position() {
+    LARGE_INTEGER at;
+    return SetFilePointerEx(handle_, {}, &at, FILE_CURRENT) ? uint64_t(at.QuadPart) : UINT64_MAX;
+}
+
+bool InputFile::read(void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    // ReadFile takes 32-bit counts: large reads go in pieces.
+    while (size > 0) {
+        const DWORD want = size > 0x40000000 ? 0x40000000 : DWORD(size);
+        DWORD delivered = 0;
+        if (!ReadFile(handle_, static_cast<char*>(buffer) + *got, want, &delivered, nullptr))
+            return false;
+        *got += delivered;
+        size -= delivered;
+        if (delivered < want) break;
+    }
+    return true;
+}
+
+#else
+
+InputFile::InputFile(const std::filesystem::path& path)
+    // Not blocking: a FIFO is refused below, not waited on.
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : 0;
+        error_ = S_ISDIR(st.st_mode) ? system_reason() : "not a regular file";
+        return;
+    }
+    if (fd_ >= 0) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    if (fd_ < 0) error_ = system_reason();
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool InputFile::is_open() const { return fd_ >= 0; }
+
+uint64_t InputFile::size() {
+    struct stat st;
+    return ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : UINT64_MAX;
+}
+
+bool InputFile::seek(uint64_t offset) {
+    return offset <= uint64_t(INT64_MAX) && ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset);
+}
+
+uint64_t InputFile::position() {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    return at < 0 ? UINT64_MAX : uint64_t(at);
+}
+
+bool InputFile::read(void* buffer, size_t size, size_t* got) {
+    *got = 0;
+    while (size > 0) {
+        const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + *got, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        *got += size_t(n);
+        size -= size_t(n);
+    }
+    return true;
+}
+
+#endif
+
+bool InputFile::read_at(uint64_t offset, void* buffer, size_t size) {
+    size_t got = 0;
+    return seek(offset) && read(buffer, size, &got) && got == size;
+}
+
+// The archive reader's file services, over the tool's own file.
+bool seek_to(CarrierFile file, uint32_t offset) {
+    return static_cast<InputFile*>(file)->seek(offset);
+}
+
+uint32_t seek_end(CarrierFile file) {
+    InputFile& input = *static_cast<InputFile*>(file);
+    const uint64_t size = input.size();
+    // As the launcher's: sizes from 4 GiB on are no carrier's.
+    if (size >= kSeekFailed || !input.seek(size)) return kSeekFailed;
+    return uint32_t(size);
+}
+
+bool read_bytes(CarrierFile file, void* buffer, uint32_t size, uint32_t* got) {
+    size_t delivered = 0;
+    const bool ok = static_cast<InputFile*>(file)->read(buffer, size, &delivered);
+    *got = uint32_t(delivered);
+    return ok;
+}

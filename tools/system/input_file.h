@@ -1,0 +1,45 @@
+// A file the tool reads: carriers, stubs, icons, manifests and the files it
+// packs. POSIX on Linux, the wide Win32 services on Windows: names are taken
+// exactly as spelt (no letter-case lookups), and any path the system can
+// open works, also one the ANSI code page cannot spell.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "archive/carrier_file.h"
+
+class InputFile {
+public:
+    explicit InputFile(const std::filesystem::path& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // False when the file could not be opened; error() then says why, in
+    // the system's words.
+    bool is_open() const;
+    const std::string& error() const { return error_; }
+
+    // The size, or UINT64_MAX when the system cannot tell.
+    uint64_t size();
+    bool seek(uint64_t offset);
+    uint64_t position();
+    // Reads up to `size` bytes at the current position; *got is what arrived.
+    bool read(void* buffer, size_t size, size_t* got);
+    // Reads exactly `size` bytes at `offset`.
+    bool read_at(uint64_t offset, void* buffer, size_t size);
+
+    // For the archive reader and the integrity check.
+    CarrierFile carrier() { return this; }
+
+private:
+#ifdef _WIN32
+    void* handle_;
+#else
+    int fd_;
+#endif
+    std::string error_;
+};

@@ -1,0 +1,349 @@
+#include "tools/system/output_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "tools/system/console.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kFlushAt = size_t(1) << 18;
+constexpr int kNameAttempts = 100;
+
+// A name beside `target` that nothing has yet.
+fs::path temp_name(const fs::path& target, std::random_device& random) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%06x", unsigned(random() & 0xFFFFFF));
+    fs::path name = target;
+    name += suffix;
+    return name;
+}
+
+fs::path folder_of(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+std::string windows_error(DWORD code = GetLastError()) {
+    SetLastError(code);
+    return system_reason();
+}
+
+// Opens `path`, a folder too, to read its attributes only; with
+// FILE_FLAG_OPEN_REPARSE_POINT, a link itself rather than its target.
+HANDLE open_for_query(const fs::path& path, DWORD flags) {
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+bool file_info(const fs::path& path, BY_HANDLE_FILE_INFORMATION* info) {
+    const HANDLE handle = open_for_query(path, 0);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(handle, info);
+    CloseHandle(handle);
+    return ok;
+}
+
+bool mark_for_deletion(HANDLE handle, bool deleted) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = deleted;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition);
+}
+
+}  // namespace
+
+bool same_file(const fs::path& a, const fs::path& b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return file_info(a, &x) && file_info(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+std::string not_replaceable(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return "";
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "a symbolic link or junction";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
+    const HANDLE handle = open_for_query(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    const DWORD type = handle == INVALID_HANDLE_VALUE ? FILE_TYPE_DISK : GetFileType(handle);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return type == FILE_TYPE_DISK ? "" : "not a regular file";
+}
+
+bool follow_links(const fs::path& path, fs::path& file, std::string& reason) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        reason = "a symbolic link or junction: give the file it leads to";
+        return false;
+    }
+    file = path;
+    return true;
+}
+
+OutputFile::OutputFile(const fs::path& target) : target_(target), handle_(INVALID_HANDLE_VALUE) {
+    std::random_device random;
+    for (int attempt = 0; attempt < kNameAttempts && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
+        temp_ = temp_name(target, random);
+        handle_ = CreateFileW(temp_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        temp_.clear();
+        fail("cannot create a file in " + folder_of(target).u8string() + ": " + windows_error(code));
+        return;
+    }
+    // Gone with the last handle, however the process ends, until commit().
+    if (!mark_for_deletion(handle_, true)) fail("cannot mark it temporary: " + windows_error());
+}
+
+bool OutputFile::flush() {
+    const uint8_t* at = buffer_.data();
+    for (size_t left = buffer_.size(); left > 0 && error_.empty();) {
+        DWORD written = 0;
+        const DWORD chunk = DWORD(std::min<size_t>(left, size_t(1) << 30));
+        if (!WriteFile(handle_, at, chunk, &written, nullptr) || written == 0)
+            return fail("write failed: " + windows_error());
+        at += written;
+        left -= written;
+    }
+    buffer_.clear();
+    return error_.empty();
+}
+
+void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
+    if (!flush()) return;
+    LARGE_INTEGER at, end;
+    at.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(handle_, {}, &end, FILE_CURRENT) ||
+        !SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) {
+        fail("seek failed: " + windows_error());
+        return;
+    }
+    write(data, size);
+    if (flush() && !SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN))
+        fail("seek failed: " + windows_error());
+}
+
+bool OutputFile::commit() {
+    if (!error_.empty() || !flush()) return false;
+    if (!mark_for_deletion(handle_, false)) return fail("cannot keep it: " + windows_error());
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD code = GetLastError();
+        DeleteFileW(temp_.c_str());
+        return fail("cannot put it in place (" + windows_error(code) + ")");
+    }
+    done_ = true;
+    return true;
+}
+
+void OutputFile::discard() {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    const bool marked = mark_for_deletion(handle_, true);
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!marked) DeleteFileW(temp_.c_str());
+}
+
+#else  // POSIX
+
+namespace {
+
+// The one named temporary file, for the signal handler to remove.
+char g_named[4096];
+volatile sig_atomic_t g_have_named = 0;
+
+void remove_named_and_end(int signal_number) {
+    if (g_have_named) unlink(g_named);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// Set before the file gets its name, cleared once it has lost it.
+void watch_named(const fs::path& path) {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old = {};
+            sigaction(signal_number, nullptr, &old);
+            if (old.sa_handler == SIG_IGN) continue;  // as nohup asked
+            struct sigaction action = {};
+            action.sa_handler = remove_named_and_end;
+            sigemptyset(&action.sa_mask);
+            sigaction(signal_number, &action, nullptr);
+        }
+    }
+    g_have_named = 0;
+    std::snprintf(g_named, sizeof g_named, "%s", path.c_str());
+    g_have_named = path.native().size() < sizeof g_named;
+}
+
+void forget_named() { g_have_named = 0; }
+
+std::string system_error(int code = errno) { return std::strerror(code); }
+
+}  // namespace
+
+bool same_file(const fs::path& a, const fs::path& b) {
+    struct stat x, y;
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+
+std::string not_replaceable(const fs::path& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+    if (S_ISLNK(info.st_mode)) return "a symbolic link";
+    if (S_ISDIR(info.st_mode)) return "a folder";
+    return "not a regular file (a FIFO, socket or device)";
+}
+
+bool follow_links(const fs::path& path, fs::path& file, std::string& reason) {
+    file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(file, ec))) return true;
+        const fs::path link = fs::read_symlink(file, ec);
+        if (ec) {
+            reason = ec.message();
+            return false;
+        }
+        file = link.is_absolute() ? link : file.parent_path() / link;
+    }
+    reason = "too many levels of symbolic links";
+    return false;
+}
+
+OutputFile::OutputFile(const fs::path& target) : target_(target) {
+#ifdef O_TMPFILE
+    // Linking it in later goes through /proc, so both must be there.
+    if (access("/proc/self/fd", X_OK) == 0)
+        fd_ = open(folder_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+#endif
+    std::random_device random;
+    for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
+        temp_ = temp_name(target, random);
+        watch_named(temp_);
+        fd_ = open(temp_.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+        if (fd_ < 0) forget_named();
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        const int code = errno;
+        temp_.clear();
+        fail("cannot create a file in " + folder_of(target).u8string() + ": " + system_error(code));
+    }
+}
+
+bool OutputFile::flush() {
+    const uint8_t* at = buffer_.data();
+    for (size_t left = buffer_.size(); left > 0 && error_.empty();) {
+        const ssize_t n = ::write(fd_, at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return fail("write failed: " + system_error(n < 0 ? errno : ENOSPC));
+        at += n;
+        left -= size_t(n);
+    }
+    buffer_.clear();
+    return error_.empty();
+}
+
+void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
+    if (!flush()) return;
+    const uint8_t* at = static_cast<const uint8_t*>(data);
+    for (size_t left = size; left > 0;) {
+        const ssize_t n = pwrite(fd_, at, left, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fail("write failed: " + system_error(n < 0 ? errno : ENOSPC));
+            return;
+        }
+        at += n;
+        offset += uint64_t(n);
+        left -= size_t(n);
+    }
+}
+
+bool OutputFile::commit() {
+    if (!error_.empty() || !flush()) return false;
+    if (temp_.empty()) {
+        // Straight to its name when nothing has it; else through a named
+        // temporary file, as rename is what replaces a file in one step.
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+        if (linkat(AT_FDCWD, self, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            done_ = true;
+            return true;
+        }
+        if (errno != EEXIST) return fail("cannot put it in place: " + system_error());
+        std::random_device random;
+        for (int attempt = 0; attempt < kNameAttempts && temp_.empty(); ++attempt) {
+            temp_ = temp_name(target_, random);
+            watch_named(temp_);
+            if (linkat(AT_FDCWD, self, AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            const int code = errno;
+            forget_named();
+            temp_.clear();
+            if (code != EEXIST) return fail("cannot put it in place: " + system_error(code));
+        }
+        if (temp_.empty()) return fail("cannot put it in place: no free temporary name");
+    }
+    if (rename(temp_.c_str(), target_.c_str()) != 0) return fail("cannot put it in place: " + system_error());
+    forget_named();
+    done_ = true;
+    return true;
+}
+
+void OutputFile::discard() {
+    if (!temp_.empty()) {
+        forget_named();
+        unlink(temp_.c_str());
+    }
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+#endif
+
+void OutputFile::write(const void* data, size_t size) {
+    if (!error_.empty()) return;
+    buffer_.insert(buffer_.end(), static_cast<const uint8_t*>(data),
+                   static_cast<const uint8_t*>(data) + size);
+    if (buffer_.size() >= kFlushAt) flush();
+}
+
+OutputFile::~OutputFile() {
+    if (!done_) discard();
+#ifndef _WIN32
+    if (fd_ >= 0) close(fd_);
+#endif
+}
+
+bool OutputFile::fail(const std::string& what) {
+    if (error_.empty()) error_ = what;
+    return false;
+}
