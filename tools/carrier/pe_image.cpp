@@ -1,11 +1,15 @@
 #include "tools/carrier/pe_image.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tools/system/le_bytes.h"
 
 namespace {
 
+constexpr uint32_t kLfanewAt = 0x3C;
+constexpr uint32_t kCoffHeaderSize = 24;  // "PE\0\0" and the file header
+constexpr uint16_t kMachineI386 = 0x014C;
 constexpr uint32_t kSectionHeader = 40;
 constexpr uint32_t kPe32 = 0x10B;
 // Optional header fields, from its start.
@@ -52,7 +56,7 @@ bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
     if (pe <= kLowest) return false;
     std::copy(&image[pe], &image[end], &image[kLowest]);
     std::fill(&image[end - (pe - kLowest)], &image[end], uint8_t(0));
-    set_le32(&image[0x3C], kLowest);
+    set_le32(&image[kLfanewAt], kLowest);
     return true;
 }
 
@@ -72,13 +76,46 @@ const PeSection* PeHeaders::section_at(uint32_t rva) const {
     return nullptr;
 }
 
+namespace {
+
+// The MZ header and the PE signature it leads to: "" and the PE header's
+// offset in *pe, or why there is none.
+std::string find_pe_header(const uint8_t* image, size_t size, uint64_t file_size, uint32_t* pe) {
+    if (file_size < kLfanewAt + 4 || size < kLfanewAt + 4)
+        return "too small for a DOS header (" + std::to_string(file_size) + " bytes)";
+    if (image[0] != 'M' || image[1] != 'Z') return "no MZ signature: not a Windows program";
+    *pe = le32(image + kLfanewAt);
+    if (uint64_t(*pe) + kCoffHeaderSize > file_size)
+        return "PE header offset " + std::to_string(*pe) + " lies outside the file";
+    if (uint64_t(*pe) + kCoffHeaderSize > size)
+        return "PE header offset " + std::to_string(*pe) + " lies past the first " +
+               std::to_string(size) + " bytes";
+    if (le32(image + *pe) != 0x4550)
+        return "no PE signature at offset " + std::to_string(*pe);
+    return "";
+}
+
+}  // namespace
+
+std::string stub_problem(const uint8_t* image, size_t size, uint64_t file_size) {
+    uint32_t pe = 0;
+    const std::string problem = find_pe_header(image, size, file_size, &pe);
+    if (!problem.empty()) return problem;
+    const uint32_t machine = le16(image + pe + 4);
+    if (machine == kMachineI386) return "";
+    char text[80];
+    std::snprintf(text, sizeof text, "machine 0x%04X is not i386 (0x014C)", unsigned(machine));
+    return text;
+}
+
 std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers) {
     headers = PeHeaders();
-    if (size < 0x40 || le16(image) != 0x5A4D) return "no MZ header";
-    const uint32_t pe = le32(image + 0x3C);
-    if (pe > size || size - pe < 24 || le32(image + pe) != 0x4550) return "no PE header";
+    uint32_t pe = 0;
+    const std::string problem = find_pe_header(image, size, size, &pe);
+    if (!problem.empty()) return problem;
+    headers.machine = le16(image + pe + 4);
     const uint32_t optional_size = le16(image + pe + 20);
-    headers.optional = pe + 24;
+    headers.optional = pe + kCoffHeaderSize;
     if (optional_size < kDirectories || size - headers.optional < optional_size ||
         le16(image + headers.optional) != kPe32)
         return "no PE32 optional header";

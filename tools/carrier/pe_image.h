@@ -1,5 +1,7 @@
-// A PE32 image in memory: its headers read with every offset checked, and
-// one more section added at its end, as the resource writer needs.
+// The tool's one reader of PE headers (the launcher has its own small one in
+// archive/carrier_integrity.cpp): a PE32 image's headers read with every
+// offset checked, whether 32-bit Windows starts it at all, and one more
+// section added at its end, as the resource writer needs.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +15,7 @@ struct PeSection {
 };
 
 struct PeHeaders {
+    uint32_t machine = 0;
     uint32_t optional = 0;       // file offset of the optional header
     uint32_t section_table = 0;  // file offset of the section table
     uint32_t directories = 0;    // data directories present
@@ -25,10 +28,19 @@ struct PeHeaders {
 };
 
 constexpr uint32_t kResourceDirectory = 2;
+constexpr uint32_t kCertificateDirectory = 4;
+
+// How many bytes from a file's start the tool reads for its headers.
+constexpr size_t kPeHeaderRead = 4096;
 
 // The headers of a PE32 image whose first `size` bytes are at `image`;
 // "" or why they are not readable ones.
 std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers);
+
+// Why a file of `file_size` bytes, whose first `size` bytes are at `image`,
+// is not a program 32-bit Windows starts (an MZ header leading to a PE
+// header for i386), or "" when it is one.
+std::string stub_problem(const uint8_t* image, size_t size, uint64_t file_size);
 
 // Adds a section at the end of `image` (its raw data last in the file),
 // filled by `content` for the RVA it gets, and points data directory

@@ -13,7 +13,7 @@
 #include "tools/system/input_file.h"
 #include "tools/carrier/names.h"
 #include "tools/system/output_file.h"
-#include "tools/carrier/pe_check.h"
+#include "tools/carrier/pe_image.h"
 #include "tools/system/text_encoding.h"
 
 #ifdef _WIN32
@@ -216,12 +216,7 @@ bool load_stub(const PackRequest& request, const fs::path& program, std::vector<
         problems.push_back(where + ": cannot read the stub: " + system_reason());
         return false;
     }
-    const std::string problem =
-        stub_problem(size, [&stub](uint64_t offset, uint8_t* out, size_t n) {
-            if (offset > stub.size() || n > stub.size() - offset) return false;
-            std::memcpy(out, stub.data() + offset, n);
-            return true;
-        });
+    const std::string problem = stub_problem(stub.data(), stub.size(), size);
     if (!problem.empty()) {
         problems.push_back(where + ": stub is not an i386 Windows program: " + problem);
         return false;

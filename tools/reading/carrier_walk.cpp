@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "archive/archive_reader.h"
 #include "archive/chunk_decoder.h"
 #include "archive/format_rules.h"
+#include "tools/carrier/pe_image.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
@@ -172,18 +174,13 @@ private:
     // The certificate table entry of the PE headers, whether or not the table
     // is there. Called only once read_carrier_layout has accepted them.
     bool certificate_directory(uint32_t* at, uint32_t* length) {
-        uint8_t h[1024];
+        uint8_t head[kPeHeaderRead];
         size_t got = 0;
-        if (!file_.seek(0) || !file_.read(h, sizeof h, &got) || got < 0x40)
+        PeHeaders headers;
+        if (!file_.seek(0) || !file_.read(head, sizeof head, &got) ||
+            !read_pe_headers(head, got, headers).empty())
             return false;
-        auto u16 = [&h](uint32_t i) { return uint32_t(h[i]) | uint32_t(h[i + 1]) << 8; };
-        auto u32 = [&](uint32_t i) { return u16(i) | u16(i + 2) << 16; };
-        const uint32_t optional = u32(0x3C) + 24;
-        const uint32_t entry = optional + 96 + 4 * 8;  // the fifth data directory
-        if (entry + 8 > got || entry + 8 > optional + u16(optional - 4) || u32(optional + 92) < 5)
-            return false;
-        *at = u32(entry);
-        *length = u32(entry + 4);
+        std::tie(*at, *length) = headers.directory(kCertificateDirectory, head);
         return *length != 0;
     }
 

@@ -10,9 +10,10 @@
 
 #include "tools/reading/carrier_walk.h"
 #include "tools/system/console.h"
+#include "tools/system/input_file.h"
 #include "tools/report/json_report.h"
 #include "tools/system/output_file.h"
-#include "tools/carrier/pe_check.h"
+#include "tools/carrier/pe_image.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
 
@@ -162,12 +163,13 @@ int verify_carrier(const CarrierRequest& request) {
         ok = false;
     }
     if (ok) {
-        std::ifstream file(path_from_utf8(carrier), std::ios::binary);
-        const std::string problem = stub_problem(
-            result.archive_start, [&file](uint64_t offset, uint8_t* out, size_t size) {
-                file.seekg(std::streamoff(offset));
-                return bool(file.read(reinterpret_cast<char*>(out), std::streamsize(size)));
-            });
+        // The stub is what comes before the archive.
+        std::vector<uint8_t> head(size_t(std::min<uint64_t>(kPeHeaderRead, result.archive_start)));
+        InputFile file(path_from_utf8(carrier));
+        const std::string problem =
+            file.read_at(0, head.data(), head.size())
+                ? stub_problem(head.data(), head.size(), result.archive_start)
+                : "cannot read its headers: " + system_reason();
         if (!problem.empty()) {
             failure = WalkFinding();
             failure.reason = "stub is not an i386 Windows program: " + problem;
