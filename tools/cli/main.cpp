@@ -91,45 +91,32 @@ int bad_usage(const std::string& message, const CLI::App& app) {
     return kBadUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app("Packs files into a self-extracting 32-bit Windows program (a carrier), and "
+// The verbs, their requests, and the options every verb shares.
+struct CommandLine {
+    CLI::App app{"Packs files into a self-extracting 32-bit Windows program (a carrier), and "
                  "lists, verifies and unpacks carriers.",
-                 "courier-pack");
-    app.set_version_flag("--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
-    app.footer(kExitCodes);
-    // Words and options no command knows are named in the error, below.
-    app.allow_extras();
+                 "courier-pack"};
+    PackRequest packing;
+    CarrierRequest reading;
     bool quiet = false, verbose = false;
+    CLI::App* pack = nullptr;
+    CLI::App* list = nullptr;
+    CLI::App* verify = nullptr;
+    CLI::App* extract = nullptr;
+};
 
-    PackRequest request;
-    CLI::App* pack_command =
-        app.add_subcommand("pack", "Write the launcher and an archive of INPUT... to OUT.");
-    pack_command->add_option("-o,--output", request.output, "Carrier to write (OUT.exe)")
-        ->required();
-    pack_command->add_option("--launch", request.launch_name,
-                             "Entry the launcher opens after unpacking (letter case ignored)")
-        ->required();
-    pack_command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
-    pack_command->add_flag("--greedy", request.greedy,
-                           "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
-                           "times as fast, for an archive about 11% larger");
-    pack_command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
-    add_temp_length(pack_command, request.temp_length);
-    add_verbosity(pack_command, quiet, verbose, "Also a line for each entry as it is packed");
-    // Resources: each option adds to the stub's image; without them it is left as it is.
-    ResourceRequest& resources = request.resources;
+// Resources: each option adds to the stub's image; without them it is left as it is.
+void add_resource_options(CLI::App* command, ResourceRequest& resources) {
     auto checked_by = [](std::string (*problem)(const std::string&), const char* shape) {
         return CLI::Validator([problem](std::string& value) { return problem(value); }, shape);
     };
-    pack_command->add_option("--icon", resources.icon,
-                             "Icon of the carrier: an .ico of BMP or PNG images, 1 to 256 pixels");
-    pack_command->add_option("--file-version", resources.file_version, "File version")
+    command->add_option("--icon", resources.icon,
+                        "Icon of the carrier: an .ico of BMP or PNG images, 1 to 256 pixels");
+    command->add_option("--file-version", resources.file_version, "File version")
         ->check(checked_by(version_number_problem, "A.B.C.D"));
-    pack_command->add_option("--product-version", resources.product_version, "Product version")
+    command->add_option("--product-version", resources.product_version, "Product version")
         ->check(checked_by(version_number_problem, "A.B.C.D"));
-    pack_command
+    command
         ->add_option("--version-string", resources.version_strings,
                      "A string of the version information (CompanyName, FileDescription, "
                      "ProductName, LegalCopyright, OriginalFilename, InternalName, Comments, "
@@ -137,52 +124,79 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false)
         ->check(checked_by(version_string_problem, "KEY=VALUE"));
     CLI::Option* level =
-        pack_command
+        command
             ->add_option("--execution-level", resources.execution_level,
                          "Add a manifest that asks Windows for this level (asInvoker: no "
                          "elevation prompt, whatever the carrier is called)")
             ->check(CLI::IsMember(std::vector<std::string>(std::begin(kExecutionLevels),
                                                            std::end(kExecutionLevels))));
-    pack_command
+    command
         ->add_option("--manifest", resources.manifest,
                      "Add this manifest (UTF-8 XML) instead of one made for --execution-level")
         ->excludes(level);
-    pack_command->footer(pack_notes());
+}
 
-    CarrierRequest reading;
-    const char* const json_help = "Print one JSON document on stdout and nothing else (its "
-                                  "shape is in json.md beside the README); the exit code is "
-                                  "the same";
-    CLI::App* list_command =
-        app.add_subcommand("list", "Show the launch name and each entry's sizes and ratio.");
-    list_command->add_option("carrier", reading.carrier, "Carrier to read")->required();
-    list_command->add_flag("--json", reading.json, json_help);
-    add_verbosity(list_command, quiet, verbose, "Also the integrity record");
+void add_pack_command(CommandLine& line) {
+    PackRequest& request = line.packing;
+    CLI::App* command =
+        line.app.add_subcommand("pack", "Write the launcher and an archive of INPUT... to OUT.");
+    command->add_option("-o,--output", request.output, "Carrier to write (OUT.exe)")->required();
+    command
+        ->add_option("--launch", request.launch_name,
+                     "Entry the launcher opens after unpacking (letter case ignored)")
+        ->required();
+    command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
+    command->add_flag("--greedy", request.greedy,
+                      "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
+                      "times as fast, for an archive about 11% larger");
+    command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
+    add_temp_length(command, request.temp_length);
+    add_verbosity(command, line.quiet, line.verbose, "Also a line for each entry as it is packed");
+    add_resource_options(command, request.resources);
+    command->footer(pack_notes());
+    line.pack = command;
+}
 
-    CLI::App* verify_command = app.add_subcommand(
+const char kJsonHelp[] = "Print one JSON document on stdout and nothing else (its shape is in "
+                         "json.md beside the README); the exit code is the same";
+
+void add_reading_commands(CommandLine& line) {
+    CarrierRequest& request = line.reading;
+    line.list = line.app.add_subcommand("list", "Show the launch name and each entry's sizes and ratio.");
+    line.list->add_option("carrier", request.carrier, "Carrier to read")->required();
+    line.list->add_flag("--json", request.json, kJsonHelp);
+    add_verbosity(line.list, line.quiet, line.verbose, "Also the integrity record");
+
+    CLI::App* verify = line.app.add_subcommand(
         "verify", "Check the integrity record, then walk and decode the archive as the "
                   "launcher would; exit 0 exactly when its run would succeed. What it gets "
                   "through but may not do as meant is a warning.");
-    verify_command->add_option("carrier", reading.carrier, "Carrier to check")->required();
-    add_temp_length(verify_command, reading.temp_length);
-    verify_command->add_flag("--json", reading.json, json_help);
-    add_verbosity(verify_command, quiet, verbose,
-                  "Also the integrity record and each entry checked");
-    verify_command->add_flag("--strict", reading.strict,
-                             "Fail on warnings too: a launch name that names no entry, a name "
-                             "outside ASCII or with a trailing dot, a name too long for "
-                             "--temp-length");
+    verify->add_option("carrier", request.carrier, "Carrier to check")->required();
+    add_temp_length(verify, request.temp_length);
+    verify->add_flag("--json", request.json, kJsonHelp);
+    add_verbosity(verify, line.quiet, line.verbose, "Also the integrity record and each entry checked");
+    verify->add_flag("--strict", request.strict,
+                     "Fail on warnings too: a launch name that names no entry, a name "
+                     "outside ASCII or with a trailing dot, a name too long for "
+                     "--temp-length");
+    line.verify = verify;
 
-    CLI::App* extract_command = app.add_subcommand(
+    CLI::App* extract = line.app.add_subcommand(
         "extract", "Unpack the entries into a folder, refusing unsafe names. Each file is "
                    "renamed into place once whole: a regular file of its name is replaced (as "
                    "tar does), a link, folder or other file of its name stops the extraction "
                    "and is left as it is.");
-    extract_command->add_option("carrier", reading.carrier, "Carrier to unpack")->required();
-    extract_command->add_option("-C,--directory", reading.folder, "Folder to unpack into")
+    extract->add_option("carrier", request.carrier, "Carrier to unpack")->required();
+    extract->add_option("-C,--directory", request.folder, "Folder to unpack into")
         ->capture_default_str();
-    add_verbosity(extract_command, quiet, verbose, "Also each file as it is written");
+    add_verbosity(extract, line.quiet, line.verbose, "Also each file as it is written");
+    line.extract = extract;
+}
 
+// Parses the command line: -1 when a verb is to run, else the exit code
+// (help, version, or bad usage, reported).
+int parse(CommandLine& line, int argc, char** argv) {
+    CLI::App& app = line.app;
     const std::vector<std::string> args = utf8_arguments(argc, argv);
     std::vector<const char*> arg_pointers;
     for (const std::string& arg : args) arg_pointers.push_back(arg.c_str());
@@ -202,22 +216,41 @@ int main(int argc, char** argv) {
     if (const std::string unknown = leftovers(app); !unknown.empty()) return bad_usage(unknown, app);
     if (app.get_subcommands().empty())
         return bad_usage("no command given: pack, list, verify or extract", app);
-    if (quiet && verbose) return bad_usage("-q excludes -v", app);
-    set_verbosity(quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal);
+    if (line.quiet && line.verbose) return bad_usage("-q excludes -v", app);
+    return -1;
+}
 
+int run(const CommandLine& line, const char* argv0) {
+    const CarrierRequest& reading = line.reading;
     try {
-        if (*pack_command) return pack(request, running_program(argv[0]));
-        if (*list_command) return list_carrier(reading);
-        if (*verify_command) return verify_carrier(reading);
+        if (*line.pack) return pack(line.packing, running_program(argv0));
+        if (*line.list) return list_carrier(reading);
+        if (*line.verify) return verify_carrier(reading);
         return extract_carrier(reading);
     } catch (const std::exception& e) {
         report_error(e.what());
         if (reading.json) {  // the document carries the failure too
             WalkFinding failure;
             failure.reason = e.what();
-            print(json_report(*list_command ? "list" : "verify", reading.carrier, WalkResult(),
+            print(json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(),
                               ResourceReport(), false, failure));
         }
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    line.app.set_version_flag("--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
+    line.app.footer(kExitCodes);
+    // Words and options no command knows are named in the error, below.
+    line.app.allow_extras();
+    add_pack_command(line);
+    add_reading_commands(line);
+    if (const int code = parse(line, argc, argv); code >= 0) return code;
+    set_verbosity(line.quiet ? Verbosity::kQuiet
+                  : line.verbose ? Verbosity::kVerbose : Verbosity::kNormal);
+    return run(line, argv[0]);
 }
