@@ -28,7 +28,7 @@ namespace {
 // where the file keeps its first spelling.
 class Collect : public WalkSink {
 public:
-    std::string begin_entry(const WalkEntry&) override {
+    std::string begin_entry(const CarrierEntry&) override {
         current_.clear();
         return "";
     }
@@ -36,7 +36,7 @@ public:
         current_.insert(current_.end(), data, data + size);
         return "";
     }
-    std::string end_entry(const WalkEntry& entry) override {
+    std::string end_entry(const CarrierEntry& entry) override {
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
         File& file = files[lower_ascii(entry.name)];
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.failure.reason.empty(), "failed without a reason");
-    const ResourceReport resources = read_resource_report(s.carrier());
+    const ResourceReport& resources = walk.carrier.resources;
     FUZZ_CHECK(resources.any || (resources.icon.empty() && !resources.has_version),
                "resources reported without a resource directory");
     if (!walk.ok) return 0;
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // UTF-8 has no character (in Windows' single-byte code pages every byte
     // has one), so such a name tells nothing of the launcher on Windows.
     std::u16string ignored;
-    if (!utf8_to_utf16(walk.launch_name, ignored)) return 0;
-    for (const WalkEntry& entry : walk.entries)
+    if (!utf8_to_utf16(walk.carrier.launch_name, ignored)) return 0;
+    for (const CarrierEntry& entry : walk.carrier.entries)
         if (!utf8_to_utf16(entry.name, ignored)) return 0;
 
     s.clear_folder();

@@ -233,7 +233,7 @@ int run(const CommandLine& line, const char* argv0) {
             WalkFinding failure;
             failure.reason = e.what();
             print(json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(),
-                              ResourceReport(), false, failure));
+                              false, failure));
         }
         return 1;
     }

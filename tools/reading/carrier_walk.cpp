@@ -32,10 +32,10 @@ public:
         if (!check_record() || !locate()) return;
         char name[kNameCapacity];
         if (!read_name_at("launch name", name)) return;
-        result_.launch_name = name;
-        result_.launch_read = true;
+        result_.carrier.launch_name = name;
+        result_.carrier.launch_read = true;
         for (;;) {
-            entry_ = result_.entries.size() + 1;
+            entry_ = result_.carrier.entries.size() + 1;
             named_ = false;
             const std::string where = "entry " + std::to_string(entry_);
             const uint64_t at = pos_;
@@ -43,11 +43,11 @@ public:
             if (name[0] == '\0') break;  // end marker
             named_ = true;
             name_ = name;
-            WalkEntry entry;
+            CarrierEntry entry;
             entry.name = name;
             entry.offset = at - start_;
             if (!read_entry(entry, at)) return;
-            result_.entries.push_back(entry);
+            result_.carrier.entries.push_back(entry);
         }
         check_launch_name();
     }
@@ -97,14 +97,15 @@ private:
             return true;  // headers the launcher cannot read: it takes the plain layout
         }
         end_ = layout.content_end;
-        result_.cert_offset = layout.cert_offset;
-        result_.cert_size = layout.cert_size;
+        result_.carrier.image_size = layout.image_end;
+        result_.carrier.cert_offset = layout.cert_offset;
+        result_.carrier.cert_size = layout.cert_size;
         if (layout.cert_size != 0)
             result_.notes.push_back("signed: certificate table at offset " +
                                     std::to_string(layout.cert_offset));
-        IntegrityRecord& record = result_.record;
-        result_.integrity = check_integrity(file_.carrier(), layout, &record);
-        switch (result_.integrity) {
+        IntegrityRecord& record = result_.carrier.record;
+        result_.carrier.integrity = check_integrity(file_.carrier(), layout, &record);
+        switch (result_.carrier.integrity) {
         case Integrity::kNoRecord:
             result_.notes.push_back("no integrity record");
             return true;
@@ -113,7 +114,7 @@ private:
             // Cut right at its certificate table, a signed carrier still runs,
             // but it is no longer what was signed.
             if (uint64_t expected = 0; layout.cert_size == 0 && signed_length(record, &expected)) {
-                result_.integrity = Integrity::kTruncated;
+                result_.carrier.integrity = Integrity::kTruncated;
                 return fail_carrier(length_mismatch(expected, size_));
             }
             return true;
@@ -197,11 +198,11 @@ private:
                 reason = "offset " + std::to_string(offset) +
                          " does not point into the file before the trailer, below 2 GiB";
             // With no record to say it was packed, nothing says it is a carrier.
-            if (result_.integrity == Integrity::kNoRecord)
+            if (result_.carrier.integrity == Integrity::kNoRecord)
                 return fail_carrier("not a carrier: no integrity record, and trailer: " + reason);
             return fail_trailer(reason);
         }
-        start_ = pos_ = result_.archive_start = file_.position();
+        start_ = pos_ = result_.carrier.archive_start = file_.position();
         // The checksum covers the archive, not the trailer that leads to it.
         if (record_offset_ != 0 && start_ != record_offset_)
             return fail_trailer("offset " + std::to_string(start_) +
@@ -243,7 +244,7 @@ private:
         return true;
     }
 
-    bool read_entry(WalkEntry& entry, uint64_t at) {
+    bool read_entry(CarrierEntry& entry, uint64_t at) {
         const std::string where = "entry '" + printable(entry.name) + "'";
         if (!read_u32(file_.carrier(), &entry.stored_size))
             return fail(where, pos_, "file ends inside the stored size");
@@ -262,7 +263,7 @@ private:
     }
 
     // The launcher's extract_entry, counting instead of showing progress.
-    bool read_records(WalkEntry& entry, const std::string& where) {
+    bool read_records(CarrierEntry& entry, const std::string& where) {
         ChunkDecoder decoder;
         if (!decoder.ok()) return fail(where, pos_, "no memory for the decoder");
         uint8_t input[kChunkInputCapacity];
@@ -301,7 +302,7 @@ private:
     }
 
     void check_launch_name() {
-        const std::string& launch = result_.launch_name;
+        const std::string& launch = result_.carrier.launch_name;
         const std::string where = "launch name '" + printable(launch) + "'";
         entry_ = 0;
         named_ = true;
@@ -309,8 +310,8 @@ private:
         if (!check_name(where, launch, start_)) return;
         // An empty launch name opens the folder itself.
         bool found = launch.empty();
-        for (const WalkEntry& entry : result_.entries) found = found || same_name(entry.name, launch);
-        result_.launch_opens = found;
+        for (const CarrierEntry& entry : result_.carrier.entries) found = found || same_name(entry.name, launch);
+        result_.carrier.launch_opens = found;
         if (!found)
             warn(Doubt::kLaunchNamesNoEntry, where, start_,
                  "names no entry, so the launcher opens nothing");
@@ -353,5 +354,6 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
         return result;
     }
     Walk(file, sink, temp_length, result).run();
+    result.carrier.resources = read_resource_report(path);
     return result;
 }

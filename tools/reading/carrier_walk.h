@@ -8,23 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "archive/carrier_integrity.h"
+#include "tools/carrier/carrier.h"
 #include "tools/carrier/names.h"
-
-struct WalkEntry {
-    std::string name;
-    uint32_t stored_size = 0;
-    uint64_t decoded_size = 0;
-    uint64_t offset = 0;  // archive offset of the entry's name
-};
 
 // Told what the walk finds. A call returns "" to go on, or the reason to stop.
 class WalkSink {
 public:
     virtual ~WalkSink() = default;
-    virtual std::string begin_entry(const WalkEntry&) { return ""; }
+    virtual std::string begin_entry(const CarrierEntry&) { return ""; }
     virtual std::string write(const uint8_t*, size_t) { return ""; }
-    virtual std::string end_entry(const WalkEntry&) { return ""; }
+    virtual std::string end_entry(const CarrierEntry&) { return ""; }
 };
 
 // A place in the carrier and what is wrong, or doubtful, there.
@@ -52,16 +45,10 @@ struct WalkWarning : WalkFinding {
     Doubt doubt;
 };
 
+// The carrier as far as it was read, and the verdict on it.
 struct WalkResult {
+    Carrier carrier;
     bool ok = false;  // the launcher's run would succeed
-    bool launch_read = false;
-    std::string launch_name;
-    bool launch_opens = false;       // it names an entry, or (empty) the folder
-    std::vector<WalkEntry> entries;  // those read whole
-    uint64_t archive_start = 0;      // file offset, once the trailer is read
-    Integrity integrity = Integrity::kNoRecord;
-    IntegrityRecord record;          // carrier_length is 0 unless one was read whole
-    uint32_t cert_offset = 0, cert_size = 0;  // the signature's table; 0 when unsigned
     // What the carrier says of itself, not errors: "no integrity record",
     // "signed: certificate table at offset N".
     std::vector<std::string> notes;
@@ -69,7 +56,7 @@ struct WalkResult {
     WalkFinding failure;  // where and why the walk stopped, when it failed
 };
 
-// path: UTF-8. temp_length: the %TEMP% length to hold names against, as the launcher
+// Reads the carrier's resources too. path: UTF-8. temp_length: the %TEMP% length to hold names against, as the launcher
 // joins %TEMP%\BriskCourierTmp\ and the name in a 256-byte buffer; a name
 // too long for it is a warning, one too long for any %TEMP% a failure.
 WalkResult walk_carrier(const std::string& path, WalkSink& sink,

@@ -88,8 +88,7 @@ Json resource_json(const ResourceReport& report) {
 }  // namespace
 
 std::string json_report(const std::string& command, const std::string& carrier,
-                        const WalkResult& walk, const ResourceReport& resources, bool ok,
-                        const WalkFinding& failure) {
+                        const WalkResult& walk, bool ok, const WalkFinding& failure) {
     Json document;
     document["command"] = command;
     document["carrier"] = carrier;
@@ -97,27 +96,27 @@ std::string json_report(const std::string& command, const std::string& carrier,
     document["failure"] = ok ? Json() : finding(failure);
 
     Json integrity;
-    integrity["state"] = integrity_state(walk.integrity);
-    if (walk.record.carrier_length != 0) {
-        integrity["carrier_length"] = walk.record.carrier_length;
-        integrity["archive_offset"] = walk.record.archive_offset;
-        integrity["archive_length"] = walk.record.archive_length;
-        integrity["archive_crc32"] = walk.record.archive_crc;
+    integrity["state"] = integrity_state(walk.carrier.integrity);
+    if (walk.carrier.record.carrier_length != 0) {
+        integrity["carrier_length"] = walk.carrier.record.carrier_length;
+        integrity["archive_offset"] = walk.carrier.record.archive_offset;
+        integrity["archive_length"] = walk.carrier.record.archive_length;
+        integrity["archive_crc32"] = walk.carrier.record.archive_crc;
     }
     document["integrity"] = integrity;
     document["signature"] =
-        walk.cert_size ? Json{{"offset", walk.cert_offset}, {"size", walk.cert_size}} : Json();
-    document["archive_offset"] = walk.launch_read ? Json(walk.archive_start) : Json();
+        walk.carrier.cert_size ? Json{{"offset", walk.carrier.cert_offset}, {"size", walk.carrier.cert_size}} : Json();
+    document["archive_offset"] = walk.carrier.launch_read ? Json(walk.carrier.archive_start) : Json();
 
     Json launch;
-    if (walk.launch_read) {
-        put_name(launch, walk.launch_name);
-        launch["opens"] = walk.ok ? Json(walk.launch_opens) : Json();
+    if (walk.carrier.launch_read) {
+        put_name(launch, walk.carrier.launch_name);
+        launch["opens"] = walk.ok ? Json(walk.carrier.launch_opens) : Json();
     }
     document["launch"] = launch;
     document["entries"] = Json::array();
     uint64_t stored = 0, decoded = 0;
-    for (const WalkEntry& entry : walk.entries) {
+    for (const CarrierEntry& entry : walk.carrier.entries) {
         Json object;
         put_name(object, entry.name);
         object["offset"] = entry.offset;
@@ -127,14 +126,14 @@ std::string json_report(const std::string& command, const std::string& carrier,
         stored += entry.stored_size;
         decoded += entry.decoded_size;
     }
-    document["total"] = {{"entries", walk.entries.size()}, {"stored", stored}, {"decoded", decoded}};
+    document["total"] = {{"entries", walk.carrier.entries.size()}, {"stored", stored}, {"decoded", decoded}};
     document["warnings"] = Json::array();
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};
         object.update(finding(warning));
         document["warnings"].push_back(object);
     }
-    document["resources"] = resource_json(resources);
+    document["resources"] = resource_json(walk.carrier.resources);
     // Paths from a Linux command line may not be UTF-8: such bytes become
     // U+FFFD rather than an invalid document.
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

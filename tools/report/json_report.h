@@ -5,9 +5,7 @@
 #include <string>
 
 #include "tools/reading/carrier_walk.h"
-#include "tools/resources/resource_report.h"
 
 // ok and failure: the command's verdict, which the exit code also gives.
 std::string json_report(const std::string& command, const std::string& carrier,
-                        const WalkResult& walk, const ResourceReport& resources, bool ok,
-                        const WalkFinding& failure);
+                        const WalkResult& walk, bool ok, const WalkFinding& failure);

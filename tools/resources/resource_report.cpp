@@ -73,21 +73,6 @@ void read_resources(const std::vector<uint8_t>& section, const std::vector<Found
     }
 }
 
-// Control characters shown as \xNN; the rest, UTF-8 included, as it is.
-std::string shown(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 ResourceReport read_resource_report(const std::string& carrier) {
@@ -116,33 +101,4 @@ ResourceReport read_resource_report(const std::string& carrier) {
     if (!problem.empty()) report.problems.push_back(problem);
     read_resources(bytes, found, report);
     return report;
-}
-
-void print_resource_report(const ResourceReport& report, std::ostream& out) {
-    if (!report.any) return;
-    if (!report.icon.empty()) {
-        out << "icon:";
-        for (size_t i = 0; i < report.icon.size(); ++i) {
-            const IconReport& icon = report.icon[i];
-            out << (i ? ", " : " ") << icon.width << "x" << icon.height << " " << icon.bit_count
-                << "-bit" << (icon.png ? " PNG" : "");
-        }
-        if (report.icon_groups > 1) out << " (first of " << report.icon_groups << " icons)";
-        out << '\n';
-    }
-    if (report.has_version) {
-        out << "version: file " << report.version.file.text() << ", product "
-            << report.version.product.text() << '\n';
-        for (const auto& [key, value] : report.version.strings)
-            out << "version string: " << shown(key) << " = " << shown(value) << '\n';
-    }
-    if (report.has_manifest) {
-        if (!report.manifest_problem.empty())
-            out << "manifest: " << report.manifest_problem << '\n';
-        else if (report.execution_level.empty())
-            out << "execution level: none in the manifest\n";
-        else
-            out << "execution level: " << report.execution_level << '\n';
-    }
-    for (const std::string& problem : report.problems) out << "resources: " << shown(problem) << '\n';
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +31,3 @@ struct ResourceReport {
 // Reads the resources of a carrier's image. A file that is no PE image, or
 // one without resources, gives a report with `any` false.
 ResourceReport read_resource_report(const std::string& carrier);
-
-// A few lines, nothing when the carrier has no resources.
-void print_resource_report(const ResourceReport& report, std::ostream& out);

@@ -1,0 +1,40 @@
+// A carrier as courier-pack knows it: the launcher's image with its
+// resources and signature, the integrity record, and the archive's launch
+// name and entries. pack writes one; the carrier walk reads one back for
+// list, verify and extract; the text and JSON reports render it.
+//
+//   [image][integrity record][archive][padding][trailer][certificate table]
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/carrier_integrity.h"
+#include "tools/resources/resource_report.h"
+
+struct CarrierEntry {
+    std::string name;          // as archived: bytes in the user's ANSI code page
+    uint32_t stored_size = 0;  // bytes of its chunk records
+    uint64_t decoded_size = 0;
+    uint64_t offset = 0;       // archive offset of its name
+};
+
+struct Carrier {
+    // The image: the launcher's program and its resources.
+    uint64_t image_size = 0;
+    ResourceReport resources;
+    // What signing appended after packing: 0 when unsigned.
+    uint32_t cert_offset = 0, cert_size = 0;
+    Integrity integrity = Integrity::kNoRecord;
+    IntegrityRecord record;      // carrier_length is 0 unless one was read whole
+    // The archive.
+    uint64_t archive_start = 0;  // file offset, once the trailer is read
+    bool launch_read = false;
+    std::string launch_name;
+    bool launch_opens = false;   // it names an entry, or (empty) the folder
+    std::vector<CarrierEntry> entries;  // those read whole
+
+    uint64_t stored_total() const;
+    uint64_t decoded_total() const;
+};

@@ -1,0 +1,132 @@
+#include "tools/report/text_report.h"
+
+#include <array>
+#include <cstdio>
+#include <sstream>
+
+#include "tools/carrier/names.h"
+#include "tools/system/console.h"
+
+namespace {
+
+std::string ratio(uint64_t stored, uint64_t decoded) {
+    if (decoded == 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * double(stored) / double(decoded));
+    return text;
+}
+
+using Row = std::array<std::string, 4>;
+
+// Name left-aligned, numbers right-aligned, two spaces between.
+void print_table(const std::vector<Row>& rows, std::ostream& out) {
+    std::array<size_t, 4> width{};
+    for (const Row& row : rows)
+        for (size_t c = 0; c < width.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    for (const Row& row : rows) {
+        std::string line = row[0] + std::string(width[0] - row[0].size(), ' ');
+        for (size_t c = 1; c < width.size(); ++c)
+            line += "  " + std::string(width[c] - row[c].size(), ' ') + row[c];
+        out << line << '\n';
+    }
+}
+
+// What the carrier says of itself: notes always, the record with -v.
+void print_notes(const WalkResult& result, std::ostream& out) {
+    for (const std::string& note : result.notes) out << note << '\n';
+    const IntegrityRecord& record = result.carrier.record;
+    if (verbosity() != Verbosity::kVerbose || record.carrier_length == 0) return;
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", record.archive_crc);
+    out << "integrity record: carrier of " << record.carrier_length << " bytes, archive at offset "
+        << record.archive_offset << ", " << record.archive_length << " bytes, CRC-32 " << crc
+        << '\n';
+}
+
+// Control characters shown as \xNN; the rest, UTF-8 included, as it is.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+// A few lines, nothing when the carrier has no resources.
+void print_resources(const ResourceReport& report, std::ostream& out) {
+    if (!report.any) return;
+    if (!report.icon.empty()) {
+        out << "icon:";
+        for (size_t i = 0; i < report.icon.size(); ++i) {
+            const IconReport& icon = report.icon[i];
+            out << (i ? ", " : " ") << icon.width << "x" << icon.height << " " << icon.bit_count
+                << "-bit" << (icon.png ? " PNG" : "");
+        }
+        if (report.icon_groups > 1) out << " (first of " << report.icon_groups << " icons)";
+        out << '\n';
+    }
+    if (report.has_version) {
+        out << "version: file " << report.version.file.text() << ", product "
+            << report.version.product.text() << '\n';
+        for (const auto& [key, value] : report.version.strings)
+            out << "version string: " << shown(key) << " = " << shown(value) << '\n';
+    }
+    if (report.has_manifest) {
+        if (!report.manifest_problem.empty())
+            out << "manifest: " << report.manifest_problem << '\n';
+        else if (report.execution_level.empty())
+            out << "execution level: none in the manifest\n";
+        else
+            out << "execution level: " << report.execution_level << '\n';
+    }
+    for (const std::string& problem : report.problems) out << "resources: " << shown(problem) << '\n';
+}
+
+}  // namespace
+
+std::string notes_text(const WalkResult& result) {
+    std::ostringstream out;
+    print_notes(result, out);
+    return out.str();
+}
+
+std::string list_text(const WalkResult& result) {
+    const Carrier& carrier = result.carrier;
+    std::ostringstream out;
+    print_notes(result, out);
+    print_resources(carrier.resources, out);
+    if (!carrier.launch_read) return out.str();
+    out << "launch: " << printable(carrier.launch_name) << "\n";
+    std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
+    for (const CarrierEntry& entry : carrier.entries)
+        rows.push_back({printable(entry.name), std::to_string(entry.stored_size),
+                        std::to_string(entry.decoded_size),
+                        ratio(entry.stored_size, entry.decoded_size)});
+    const uint64_t stored = carrier.stored_total(), decoded = carrier.decoded_total();
+    rows.push_back({"total (" + count(carrier.entries.size(), "entry", "entries") + ")",
+                    std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)});
+    print_table(rows, out);
+    return out.str();
+}
+
+std::string verified_text(const std::string& path, const WalkResult& result) {
+    const Carrier& carrier = result.carrier;
+    std::ostringstream out;
+    print_resources(carrier.resources, out);
+    if (verbosity() == Verbosity::kVerbose)
+        for (const CarrierEntry& entry : carrier.entries)
+            out << "ok: " << printable(entry.name) << " ("
+                << count(entry.decoded_size, "byte", "bytes") << ")\n";
+    out << path << ": ok, " << count(carrier.entries.size(), "entry", "entries") << ", "
+        << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
+        << (carrier.launch_opens ? "launches '" + printable(carrier.launch_name) + "'"
+                                 : std::string("opens nothing"))
+        << "\n";
+    return out.str();
+}

@@ -1,0 +1,16 @@
+// What list and verify print for people: the notes a carrier gives of
+// itself, its resources, the table of entries, and verify's last line.
+// Names from the carrier are shown printable, never raw.
+#pragma once
+
+#include <string>
+
+#include "tools/reading/carrier_walk.h"
+
+// The notes ("no integrity record", a signature) and, with -v, the record.
+std::string notes_text(const WalkResult& result);
+// list: the notes, the resources, the launch name and the table of entries.
+std::string list_text(const WalkResult& result);
+// verify's report of a carrier that passed: resources, entries with -v, and
+// "<path>: ok, N entries, N bytes unpacked, launches '<name>'".
+std::string verified_text(const std::string& path, const WalkResult& result);
