@@ -13,6 +13,7 @@ constexpr char kFolderName[] = "BriskCourierTmp\\";
 constexpr int32_t kFolderNameLength = sizeof kFolderName - 1;
 constexpr int32_t kChunkInputCapacity = 2048;   // largest chunk body
 constexpr int32_t kChunkOutputCapacity = 8192;  // largest decoded chunk
+constexpr uint64_t kLargestStoredSize = 0xFFFFFFFFu;  // an entry's stored size is a u32
 constexpr uint32_t kTrailerSize = 4;            // the archive's offset, at the file's end
 constexpr uint32_t kArchiveOffsetLimit = 0x80000000u;  // the trailer is a signed distance
 

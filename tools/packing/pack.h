@@ -1,8 +1,5 @@
-// pack: checks every input and the output before anything is written, then
-// streams stub, integrity record, archive, padding and trailer into an
-// OutputFile, so a failed or interrupted pack leaves no carrier and an
-// existing target is only replaced by a complete one. The record is filled
-// in last, once the archive's checksum is known.
+// pack: checks the stub, its resources, every input and the output before
+// anything is written, then writes the carrier (packing/carrier_writer.h).
 #pragma once
 
 #include <filesystem>
@@ -24,12 +21,6 @@ struct PackRequest {
 
 // Returns the exit code: 0 packed, 1 failed (each reason reported).
 int pack(const PackRequest& request, const std::filesystem::path& program);
-
-// Where pack looks for launcher.exe without --stub: beside the program,
-// then ../share/brisk-courier/ from the program's folder (an installed
-// tree, wherever it was unpacked), then ../windows/ (the host build tree's
-// neighbour).
-std::vector<std::filesystem::path> default_stub_paths(const std::filesystem::path& program);
 
 // This program's own file, argv0 when the system does not say.
 std::filesystem::path running_program(const char* argv0);

@@ -130,3 +130,16 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
         << "\n";
     return out.str();
 }
+
+std::string packed_entry_text(const CarrierEntry& entry) {
+    return entry.name + ": " + count(entry.decoded_size, "byte", "bytes") + ", " +
+           std::to_string(entry.stored_size) + " stored\n";
+}
+
+std::string packed_text(const std::string& output, const Carrier& carrier) {
+    return output + ": " + count(carrier.entries.size(), "entry", "entries") + ", " +
+           std::to_string(carrier.record.carrier_length) + " bytes (stub " +
+           std::to_string(carrier.image_size) + ", archive " +
+           std::to_string(carrier.record.archive_length) + ", integrity record and trailer " +
+           std::to_string(kRecordSize + kTrailerSize) + ")\n";
+}

@@ -14,3 +14,7 @@ std::string list_text(const WalkResult& result);
 // verify's report of a carrier that passed: resources, entries with -v, and
 // "<path>: ok, N entries, N bytes unpacked, launches '<name>'".
 std::string verified_text(const std::string& path, const WalkResult& result);
+
+// pack's lines: one for each entry with -v, and the summary.
+std::string packed_entry_text(const CarrierEntry& entry);
+std::string packed_text(const std::string& output, const Carrier& carrier);

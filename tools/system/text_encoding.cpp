@@ -76,3 +76,5 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 std::filesystem::path path_from_utf8(const std::string& text) {
     return std::filesystem::u8path(text);
 }
+
+std::string path_to_utf8(const std::filesystem::path& path) { return path.u8string(); }

@@ -21,3 +21,5 @@ std::vector<std::string> utf8_arguments(int argc, char** argv);
 // A path from UTF-8 text. On Windows a plain std::string would be taken in
 // the ANSI code page.
 std::filesystem::path path_from_utf8(const std::string& text);
+// A path as UTF-8 text, for messages.
+std::string path_to_utf8(const std::filesystem::path& path);

@@ -1,0 +1,104 @@
+#include "tools/packing/stub.h"
+
+#include <cerrno>
+#include <fstream>
+
+#include "archive/carrier_integrity.h"
+#include "archive/format_rules.h"
+#include "tools/carrier/pe_image.h"
+#include "tools/system/console.h"
+#include "tools/system/input_file.h"
+#include "tools/system/text_encoding.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The trailer is a signed offset to the archive, which follows the record.
+constexpr uint64_t kLargestStub = kArchiveOffsetLimit - 1 - kRecordSize;
+
+// The launcher finds its integrity record where its image ends, by the same
+// reading of its headers, so the stub must end there and carry no signature
+// (signing comes after packing, over the whole carrier).
+std::string stub_layout_problem(const fs::path& path) {
+    InputFile file(path);
+    if (!file.is_open()) return "cannot open to read its headers: " + file.error();
+    CarrierLayout layout;
+    const bool read = read_carrier_layout(file.carrier(), &layout);
+    if (!read)
+        return "the launcher cannot read these headers (it needs a PE32 image whose headers "
+               "fit in its first 1024 bytes)";
+    if (layout.cert_size != 0)
+        return "signed (certificate table at offset " + std::to_string(layout.cert_offset) + ", " +
+               std::to_string(layout.cert_size) +
+               " bytes): pack an unsigned launcher, then sign the carrier";
+    if (layout.image_end != layout.file_size)
+        return std::to_string(layout.file_size) + " bytes, but its image ends at offset " +
+               std::to_string(layout.image_end) +
+               (layout.image_end < layout.file_size
+                    ? ": data after the image would hide the integrity record"
+                    : ": its sections run past the end of the file");
+    return "";
+}
+
+}  // namespace
+
+bool load_stub(const std::string& option, const fs::path& program, std::vector<uint8_t>& stub,
+               fs::path& path, std::vector<std::string>& problems) {
+    path = path_from_utf8(option);
+    if (option.empty()) {
+        const std::vector<fs::path> candidates = default_stub_paths(program);
+        for (const fs::path& candidate : candidates) {
+            std::error_code ec;
+            if (fs::is_regular_file(candidate, ec)) {
+                path = candidate;
+                break;
+            }
+        }
+        if (path.empty()) {
+            std::string tried = path_to_utf8(candidates[0]);
+            for (size_t i = 1; i < candidates.size(); ++i)
+                tried += (i + 1 < candidates.size() ? ", " : " or ") + path_to_utf8(candidates[i]);
+            problems.push_back("no --stub given and no launcher at " + tried);
+            return false;
+        }
+    }
+    const std::string where = path_to_utf8(path);
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec) {
+        problems.push_back(where + ": stub: " + ec.message());
+        return false;
+    }
+    if (size > kLargestStub) {
+        problems.push_back(where + ": stub of " + std::to_string(size) +
+                           " bytes: the archive must start below 2 GiB");
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    stub.resize(size_t(size));
+    if (!in || !in.read(reinterpret_cast<char*>(stub.data()), std::streamsize(size))) {
+        problems.push_back(where + ": cannot read the stub: " + system_reason());
+        return false;
+    }
+    const std::string problem = stub_problem(stub.data(), stub.size(), size);
+    if (!problem.empty()) {
+        problems.push_back(where + ": stub is not an i386 Windows program: " + problem);
+        return false;
+    }
+    const std::string layout = stub_layout_problem(path);
+    if (!layout.empty()) {
+        problems.push_back(where + ": stub: " + layout);
+        return false;
+    }
+    return true;
+}
+
+std::vector<fs::path> default_stub_paths(const fs::path& program) {
+    const fs::path folder = program.parent_path();
+    return {folder / "launcher.exe",
+            (folder / ".." / "share" / "brisk-courier" / "launcher.exe").lexically_normal(),
+            (folder / ".." / "windows" / "launcher.exe").lexically_normal()};
+}
+
