@@ -7,7 +7,8 @@
 #   consumer SOURCE WORK LAUNCHER    examples/cmake-consumer against WORK/moved:
 #       builds, verifies, repacks only when an input changed
 #   debian-package BUILD WORK LAUNCHER
-#       cpack -G DEB: contents, computed dependencies, packs from dpkg -x
+#       cpack -G DEB: contents, computed dependencies and suggestions, packs
+#       from dpkg -x
 # Cases needing the Windows tree's launcher are skipped (77) without it.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -18,7 +19,8 @@ need_launcher() {
 installed=(bin/courier-pack share/brisk-courier/launcher.exe share/man/man1/courier-pack.1.gz
            share/bash-completion/completions/courier-pack share/doc/brisk-courier/README.md
            share/doc/brisk-courier/docs/format.md share/doc/brisk-courier/docs/shipping.md
-           share/doc/brisk-courier/docs/json.md share/doc/brisk-courier/copyright
+           share/doc/brisk-courier/docs/json.md share/doc/brisk-courier/docs/progress-window.png
+           share/doc/brisk-courier/CHANGELOG.md share/doc/brisk-courier/copyright
            share/doc/brisk-courier/copyright.CLI11 share/doc/brisk-courier/copyright.nlohmann-json
            lib/cmake/BriskCourier/BriskCourierConfig.cmake
            lib/cmake/BriskCourier/BriskCourierConfigVersion.cmake)
@@ -111,6 +113,7 @@ debian_package() {
         grep -qx "./usr/$file" <<<"$contents" || fail "not in the package: /usr/$file"
     done
     [[ $(dpkg-deb -f "${deb[0]}" Depends) == *"libc6 (>= "* ]] || fail "dependencies not computed"
+    [[ $(dpkg-deb -f "${deb[0]}" Suggests) == *bash-completion* ]] || fail "bash-completion not suggested"
     dpkg -x "${deb[0]}" "$work/root"
     pack_from_tree "$work/root/usr/bin/courier-pack" "$work"
 }
