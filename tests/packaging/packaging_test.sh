@@ -63,18 +63,26 @@ installed_tree() {
     for file in "${installed[@]}"; do [ -f "$work/moved/$file" ] || fail "not installed: $file"; done
     pack_from_tree "$work/moved/bin/courier-pack" "$work"
 
-    mkdir -p "$work/complete/folder" && touch "$work/complete/file"
-    local words expected
+    mkdir -p "$work/complete/folder" && touch "$work/complete/file" "$work/complete/app.ico"
+    local words expected argv
+    # A line ending in a space completes an empty word.
     while IFS='|' read -r words expected; do
+        read -ra argv <<<"$words"
+        [[ $words != *" " ]] || argv+=("")
         got=$(PATH="$work/moved/bin:$PATH" bash -c 'source "$1"; shift
             COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _courier_pack; echo "${COMPREPLY[*]}"' \
-            _ "$work/moved/share/bash-completion/completions/courier-pack" $words)
+            _ "$work/moved/share/bash-completion/completions/courier-pack" "${argv[@]}")
         [ "$got" = "$expected" ] || fail "completing '$words': '$got', not '$expected'"
     done <<EOT
 courier-pack ve|verify
 courier-pack verify --te|--temp-length
 courier-pack list --js|--json
 courier-pack extract -C $work/complete/|$work/complete/folder
+courier-pack pack --execution-level |asInvoker highestAvailable requireAdministrator
+courier-pack pack --execution-level h|highestAvailable
+courier-pack pack --icon $work/complete/|$work/complete/app.ico $work/complete/folder
+courier-pack pack --icon $work/complete/fi|$work/complete/file
+courier-pack pack --file-version |
 EOT
 }
 
