@@ -29,12 +29,12 @@ if(NOT TARGET BriskCourier::courier-pack)
     IMPORTED_LOCATION "${_brisk_courier_prefix}/bin/courier-pack")
 endif()
 
-# ON once this install's courier-pack writes a dependency file
-# (pack --depfile): each carrier then lists every file it read, so a file
-# changed, added or removed inside a folder given in FILES re-packs it. Set
-# here by the tool's own package; until the tool writes them it is OFF, and
-# a folder re-packs only when the folder itself changes (a file added or
-# removed, under Makefiles), not when a file in it is edited.
+# ON in a package whose courier-pack writes a dependency file (pack
+# --depfile): each carrier then lists every file it read, so a file changed,
+# added or removed inside a folder given in FILES re-packs it. The tool's
+# package sets it; until the tool writes them it is OFF, and a folder
+# re-packs only when the folder itself changes (a file added or removed),
+# not when a file in it is edited.
 set(BRISK_COURIER_HAS_DEPFILE OFF)
 
 # A target, built by default, that packs FILES (files and folders; generator
@@ -106,8 +106,9 @@ function(brisk_courier_add_carrier target)
     endif()
   endforeach()
 
-  # Inputs as absolute paths. A plain path must exist now unless the build
-  # makes it (inside the build tree, or marked GENERATED).
+  # Inputs as absolute paths. A plain path (no generator expression) must
+  # exist now unless the build makes it (inside the build tree, or marked
+  # GENERATED).
   set(inputs)
   foreach(keyword FILES ICON MANIFEST)
     set(${keyword})
@@ -116,7 +117,8 @@ function(brisk_courier_add_carrier target)
         get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
         get_source_file_property(generated "${path}" GENERATED)
         string(FIND "${path}/" "${CMAKE_BINARY_DIR}/" in_build)
-        if(NOT EXISTS "${path}" AND NOT generated AND NOT in_build EQUAL 0)
+        if(NOT EXISTS "${path}" AND NOT generated AND NOT in_build EQUAL 0
+           AND NOT file MATCHES "\\$<")
           if(file MATCHES "^[A-Z][A-Z0-9_]*$")
             message(FATAL_ERROR "${call}: unknown keyword ${file} (it knows ${keyword_list}), "
               "or a missing file ${path}")

@@ -152,6 +152,7 @@ EOF2
 app OUTPUT a.exe LAUNCH setup.exe FILES in|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in $<1:in/setup.exe> ${CMAKE_BINARY_DIR}/made-by-the-build.txt GREEDY ICON app.ico FILE_VERSION 1.2.3.4 PRODUCT_VERSION 1.2.0.0 VERSION_STRINGS "CompanyName=Example Ltd" "ProductName=Example" EXECUTION_LEVEL asInvoker|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST app.manifest|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
 OUTPUT MyApp-setup.exe LAUNCH setup.exe FILES in|the target's name comes first, before OUTPUT
 app OUTPUT a.exe LAUNCH setup.exe FILES in ICONS app.ico|unknown keyword ICONS
 app ICONS app.ico OUTPUT a.exe LAUNCH setup.exe FILES in|unknown keyword ICONS
