@@ -5,8 +5,8 @@
 # older dependencies to drop.
 file(READ "${FROM}" rule)
 # The target ends at the first colon followed by white space or a line
-# break; a drive letter's colon is followed by a slash.
-string(REGEX MATCH "^([^:]|:[^ \t\r\n\\\\])*:" head "${rule}")
+# break; a drive letter's colon is followed by a slash or backslash.
+string(REGEX MATCH "^([^:]|:[^ \t\r\n])*:" head "${rule}")
 if(head STREQUAL "")
   message(FATAL_ERROR "${FROM}: no rule in courier-pack's dependency file")
 endif()
