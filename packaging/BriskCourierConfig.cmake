@@ -1,8 +1,13 @@
 # find_package(BriskCourier CONFIG) for an installed Brisk Courier. Gives
 #   BriskCourier::courier-pack  the packing tool, an imported executable
 #   BRISK_COURIER_LAUNCHER      the launcher it puts in front of an archive
+#   BRISK_COURIER_HAS_DEPFILE   whether courier-pack writes dependency files
 #   brisk_courier_add_carrier(<target> OUTPUT <file.exe> LAUNCH <name>
-#                             FILES <file>... [DEPENDS <target>...])
+#       FILES <file or folder>... [DEPENDS <target>...] [GREEDY]
+#       [ICON <file.ico>] [FILE_VERSION <A.B.C.D>] [PRODUCT_VERSION <A.B.C.D>]
+#       [VERSION_STRINGS <KEY=VALUE>...]
+#       [EXECUTION_LEVEL asInvoker|highestAvailable|requireAdministrator]
+#       [MANIFEST <file.xml>])
 # Paths are taken from this file's own place in the tree, so a tree unpacked
 # anywhere works. The tool runs on the build machine, so a cross build (say,
 # a Windows setup program made with mingw-w64) can use it too.
@@ -24,40 +29,160 @@ if(NOT TARGET BriskCourier::courier-pack)
     IMPORTED_LOCATION "${_brisk_courier_prefix}/bin/courier-pack")
 endif()
 
-# A target, built by default, that packs FILES (generator expressions such as
-# $<TARGET_FILE:setup> allowed; relative paths from the calling source folder)
-# into OUTPUT (relative: from the calling build folder) with LAUNCH as the
-# file the launcher opens, and checks the result with courier-pack verify.
-# It re-packs when a file, the tool or the launcher changes. DEPENDS names
-# targets that make some of the FILES. The carrier is written under a
-# temporary name and renamed only once it verifies, so a failed step leaves
-# no carrier for a later build to take as current.
+# ON in a package whose courier-pack writes a dependency file (pack
+# --depfile): each carrier then lists every file it read, so a file changed,
+# added or removed inside a folder given in FILES re-packs it. The tool's
+# package sets it; until the tool writes them it is OFF, and a folder
+# re-packs only when the folder itself changes (a file added or removed),
+# not when a file in it is edited.
+set(BRISK_COURIER_HAS_DEPFILE OFF)
+
+# A target, built by default, that packs FILES (files and folders; generator
+# expressions such as $<TARGET_FILE:setup> allowed; relative paths from the
+# calling source folder) into OUTPUT (relative: from the calling build
+# folder) with LAUNCH as the file the launcher opens, and checks the result
+# with courier-pack verify. The other keywords are pack's options of the
+# same names (ICON is --icon, VERSION_STRINGS one --version-string each,
+# GREEDY --greedy). It re-packs when an input, the tool or the launcher
+# changes. DEPENDS names targets that make some of the FILES. The carrier is
+# written under a temporary name and renamed only once it verifies, so a
+# failed step leaves no carrier for a later build to take as current.
+# Mistakes in the call stop CMake's configure step, naming what is wrong.
+#
+# Policies recorded with the function: Ninja reads the dependency file's
+# paths as Makefiles do, from the build folder (CMP0116).
+cmake_policy(PUSH)
+if(POLICY CMP0116)
+  cmake_policy(SET CMP0116 NEW)
+endif()
 function(brisk_courier_add_carrier target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT;LAUNCH" "FILES;DEPENDS")
-  if(arg_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "brisk_courier_add_carrier: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  set(flags GREEDY)
+  set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST)
+  set(multiple FILES DEPENDS VERSION_STRINGS)
+  set(keywords ${flags} ${single} ${multiple})
+  string(REPLACE ";" ", " keyword_list "${keywords}")
+  if(target IN_LIST keywords)
+    message(FATAL_ERROR "brisk_courier_add_carrier: the target's name comes first, before "
+      "${target}: brisk_courier_add_carrier(<target> OUTPUT <file.exe> LAUNCH <name> FILES ...)")
   endif()
+  set(call "brisk_courier_add_carrier(${target})")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "${flags}" "${single}" "${multiple}")
+  # An unknown keyword lands either among the unparsed arguments or inside
+  # the list before it: a word in capitals that names no file is taken for one.
+  foreach(word IN LISTS arg_UNPARSED_ARGUMENTS)
+    if(word MATCHES "^[A-Z][A-Z0-9_]*$")
+      message(FATAL_ERROR "${call}: unknown keyword ${word} (it knows ${keyword_list})")
+    endif()
+  endforeach()
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "${call}: unexpected arguments: ${arg_UNPARSED_ARGUMENTS} "
+      "(OUTPUT, LAUNCH, ICON, FILE_VERSION, PRODUCT_VERSION, EXECUTION_LEVEL and MANIFEST "
+      "take one value each)")
+  endif()
+  foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "${call}: ${keyword} needs a value")
+  endforeach()
   foreach(required OUTPUT LAUNCH FILES)
-    if(NOT arg_${required})
-      message(FATAL_ERROR "brisk_courier_add_carrier(${target}): ${required} is required")
+    if(NOT DEFINED arg_${required})
+      message(FATAL_ERROR "${call}: ${required} is required")
     endif()
   endforeach()
+  if(DEFINED arg_EXECUTION_LEVEL)
+    if(DEFINED arg_MANIFEST)
+      message(FATAL_ERROR "${call}: EXECUTION_LEVEL and MANIFEST exclude each other "
+        "(the level goes in the manifest)")
+    endif()
+    set(levels asInvoker highestAvailable requireAdministrator)
+    if(NOT arg_EXECUTION_LEVEL IN_LIST levels)
+      message(FATAL_ERROR "${call}: EXECUTION_LEVEL ${arg_EXECUTION_LEVEL}: "
+        "not asInvoker, highestAvailable or requireAdministrator")
+    endif()
+  endif()
+  foreach(pair IN LISTS arg_VERSION_STRINGS)
+    if(pair MATCHES "^[A-Z][A-Z0-9_]*$")
+      message(FATAL_ERROR "${call}: unknown keyword ${pair} (it knows ${keyword_list})")
+    elseif(NOT pair MATCHES "^[^=]+=")
+      message(FATAL_ERROR "${call}: VERSION_STRINGS takes KEY=VALUE, not '${pair}'")
+    endif()
+  endforeach()
+
+  # Inputs as absolute paths. A plain path (no generator expression) must
+  # exist now unless the build makes it (inside the build tree, or marked
+  # GENERATED).
+  set(inputs)
+  foreach(keyword FILES ICON MANIFEST)
+    set(${keyword})
+    foreach(file IN LISTS arg_${keyword})
+      if(NOT file MATCHES "^\\$<")
+        get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+        get_source_file_property(generated "${path}" GENERATED)
+        string(FIND "${path}/" "${CMAKE_BINARY_DIR}/" in_build)
+        if(NOT EXISTS "${path}" AND NOT generated AND NOT in_build EQUAL 0
+           AND NOT file MATCHES "\\$<")
+          if(file MATCHES "^[A-Z][A-Z0-9_]*$")
+            message(FATAL_ERROR "${call}: unknown keyword ${file} (it knows ${keyword_list}), "
+              "or a missing file ${path}")
+          endif()
+          message(FATAL_ERROR "${call}: ${keyword} ${file}: no such file or folder (${path})")
+        endif()
+        set(file "${path}")
+      endif()
+      list(APPEND ${keyword} "${file}")
+    endforeach()
+    list(APPEND inputs ${${keyword}})
+  endforeach()
+
+  set(options)
+  if(arg_GREEDY)
+    list(APPEND options --greedy)
+  endif()
+  if(DEFINED ICON)
+    list(APPEND options --icon "${ICON}")
+  endif()
+  if(DEFINED MANIFEST)
+    list(APPEND options --manifest "${MANIFEST}")
+  endif()
+  foreach(keyword FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL)
+    if(DEFINED arg_${keyword})
+      string(TOLOWER "--${keyword}" option)
+      string(REPLACE "_" "-" option "${option}")
+      list(APPEND options ${option} "${arg_${keyword}}")
+    endif()
+  endforeach()
+  foreach(pair IN LISTS arg_VERSION_STRINGS)
+    list(APPEND options --version-string "${pair}")
+  endforeach()
+
   get_filename_component(output "${arg_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
-  set(files)
-  foreach(file IN LISTS arg_FILES)
-    if(NOT file MATCHES "^\\$<")
-      get_filename_component(file "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    endif()
-    list(APPEND files "${file}")
-  endforeach()
   get_filename_component(launcher "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../../../share/brisk-courier/launcher.exe" ABSOLUTE)
+  # The tool's dependency file names the file it wrote, OUTPUT.part; the
+  # build knows the carrier as OUTPUT, so the renamed copy names that.
+  set(depfile)
+  set(rename_depfile)
+  if(BRISK_COURIER_HAS_DEPFILE AND CMAKE_VERSION VERSION_GREATER_EQUAL 3.20)
+    list(APPEND options --depfile "${output}.part.d")
+    set(depfile DEPFILE "${output}.d")
+    set(rename_depfile COMMAND "${CMAKE_COMMAND}" -D "FROM=${output}.part.d"
+      -D "TO=${output}.d" -D "TARGET=${output}")
+    # Makefile generators (CMake 3.25 at least) add each new dependency file
+    # to the dependencies they keep, so a file removed from a folder stays
+    # listed and re-packs the carrier on every build; their store for this
+    # target is dropped, to be read again from the new file.
+    if(CMAKE_GENERATOR MATCHES "Makefiles")
+      list(APPEND rename_depfile
+        -D "STALE=${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${target}.dir/compiler_depend.internal")
+    endif()
+    list(APPEND rename_depfile -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/BriskCourierDepfile.cmake")
+  endif()
 
   add_custom_command(OUTPUT "${output}"
     COMMAND BriskCourier::courier-pack pack -o "${output}.part" --launch "${arg_LAUNCH}"
-            --stub "${launcher}" ${files}
+            --stub "${launcher}" ${options} ${FILES}
     COMMAND BriskCourier::courier-pack verify "${output}.part"
+    ${rename_depfile}
     COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
-    DEPENDS ${files} ${arg_DEPENDS} "$<TARGET_FILE:BriskCourier::courier-pack>" "${launcher}"
+    DEPENDS ${inputs} ${arg_DEPENDS} "$<TARGET_FILE:BriskCourier::courier-pack>" "${launcher}"
+    ${depfile}
     COMMENT "Packing ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
@@ -65,3 +190,4 @@ function(brisk_courier_add_carrier target)
     add_dependencies(${target} ${arg_DEPENDS})
   endif()
 endfunction()
+cmake_policy(POP)

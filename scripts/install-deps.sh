@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev googletest libbenchmark-dev libcli11-dev zlib1g-dev
           g++-mingw-w64-i686 clang libfuzzer-14-dev libclang-rt-14-dev
           wine wine64 wine32:i386 xvfb xauth xdotool imagemagick osslsigncode openssl
-          help2man dpkg-dev file icoutils nlohmann-json3-dev)
+          help2man dpkg-dev file icoutils nlohmann-json3-dev ninja-build)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

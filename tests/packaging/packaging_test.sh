@@ -5,9 +5,16 @@
 #       cmake --install into WORK, moved: files in place, packs with no
 #       --stub, bash completion reads --help (leaves WORK/moved for consumer)
 #   consumer SOURCE WORK LAUNCHER    examples/cmake-consumer against WORK/moved:
-#       builds, verifies, repacks only when an input changed
+#       builds, verifies, holds the resources its keywords ask for, repacks
+#       only when an input changed
+#   consumer-calls WORK LAUNCHER     brisk_courier_add_carrier calls that
+#       configure, and mistakes refused at configure time, naming them
+#   depfile GENERATOR WORK LAUNCHER  a folder input repacks under GENERATOR
+#       when a file in it is changed, added or removed (skipped while
+#       BRISK_COURIER_HAS_DEPFILE is OFF)
 #   debian-package BUILD WORK LAUNCHER
-#       cpack -G DEB: contents, computed dependencies, packs from dpkg -x
+#       cpack -G DEB: contents, computed dependencies and suggestions, packs
+#       from dpkg -x
 # Cases needing the Windows tree's launcher are skipped (77) without it.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -18,9 +25,10 @@ need_launcher() {
 installed=(bin/courier-pack share/brisk-courier/launcher.exe share/man/man1/courier-pack.1.gz
            share/bash-completion/completions/courier-pack share/doc/brisk-courier/README.md
            share/doc/brisk-courier/docs/format.md share/doc/brisk-courier/docs/shipping.md
-           share/doc/brisk-courier/docs/json.md share/doc/brisk-courier/copyright
+           share/doc/brisk-courier/docs/json.md share/doc/brisk-courier/docs/progress-window.png
+           share/doc/brisk-courier/CHANGELOG.md share/doc/brisk-courier/copyright
            share/doc/brisk-courier/copyright.CLI11 share/doc/brisk-courier/copyright.nlohmann-json
-           lib/cmake/BriskCourier/BriskCourierConfig.cmake
+           lib/cmake/BriskCourier/BriskCourierConfig.cmake lib/cmake/BriskCourier/BriskCourierDepfile.cmake
            lib/cmake/BriskCourier/BriskCourierConfigVersion.cmake)
 
 # Packs a folder with PROGRAM and no --stub; the carrier must verify and start
@@ -61,18 +69,26 @@ installed_tree() {
     for file in "${installed[@]}"; do [ -f "$work/moved/$file" ] || fail "not installed: $file"; done
     pack_from_tree "$work/moved/bin/courier-pack" "$work"
 
-    mkdir -p "$work/complete/folder" && touch "$work/complete/file"
-    local words expected
+    mkdir -p "$work/complete/folder" && touch "$work/complete/file" "$work/complete/app.ico"
+    local words expected argv
+    # A line ending in a space completes an empty word.
     while IFS='|' read -r words expected; do
+        read -ra argv <<<"$words"
+        [[ $words != *" " ]] || argv+=("")
         got=$(PATH="$work/moved/bin:$PATH" bash -c 'source "$1"; shift
             COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _courier_pack; echo "${COMPREPLY[*]}"' \
-            _ "$work/moved/share/bash-completion/completions/courier-pack" $words)
+            _ "$work/moved/share/bash-completion/completions/courier-pack" "${argv[@]}")
         [ "$got" = "$expected" ] || fail "completing '$words': '$got', not '$expected'"
     done <<EOT
 courier-pack ve|verify
 courier-pack verify --te|--temp-length
 courier-pack list --js|--json
 courier-pack extract -C $work/complete/|$work/complete/folder
+courier-pack pack --execution-level |asInvoker highestAvailable requireAdministrator
+courier-pack pack --execution-level h|highestAvailable
+courier-pack pack --icon $work/complete/|$work/complete/app.ico $work/complete/folder
+courier-pack pack --icon $work/complete/fi|$work/complete/file
+courier-pack pack --file-version |
 EOT
 }
 
@@ -86,7 +102,13 @@ consumer() {
         -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" >/dev/null
     cmake --build "$build" >/dev/null
     local carrier=$build/demo-setup.exe tool=$work/moved/bin/courier-pack
-    [[ $("$tool" verify "$carrier") == *"launches 'Setup.exe'"* ]] || fail "carrier does not verify"
+    local report
+    report=$("$tool" verify "$carrier") || fail "carrier does not verify: $report"
+    for expected in "launches 'Setup.exe'" "icon: 16x16 32-bit, 32x32 32-bit" \
+        "version: file 0.1.0.0, product 0.1.0.0" "version string: ProductName = Brisk Courier demo" \
+        "execution level: asInvoker"; do
+        [[ $report == *"$expected"* ]] || fail "the carrier's verify does not say '$expected': $report"
+    done
     cp "$carrier" "$work/before.exe"
 
     [[ $(cmake --build "$build") == *Packing* ]] && fail "repacked with nothing changed"
@@ -96,6 +118,107 @@ consumer() {
     "$tool" verify "$carrier" >/dev/null || fail "repacked carrier does not verify"
     "$tool" extract "$carrier" -C "$work/unpacked" >/dev/null
     cmp "$work/unpacked/app.ini" "$examples/demo/app.ini" || fail "the carrier has the old app.ini"
+}
+
+# Configures a project holding one brisk_courier_add_carrier call against
+# the installed tree in WORK/moved. The calls in the table must configure
+# (a dash) or fail with a message holding the text given.
+consumer_calls() {
+    local work=$1
+    need_launcher "$2"
+    [ -d "$work/moved" ] || fail "no installed tree in $work/moved (installed-tree runs first)"
+    local project=$work/calls arguments expected output status
+    rm -rf "$project" && mkdir -p "$project/in"
+    touch "$project/in/setup.exe" "$project/app.ico" "$project/app.manifest"
+    while IFS='|' read -r arguments expected; do
+        cat >"$project/CMakeLists.txt" <<EOF2
+cmake_minimum_required(VERSION 3.25)
+project(Calls NONE)
+find_package(BriskCourier CONFIG REQUIRED)
+brisk_courier_add_carrier($arguments)
+EOF2
+        rm -rf "$project/build"
+        status=0
+        output=$(cmake -S "$project" -B "$project/build" -DCMAKE_PREFIX_PATH="$work/moved" 2>&1) || status=$?
+        output=$(tr -s ' \n' ' ' <<<"$output")
+        if [ "$expected" = - ]; then
+            [ $status = 0 ] || fail "brisk_courier_add_carrier($arguments) did not configure: $output"
+        else
+            [ $status != 0 ] || fail "brisk_courier_add_carrier($arguments) configured"
+            [[ $output == *"$expected"* ]] ||
+                fail "brisk_courier_add_carrier($arguments) did not say '$expected': $output"
+        fi
+    done <<'EOT'
+app OUTPUT a.exe LAUNCH setup.exe FILES in|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in $<1:in/setup.exe> ${CMAKE_BINARY_DIR}/made-by-the-build.txt GREEDY ICON app.ico FILE_VERSION 1.2.3.4 PRODUCT_VERSION 1.2.0.0 VERSION_STRINGS "CompanyName=Example Ltd" "ProductName=Example" EXECUTION_LEVEL asInvoker|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST app.manifest|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
+OUTPUT MyApp-setup.exe LAUNCH setup.exe FILES in|the target's name comes first, before OUTPUT
+app OUTPUT a.exe LAUNCH setup.exe FILES in ICONS app.ico|unknown keyword ICONS
+app ICONS app.ico OUTPUT a.exe LAUNCH setup.exe FILES in|unknown keyword ICONS
+app OUTPUT a.exe LAUNCH setup.exe ICONS app.ico FILES in|unknown keyword ICONS
+app OUTPUT a.exe LAUNCH setup.exe extra.exe FILES in|unexpected arguments: extra.exe
+app OUTPUT a.exe LAUNCH setup.exe FILES in VERSION_STRINGS ProductName=Example TRADEMARKS|unknown keyword TRADEMARKS
+app OUTPUT a.exe LAUNCH setup.exe FILES in missing.txt|FILES missing.txt: no such file or folder
+app OUTPUT a.exe LAUNCH setup.exe FILES in ICON missing.ico|ICON missing.ico: no such file or folder
+app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST missing.xml|MANIFEST missing.xml: no such file or folder
+app OUTPUT a.exe FILES in|LAUNCH is required
+app OUTPUT a.exe LAUNCH FILES in|LAUNCH needs a value
+app OUTPUT a.exe LAUNCH setup.exe FILES in EXECUTION_LEVEL administrator|EXECUTION_LEVEL administrator: not asInvoker, highestAvailable or requireAdministrator
+app OUTPUT a.exe LAUNCH setup.exe FILES in EXECUTION_LEVEL asInvoker MANIFEST app.manifest|EXECUTION_LEVEL and MANIFEST exclude each other
+app OUTPUT a.exe LAUNCH setup.exe FILES in VERSION_STRINGS ProductName|VERSION_STRINGS takes KEY=VALUE, not 'ProductName'
+app OUTPUT a.exe LAUNCH setup.exe FILES in DEPENDS no_such_target|no_such_target
+EOT
+}
+
+# A carrier of a folder and a file, built with GENERATOR; each change to
+# the folder's files must repack it, and the carrier must hold the change.
+depfile() {
+    local generator=$1 work=$2
+    need_launcher "$3"
+    [ -d "$work/moved" ] || fail "no installed tree in $work/moved (installed-tree runs first)"
+    local project=$work/depfile-${generator// /-} tool=$work/moved/bin/courier-pack
+    rm -rf "$project" && mkdir -p "$project/payload"
+    echo "setup" >"$project/setup.exe"
+    echo "one" >"$project/payload/one.txt"
+    echo "two" >"$project/payload/two.txt"
+    cat >"$project/CMakeLists.txt" <<'EOF2'
+cmake_minimum_required(VERSION 3.25)
+project(Depfile NONE)
+find_package(BriskCourier CONFIG REQUIRED)
+message(STATUS "BRISK_COURIER_HAS_DEPFILE=${BRISK_COURIER_HAS_DEPFILE}")
+brisk_courier_add_carrier(app OUTPUT app-setup.exe LAUNCH setup.exe FILES setup.exe payload)
+EOF2
+    local build=$project/build configured
+    configured=$(cmake -S "$project" -B "$build" -G "$generator" -DCMAKE_PREFIX_PATH="$work/moved")
+    if [[ $configured != *BRISK_COURIER_HAS_DEPFILE=ON* ]]; then
+        echo "skipped: this courier-pack writes no dependency files (BRISK_COURIER_HAS_DEPFILE is OFF)"
+        exit 77
+    fi
+    cmake --build "$build" >/dev/null
+    local carrier=$build/app-setup.exe
+    [[ $(cmake --build "$build") == *Packing* ]] && fail "$generator: repacked with nothing changed"
+
+    # Each step: a change, then the entries and contents the carrier must hold.
+    local change entries
+    while IFS='|' read -r change entries; do
+        sleep 1  # a new modification time, however coarse the file system's
+        (cd "$project/payload" && eval "$change")
+        [[ $(cmake --build "$build") == *Packing* ]] || fail "$generator: not repacked after: $change"
+        rm -rf "$project/unpacked"
+        "$tool" extract "$carrier" -C "$project/unpacked" >/dev/null || fail "$generator: extract after: $change"
+        [ "$(cd "$project/unpacked" && ls | tr '\n' ' ')" = "$entries" ] ||
+            fail "$generator: after '$change' the carrier holds $(ls "$project/unpacked"), not $entries"
+        for file in "$project"/payload/*; do
+            cmp -s "$file" "$project/unpacked/$(basename "$file")" ||
+                fail "$generator: after '$change' the carrier has an old $(basename "$file")"
+        done
+        [[ $(cmake --build "$build") != *Packing* ]] || fail "$generator: repacked again after: $change"
+    done <<'EOT'
+echo changed >>one.txt|one.txt setup.exe two.txt 
+echo three >three.txt|one.txt setup.exe three.txt two.txt 
+rm two.txt|one.txt setup.exe three.txt 
+EOT
 }
 
 debian_package() {
@@ -111,6 +234,7 @@ debian_package() {
         grep -qx "./usr/$file" <<<"$contents" || fail "not in the package: /usr/$file"
     done
     [[ $(dpkg-deb -f "${deb[0]}" Depends) == *"libc6 (>= "* ]] || fail "dependencies not computed"
+    [[ $(dpkg-deb -f "${deb[0]}" Suggests) == *bash-completion* ]] || fail "bash-completion not suggested"
     dpkg -x "${deb[0]}" "$work/root"
     pack_from_tree "$work/root/usr/bin/courier-pack" "$work"
 }
@@ -121,6 +245,8 @@ case $case in
     man-page) man_page "$@" ;;
     installed-tree) installed_tree "$@" ;;
     consumer) consumer "$@" ;;
+    consumer-calls) consumer_calls "$@" ;;
+    depfile) depfile "$@" ;;
     debian-package) debian_package "$@" ;;
     *) fail "unknown case $case" ;;
 esac
