@@ -623,6 +623,10 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"a folder", {"verify", one}, 1, "", one + ": a folder, not a carrier\n"},
         {"--json on a missing carrier", {"verify", "--json", dir / "missing.exe"}, 1,
          "\"reason\": \"cannot open: No such file or directory\"", "cannot open"},
+        // Linux names are exact: no file is found under another letter case.
+        {"carrier under another case", {"list", dir / "ONE.EXE"}, 1, "",
+         dir / "ONE.EXE: cannot open: No such file or directory\n"},
+        {"input under another case", pack({one + "/A"}), 1, "", one + "/A: no such file or folder\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
