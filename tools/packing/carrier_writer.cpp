@@ -8,6 +8,7 @@
 #include "tools/packing/chunk_encoder.h"
 #include "tools/report/text_report.h"
 #include "tools/system/console.h"
+#include "tools/system/le_bytes.h"
 #include "tools/system/text_encoding.h"
 #include "tools/system/output_file.h"
 
@@ -60,8 +61,8 @@ public:
         if (summing_) crc_ = crc32_update(crc_, static_cast<const uint8_t*>(data), size);
     }
     void put_u32(uint32_t value) {
-        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                                  uint8_t(value >> 24)};
+        uint8_t bytes[4];
+        set_le32(bytes, value);
         put(bytes, 4);
     }
     void put_name(const std::string& name) { put(name.c_str(), name.size() + 1); }
@@ -88,8 +89,8 @@ public:
         crc_ = 0;
     }
     void fill_placeholder(uint32_t value) {
-        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                                  uint8_t(value >> 24)};
+        uint8_t bytes[4];
+        set_le32(bytes, value);
         overwrite(placeholder_at_, bytes, 4);
         const uint64_t after = size_ - placeholder_at_ - 4;
         crc_ = crc32_combine(crc32_update(crc_before_, bytes, 4), crc_, after);
