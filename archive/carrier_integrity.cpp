@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint32_t kHeaderProbe = 1024;  // PE headers of our launcher fit well within
 constexpr int kCertificateDirectory = 4;
 // The archive is checksummed in large reads: a few hundred for 100 MB.
 constexpr uint32_t kBlockSize = 256 * 1024;

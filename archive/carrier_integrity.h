@@ -13,8 +13,14 @@
 #include <cstdint>
 
 #include "archive/carrier_file.h"
+#include "archive/format_rules.h"
 
 constexpr uint32_t kRecordSize = 28;
+// The launcher reads its PE headers, section table included, from this many
+// bytes at the file's start.
+constexpr uint32_t kHeaderProbe = 1024;
+// The archive follows the image and the record, and starts below 2 GiB.
+constexpr uint64_t kLargestImageSize = kArchiveOffsetLimit - 1 - kRecordSize;
 
 struct IntegrityRecord {
     uint32_t archive_offset = 0;  // file offset of the archive's first byte

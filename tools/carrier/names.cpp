@@ -52,7 +52,8 @@ std::string length_problem(size_t length) {
     const int longest = longest_joinable_name(kShortestTempLength);
     if (length <= size_t(longest)) return "";
     return std::to_string(length) +
-           " characters: the launcher's 255-character path takes at most " +
+           " characters: the launcher's " + std::to_string(kPathCapacity - 1) +
+           "-character path takes at most " +
            std::to_string(longest) + " even under the shortest %TEMP% (C:\\)";
 }
 
@@ -60,7 +61,8 @@ std::string length_doubt(size_t length, int temp_length) {
     const int longest = longest_joinable_name(temp_length);
     if (length <= size_t(longest)) return "";
     return std::to_string(length) + " characters: with a " + std::to_string(temp_length) +
-           "-character %TEMP% the launcher's 255-character path takes at most " +
+           "-character %TEMP% the launcher's " + std::to_string(kPathCapacity - 1) +
+           "-character path takes at most " +
            std::to_string(longest) + ", so it unpacks only under a shorter %TEMP%";
 }
 

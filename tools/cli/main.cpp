@@ -53,7 +53,8 @@ void add_temp_length(CLI::App* command, int& temp_length) {
     command
         ->add_option("--temp-length", temp_length,
                      "Length of %TEMP%, trailing '\\' included, to check name lengths against")
-        ->check(CLI::Range(kShortestTempLength, 243))  // %TEMP%\BriskCourierTmp\ in 260 bytes
+        // %TEMP%\BriskCourierTmp\ and its NUL in the launcher's folder buffer
+        ->check(CLI::Range(kShortestTempLength, kFolderCapacity - 1 - kFolderNameLength))
         ->capture_default_str();
 }
 

@@ -14,9 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The trailer is a signed offset to the archive, which follows the record.
-constexpr uint64_t kLargestStub = kArchiveOffsetLimit - 1 - kRecordSize;
-
 // The launcher finds its integrity record where its image ends, by the same
 // reading of its headers, so the stub must end there and carry no signature
 // (signing comes after packing, over the whole carrier).
@@ -70,7 +67,7 @@ bool load_stub(const std::string& option, const fs::path& program, std::vector<u
         problems.push_back(where + ": stub: " + ec.message());
         return false;
     }
-    if (size > kLargestStub) {
+    if (size > kLargestImageSize) {
         problems.push_back(where + ": stub of " + std::to_string(size) +
                            " bytes: the archive must start below 2 GiB");
         return false;

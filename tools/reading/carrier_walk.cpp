@@ -228,7 +228,7 @@ private:
         size_t got = 0;
         if (!file_.seek(at) || !file_.read(again, sizeof again, &got)) got = 0;
         if (got == sizeof again && !std::memchr(again, 0, sizeof again))
-            return fail(where, at, "name longer than 259 characters");
+            return fail(where, at, "name longer than " + std::to_string(kNameCapacity - 1) + " characters");
         return fail(where, at, "file ends inside the name");
     }
 
@@ -281,7 +281,9 @@ private:
             if (delivered == 0) return true;  // a zero-length record ends the entry
             const int32_t n = decoder.decode_chunk(input, int32_t(delivered), decoded,
                                                    kChunkOutputCapacity);
-            if (n < 0) return fail(where, at, "chunk decodes to more than 8192 bytes");
+            if (n < 0)
+                return fail(where, at,
+                            "chunk decodes to more than " + std::to_string(kChunkOutputCapacity) + " bytes");
             entry.decoded_size += uint32_t(n);
             const std::string stop = n > 0 ? sink_.write(decoded, size_t(n)) : "";
             if (!stop.empty()) return fail(where, at, stop);
@@ -294,7 +296,8 @@ private:
         if (!file_.seek(at) || !read_u32(file_.carrier(), &length))
             return "file ends inside a chunk record's length";
         if (length > uint32_t(kChunkInputCapacity))
-            return "chunk body length " + std::to_string(length) + " is above 2048";
+            return "chunk body length " + std::to_string(length) + " is above " +
+                   std::to_string(kChunkInputCapacity);
         if (at + 4 + length > size_)
             return "file ends inside a chunk body (" + std::to_string(size_ - at - 4) + " of " +
                    std::to_string(length) + " bytes)";

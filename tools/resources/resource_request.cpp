@@ -22,10 +22,6 @@ constexpr uint16_t kGroupId = 1, kVersionId = 1;
 constexpr uint16_t kManifestId = 1;  // the manifest Windows reads when it starts a program
 constexpr char kSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 constexpr uint32_t kReadOnlyData = 0x40000040;  // initialized data, readable
-// The launcher reads its headers, section table included, from its first 1024 bytes.
-constexpr uint32_t kLauncherHeaderProbe = 1024;
-// The archive, after the image and the record, must start below 2 GiB.
-constexpr uint64_t kLargestImage = 0x7FFFFFFFull - kRecordSize;
 
 bool read_input(const std::string& option, const std::string& path, std::vector<uint8_t>& bytes,
                 std::vector<std::string>& problems) {
@@ -163,11 +159,11 @@ void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
 
     std::vector<uint8_t> image = *stub;
     const std::string problem =
-        add_section(image, kSectionName, kReadOnlyData, kResourceDirectory, kLauncherHeaderProbe,
+        add_section(image, kSectionName, kReadOnlyData, kResourceDirectory, kHeaderProbe,
                     [&resources](uint32_t rva) { return build_resource_section(resources, rva); });
     if (!problem.empty()) {
         problems.push_back("stub: cannot add the resources: " + problem);
-    } else if (image.size() > kLargestImage) {
+    } else if (image.size() > kLargestImageSize) {
         problems.push_back("stub: with the resources its image passes 2 GiB");
     } else {
         stub->swap(image);
