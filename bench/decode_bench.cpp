@@ -21,7 +21,7 @@
 
 #include <unistd.h>
 
-#include "tests/support/archive_writer.h"
+#include "tests/support/carrier_builder.h"
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 #include "tests/support/reference_decoder.h"

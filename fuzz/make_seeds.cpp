@@ -1,5 +1,6 @@
 // Writes the fuzz targets' seed corpora: small real carriers and chunks made
-// with the project's encoder and writer, and hand-made edge cases.
+// with the project's encoder and the tests' stub and carrier builders, and
+// hand-made edge cases.
 //
 //   build/host/fuzz/fuzz_make_seeds fuzz/corpus
 //
@@ -11,16 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
+#include "tests/support/carrier_builder.h"
+#include "tests/support/test_data.h"
+#include "tests/support/test_files.h"
 #include "tools/packing/chunk_encoder.h"
-#include "tests/host/test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kStub = 64;  // keeps carrier seeds at a few KB
+constexpr size_t kPeStub = 576;  // minimal_pe_stub's headers and 64 bytes of code
 
 std::string g_root;
 int g_written = 0;
@@ -104,91 +107,24 @@ void carrier_seed(const std::string& name, const Bytes& bytes) {
 
 Bytes around(const Bytes& archive) { return carrier_around(archive, kStub); }
 
-Bytes trailer_only(const Bytes& archive, uint32_t trailer) {
-    Bytes out = concat(fake_stub(kStub), archive);
-    append_u32(out, trailer);
-    return out;
-}
-
-// Launch name, one entry with `stored` and `records` as given, end marker.
-Bytes raw_entry(const std::string& entry, uint32_t stored, const Bytes& records,
-                const std::string& launch = "a.txt") {
-    Bytes archive;
-    append_name(archive, launch);
-    append_name(archive, entry);
-    append_u32(archive, stored);
-    archive = concat(archive, records);
-    archive.push_back(0);
-    return archive;
-}
-
-Bytes record(const Bytes& body) {
-    Bytes out;
-    append_u32(out, uint32_t(body.size()));
-    return concat(out, body);
-}
-
-// The smallest PE32 image read_carrier_layout accepts: DOS header, "PE",
-// COFF header, an optional header with five data directories (the fifth is
-// the certificate table) and one section whose raw data ends the image.
-constexpr uint32_t kPeAt = 0x40, kOptionalSize = 96 + 5 * 8;
-constexpr uint32_t kSectionAt = kPeAt + 24 + kOptionalSize, kImageEnd = kSectionAt + 40 + 24;
-
-Bytes pe_stub(uint32_t cert_at, uint32_t cert_size) {
-    Bytes image(kImageEnd, 0);
-    auto u16 = [&](uint32_t at, uint32_t v) { image[at] = uint8_t(v), image[at + 1] = uint8_t(v >> 8); };
-    auto u32 = [&](uint32_t at, uint32_t v) { u16(at, v & 0xFFFF), u16(at + 2, v >> 16); };
-    image[0] = 'M', image[1] = 'Z';
-    u32(0x3C, kPeAt);
-    image[kPeAt] = 'P', image[kPeAt + 1] = 'E';
-    u16(kPeAt + 4, 0x14C);          // i386
-    u16(kPeAt + 6, 1);              // one section
-    u16(kPeAt + 20, kOptionalSize);
-    const uint32_t optional = kPeAt + 24;
-    u16(optional, 0x10B);           // PE32
-    u32(optional + 92, 5);          // data directories
-    u32(optional + 96 + 4 * 8, cert_at);
-    u32(optional + 96 + 4 * 8 + 4, cert_size);
-    u32(kSectionAt + 16, 24);                  // raw size
-    u32(kSectionAt + 20, kImageEnd - 24);      // raw offset
-    return image;
-}
-
-// image + integrity record + archive + trailer [+ certificate table].
-Bytes with_record(const Bytes& archive, size_t cert_size) {
-    const uint32_t content_end = uint32_t(kImageEnd + kRecordSize + archive.size() + 4);
-    Bytes out = pe_stub(cert_size ? content_end : 0, uint32_t(cert_size));
-    IntegrityRecord record;
-    record.archive_offset = kImageEnd + kRecordSize;
-    record.archive_length = uint32_t(archive.size());
-    record.carrier_length = content_end;
-    record.archive_crc = crc32_update(0, archive.data(), archive.size());
-    uint8_t bytes[kRecordSize];
-    encode_record(record, bytes);
-    out.insert(out.end(), bytes, bytes + kRecordSize);
-    out = concat(out, archive);
-    append_u32(out, record.archive_offset);
-    out.resize(out.size() + cert_size, 0x30);
-    return out;
-}
-
+// Carriers as courier-pack packs them: a PE image, its integrity record,
+// the archive; signed, damaged and cut.
 void signed_carrier_seeds(const std::vector<ArchiveEntry>& entries) {
-    const Bytes carrier = build_carrier({}, "setup.exe", {entries[0], entries[1], entries[4]});
-    const Bytes archive(carrier.begin(), carrier.end() - 4);
-    carrier_seed("pe-record", with_record(archive, 0));
-    carrier_seed("pe-record-certificate", with_record(archive, 40));
-    Bytes plain = concat(pe_stub(0, 0), archive);
-    append_u32(plain, kImageEnd);
-    carrier_seed("pe-no-record", plain);
-    Bytes damaged = with_record(archive, 0);
-    damaged[kImageEnd + kRecordSize + 100] ^= 0x10;
+    const Bytes stub = minimal_pe_stub(kPeStub);
+    const std::vector<ArchiveEntry> some = {entries[0], entries[1], entries[4]};
+    const Bytes packed = packed_carrier(stub, "setup.exe", some);
+    carrier_seed("pe-record", packed);
+    carrier_seed("pe-record-certificate", signed_copy(packed, 40));
+    carrier_seed("pe-no-record", build_carrier(stub, "setup.exe", some));
+    Bytes damaged = packed;
+    damaged[kPeStub + kRecordSize + 100] ^= 0x10;
     carrier_seed("pe-record-archive-damaged", damaged);
-    Bytes cut = with_record(archive, 0);
+    Bytes cut = packed;
     cut.resize(cut.size() - 100);
     carrier_seed("pe-record-cut", cut);
-    Bytes record_only = pe_stub(0, 0);
+    Bytes record_only = stub;
     record_only.insert(record_only.end(), 5, 0);
-    record_only[kImageEnd + 1] = 'B';
+    record_only[kPeStub + 1] = 'B';
     carrier_seed("pe-record-prefix-only", record_only);
 }
 
@@ -218,18 +154,22 @@ void carrier_seeds() {
         append_chunk_records(data.data(), data.size(), EncoderOptions(), records);
         return Bytes(records.begin() + 4, records.end());
     }();
-    carrier_seed("zero-length-record-ends-entry", around(raw_entry("early", 5000, record({}))));
-    carrier_seed("stored-size-zero", around(raw_entry("zero", 0, {})));
-    carrier_seed("stored-size-zero-with-records", around(raw_entry("z", 0, record(body))));
-    carrier_seed("stored-size-all-ones", around(raw_entry("big", 0xFFFFFFFFu, record(body))));
-    carrier_seed("stored-size-short", around(raw_entry("short", 3, record(body))));
+    // Launch name "a.txt", then one entry whose stored size and records are given.
+    auto one_entry = [](const std::string& name, uint32_t stored, const Bytes& records) {
+        return around(one_entry_archive("a.txt", name, stored, records));
+    };
+    carrier_seed("zero-length-record-ends-entry", one_entry("early", 5000, chunk_record({})));
+    carrier_seed("stored-size-zero", one_entry("zero", 0, {}));
+    carrier_seed("stored-size-zero-with-records", one_entry("z", 0, chunk_record(body)));
+    carrier_seed("stored-size-all-ones", one_entry("big", 0xFFFFFFFFu, chunk_record(body)));
+    carrier_seed("stored-size-short", one_entry("short", 3, chunk_record(body)));
     carrier_seed("record-length-2049",
-                 around(raw_entry("long", 2053, concat(Bytes{0x01, 0x08, 0, 0}, Bytes(2049, 0)))));
+                 one_entry("long", 2053, concat(Bytes{0x01, 0x08, 0, 0}, Bytes(2049, 0))));
     Bytes overflow(2048, 0);
     for (size_t i = 0; i < overflow.size(); i += 2) overflow[i] = 0x7F, overflow[i + 1] = 0xFF;
-    carrier_seed("chunk-decodes-past-8192", around(raw_entry("bad", 2052, record(overflow))));
+    carrier_seed("chunk-decodes-past-8192", one_entry("bad", 2052, chunk_record(overflow)));
     {
-        Bytes cut = around(raw_entry("cut", uint32_t(body.size() + 4), record(body)));
+        Bytes cut = one_entry("cut", uint32_t(body.size() + 4), chunk_record(body));
         cut.resize(kStub + 20);
         append_u32(cut, uint32_t(kStub));
         carrier_seed("body-cut-short", cut);
@@ -239,22 +179,22 @@ void carrier_seeds() {
         append_name(archive, "a");
         append_name(archive, "a");
         append_u32(archive, uint32_t(body.size() + 4));
-        archive = concat(archive, record(body));  // no end marker
+        archive = concat(archive, chunk_record(body));  // no end marker
         carrier_seed("no-end-marker", around(archive));
     }
 
     const std::string n259(259, 'n'), n260(260, 'n');
     carrier_seed("name-259", build_carrier(stub, "x", {{n259, {1}}}));
     carrier_seed("name-120", build_carrier(stub, std::string(120, 'l'), {{std::string(120, 'l'), {1}}}));
-    carrier_seed("name-260", around(raw_entry(n260, 0, {})));
-    carrier_seed("launch-name-260", around(raw_entry("a", 0, {}, n260)));
+    carrier_seed("name-260", one_entry(n260, 0, {}));
+    carrier_seed("launch-name-260", around(one_entry_archive(n260, "a", 0, {})));
 
     const Bytes small = build_carrier(stub, "a", {{"a", {1, 2, 3}}});
-    const Bytes archive(small.begin() + kStub, small.end() - 4);
-    carrier_seed("trailer-past-end", trailer_only(archive, 100000));
-    carrier_seed("trailer-at-itself", trailer_only(archive, uint32_t(kStub + archive.size())));
-    carrier_seed("trailer-2-pow-31", trailer_only(archive, 0x80000000u));
-    carrier_seed("trailer-all-ones", trailer_only(archive, 0xFFFFFFFFu));
+    const Bytes head(small.begin(), small.end() - 4);  // stub and archive
+    carrier_seed("trailer-past-end", with_trailer(head, 100000));
+    carrier_seed("trailer-at-itself", with_trailer(head, uint32_t(head.size())));
+    carrier_seed("trailer-2-pow-31", with_trailer(head, 0x80000000u));
+    carrier_seed("trailer-all-ones", with_trailer(head, 0xFFFFFFFFu));
     carrier_seed("three-bytes", {'M', 'Z', 0});
     carrier_seed("empty-file", {});
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
+#include "tests/support/carrier_builder.h"
 #include "archive/chunk_decoder.h"
 #include "tests/support/test_data.h"
 #include "tests/support/reference_decoder.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
+#include "tests/support/carrier_builder.h"
 #include "archive/chunk_decoder.h"
 #include "test_support.h"
 

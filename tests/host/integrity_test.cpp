@@ -32,21 +32,6 @@ std::vector<ArchiveEntry> payload() {
 
 std::string n(size_t value) { return std::to_string(value); }
 
-// What signing adds: a certificate table at the end, 8-aligned, and the
-// security directory pointing at it. The contents are never read.
-std::vector<uint8_t> signed_copy(std::vector<uint8_t> carrier, size_t table_size = 1304) {
-    const size_t at = carrier.size();
-    std::vector<uint8_t> table = random_bytes(table_size, 77);
-    for (int b = 0; b < 4; ++b) table[b] = uint8_t(table_size >> (8 * b));  // WIN_CERTIFICATE length
-    table[4] = 0x00, table[5] = 0x02, table[6] = 0x02, table[7] = 0x00;       // revision, PKCS#7
-    carrier.insert(carrier.end(), table.begin(), table.end());
-    for (int b = 0; b < 4; ++b) {
-        carrier[kStubSecurityDirectory + b] = uint8_t(at >> (8 * b));
-        carrier[kStubSecurityDirectory + 4 + b] = uint8_t(table_size >> (8 * b));
-    }
-    return carrier;
-}
-
 class Integrity : public ::testing::Test {
 protected:
     // One carrier packed by courier-pack for the whole suite.
@@ -276,9 +261,8 @@ TEST(IntegrityLimits, CarrierPastTwoGiBStillRuns) {
     // stub, so no record and no checksum pass over the hole.
     RunSetup run;
     std::vector<uint8_t> head = fake_stub();
-    append_name(head, "a.txt");
-    append_entry(head, "a.txt", reinterpret_cast<const uint8_t*>("hi"), 2, EncoderOptions());
-    head.push_back(0);
+    const auto archive = archive_of("a.txt", {{"a.txt", {'h', 'i'}}});
+    head.insert(head.end(), archive.begin(), archive.end());
     std::vector<uint8_t> trailer;
     append_u32(trailer, uint32_t(fake_stub().size()));
     {

@@ -18,7 +18,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
 #include "test_support.h"
 #include "tests/support/test_icons.h"
@@ -31,19 +30,6 @@ namespace {
 std::string text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
-// A header Windows would take for an i386 program, and nothing else: the
-// launcher cannot find its image's end in it, so pack refuses it.
-std::vector<uint8_t> pe_stub(uint16_t machine = 0x14C, uint32_t lfanew = 0x40, size_t size = 1024) {
-    std::vector<uint8_t> stub(size, 0);
-    stub[0] = 'M', stub[1] = 'Z';
-    for (int b = 0; b < 4 && 0x3C + b < int(size); ++b) stub[0x3C + b] = uint8_t(lfanew >> (8 * b));
-    if (lfanew + 6 <= size) {
-        stub[lfanew] = 'P', stub[lfanew + 1] = 'E';
-        stub[lfanew + 4] = uint8_t(machine), stub[lfanew + 5] = uint8_t(machine >> 8);
-    }
-    return stub;
-}
 
 size_t stored_size(const std::vector<uint8_t>& data, const EncoderOptions& options = {}) {
     std::vector<uint8_t> records;
@@ -224,17 +210,17 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              fs::remove(in + ".stub");
              return args;
          }, 1, ".stub: stub: No such file"},
-        {"stub too short", with_stub(pe_stub(0x14C, 0x40, 20)), 1, "too small for a DOS header"},
+        {"stub too short", with_stub(pe_header_stub(0x14C, 0x40, 20)), 1, "too small for a DOS header"},
         {"stub without MZ", with_stub(std::vector<uint8_t>(1024, 0)), 1, "no MZ signature"},
-        {"PE offset past the stub", with_stub(pe_stub(0x14C, 0x10000)), 1, "PE header offset 65536 lies outside"},
-        {"PE header cut", with_stub(pe_stub(0x14C, 1024 - 20)), 1, "lies outside"},
+        {"PE offset past the stub", with_stub(pe_header_stub(0x14C, 0x10000)), 1, "PE header offset 65536 lies outside"},
+        {"PE header cut", with_stub(pe_header_stub(0x14C, 1024 - 20)), 1, "lies outside"},
         {"no PE signature", [&](const std::string& in) {
-             auto stub_bytes = pe_stub();
+             auto stub_bytes = pe_header_stub();
              stub_bytes[0x41] = 'X';
              return with_stub(stub_bytes)(in);
          }, 1, "no PE signature at offset 64"},
-        {"x64 stub", with_stub(pe_stub(0x8664)), 1, "machine 0x8664 is not i386"},
-        {"headers the launcher cannot read", with_stub(pe_stub()), 1, "the launcher cannot read these headers"},
+        {"x64 stub", with_stub(pe_header_stub(0x8664)), 1, "machine 0x8664 is not i386"},
+        {"headers the launcher cannot read", with_stub(pe_header_stub()), 1, "the launcher cannot read these headers"},
         {"data after the image", [&](const std::string& in) {
              auto stub_bytes = minimal_pe_stub(1024);
              stub_bytes.resize(1030, 0);
@@ -243,12 +229,11 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {"signed stub", [&](const std::string& in) {
              auto stub_bytes = minimal_pe_stub(1024);
              stub_bytes.resize(1024 + 16, 0);
-             stub_bytes[kStubSecurityDirectory + 1] = 0x04;  // at 1024
-             stub_bytes[kStubSecurityDirectory + 4] = 16;
+             set_directory(stub_bytes, PeDirectory::kCertificates, 1024, 16);
              return with_stub(stub_bytes)(in);
          }, 1, "signed (certificate table at offset 1024, 16 bytes)"},
         {"2 GiB stub", [&](const std::string& in) {
-             auto args = with_stub(pe_stub())(in);
+             auto args = with_stub(pe_header_stub())(in);
              fs::resize_file(in + ".stub", uint64_t(1) << 31);
              return args;
          }, 1, "the archive must start below 2 GiB"},
@@ -320,7 +305,7 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              std::fill(b.begin() + 0x160, b.begin() + 0x200, 0x90);  // after the one header
          }), 1, "stub: cannot add the resources: no room for another section header"},
         {"stub with resources of its own", with_stub_change([](std::vector<uint8_t>& b) {
-             b[kStubSecurityDirectory - 16 + 1] = 0x20;  // the resource directory, two entries before
+             set_directory(b, PeDirectory::kResources, 0x2000, 0);
          }), 1, "stub: cannot add the resources: the image already has one"},
     };
     cases.insert(cases.end(), resource_cases.begin(), resource_cases.end());
@@ -748,8 +733,8 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
     const std::vector<ArchiveEntry> entries = {{"first.txt", text_like(20000, 1)},
                                                {"second.bin", random_bytes(5000, 2)}};
     const std::string launch = "first.txt";
-    const auto good = build_carrier(pe_stub(), launch, entries);
-    const size_t stub_size = pe_stub().size();
+    const auto good = build_carrier(pe_header_stub(), launch, entries);
+    const size_t stub_size = pe_header_stub().size();
     // Archive offsets of each entry's first chunk record, and of the second's name.
     const size_t first = launch.size() + 1 + entries[0].name.size() + 1 + 4;
     const size_t second = first + stored_size(entries[0].data);
@@ -757,11 +742,10 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
 
     // Without its end marker the archive runs into the trailer, whose first
     // byte (a 1000-byte stub) reads as a two-character name.
-    std::vector<uint8_t> unended = pe_stub(0x14C, 0x40, 1000);
-    append_name(unended, launch);
-    append_entry(unended, entries[0].name, entries[0].data.data(), entries[0].data.size(), {});
-    const size_t unended_end = unended.size() - 1000;
-    append_u32(unended, 1000);
+    std::vector<uint8_t> unended_archive = archive_of(launch, {entries[0]});
+    unended_archive.pop_back();
+    const auto unended = carrier_of(pe_header_stub(0x14C, 0x40, 1000), unended_archive);
+    const size_t unended_end = unended_archive.size();
 
     struct Case {
         const char* what;
@@ -800,31 +784,31 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          "not a carrier: no integrity record, and trailer: ", "does not point into the file", true, false},
         {"not a Windows program", bytes("just some text, ending in a newline\n"), "not a carrier: ",
          "not a Windows program (it does not start with MZ)", true, false},
-        {"escaping name", build_carrier(pe_stub(), launch, {entries[0], {"..\\x.bin", {1}}}),
+        {"escaping name", build_carrier(pe_header_stub(), launch, {entries[0], {"..\\x.bin", {1}}}),
          offset("entry '..\\x.bin'", second), "reaches outside the extraction folder", true, false},
-        {"name Windows refuses", build_carrier(pe_stub(), launch, {entries[0], {"a|b", {1}}}),
+        {"name Windows refuses", build_carrier(pe_header_stub(), launch, {entries[0], {"a|b", {1}}}),
          offset("entry 'a|b'", second), "not allowed in Windows file names", false, false},
-        {"device name", build_carrier(pe_stub(), launch, {entries[0], {"Nul.txt", {1}}}),
+        {"device name", build_carrier(pe_header_stub(), launch, {entries[0], {"Nul.txt", {1}}}),
          offset("entry 'Nul.txt'", second), "reserved Windows device name", true, false},
         {"name too long for any %TEMP%",
-         build_carrier(pe_stub(), launch, {entries[0], {std::string(237, 'n'), {1}}}),
+         build_carrier(pe_header_stub(), launch, {entries[0], {std::string(237, 'n'), {1}}}),
          offset("entry '" + std::string(237, 'n') + "'", second), "237 characters", true, false},
         {"name with an escape sequence",
-         build_carrier(pe_stub(), launch, {entries[0], {"a\x1B[2Jb", {1}}}),
+         build_carrier(pe_header_stub(), launch, {entries[0], {"a\x1B[2Jb", {1}}}),
          offset("entry 'a\\x1B[2Jb'", second), "byte 0x1B is not printable ASCII", false, false,
          false, "611b5b324a62"},
-        {"launch name no entry has", build_carrier(pe_stub(), "setup.exe", entries),
+        {"launch name no entry has", build_carrier(pe_header_stub(), "setup.exe", entries),
          offset("launch name 'setup.exe'", 0), "names no entry", false, true, true},
         {"launch name with an escape sequence",
-         build_carrier(pe_stub(), "\x1B]0;owned\x07", entries),
+         build_carrier(pe_header_stub(), "\x1B]0;owned\x07", entries),
          offset("launch name '\\x1B]0;owned\\x07'", 0), "names no entry", false, true, true,
          "1b5d303b6f776e656407"},
-        {"name outside ASCII", build_carrier(pe_stub(), launch, {entries[0], {"caf\xE9", {1}}}),
+        {"name outside ASCII", build_carrier(pe_header_stub(), launch, {entries[0], {"caf\xE9", {1}}}),
          offset("entry 'caf\\xE9'", second), "depends on the ANSI code page", false, true, true,
          "636166e9"},
-        {"name with a trailing dot", build_carrier(pe_stub(), launch, {entries[0], {"name.", {1}}}),
+        {"name with a trailing dot", build_carrier(pe_header_stub(), launch, {entries[0], {"name.", {1}}}),
          offset("entry 'name.'", second), "trailing space or dot", false, true, true},
-        {"stub not i386", build_carrier(pe_stub(0x8664), launch, entries), "stub is not an i386",
+        {"stub not i386", build_carrier(pe_header_stub(0x8664), launch, entries), "stub is not an i386",
          "machine 0x8664", false, true},
         {"manifest Windows refuses", [&] {
              // The manifest lies in the image, outside the archive's checksum.

@@ -29,11 +29,6 @@ protected:
     std::vector<HANDLE> handles;
 };
 
-std::vector<uint8_t> with_trailer(std::vector<uint8_t> bytes, uint32_t trailer) {
-    append_u32(bytes, trailer);
-    return bytes;
-}
-
 TEST_F(Reader, LocateChecksTheTrailer) {
     struct Case {
         const char* what;

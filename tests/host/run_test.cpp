@@ -26,19 +26,6 @@ std::string shell_call(const std::string& path) {
     return "ShellExecuteW(0,Open," + path + ",(null),(null),1)";
 }
 
-// Raw archive: launch name, one entry with the given stored size whose
-// records are `records`, end marker.
-std::vector<uint8_t> raw_archive(uint32_t stored_size, const std::vector<uint8_t>& records,
-                                 const std::string& name = "a.bin") {
-    std::vector<uint8_t> archive;
-    append_name(archive, "a.bin");
-    append_name(archive, name);
-    append_u32(archive, stored_size);
-    archive.insert(archive.end(), records.begin(), records.end());
-    archive.push_back(0);
-    return archive;
-}
-
 TEST(Run, UnpacksEveryEntryAndLaunches) {
     RunSetup setup;
     const auto entries = sample_entries();
@@ -121,7 +108,7 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
     for (const Case& c : cases) {
         std::vector<uint8_t> records;
         append_u32(records, 0);
-        EXPECT_EQ(setup.run(carrier_around(raw_archive(c.stored, records))), 1);
+        EXPECT_EQ(setup.run(carrier_around(one_entry_archive("a.bin", "a.bin", c.stored, records))), 1);
         const auto bar = setup.calls_starting("SendMessageA");
         ASSERT_EQ(bar.size(), 3u);
         EXPECT_EQ(bar[0], "SendMessageA(0,0x402,0,0x0)") << c.stored;
@@ -164,7 +151,8 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
     };
     RunSetup setup;
     for (const Case& c : cases) {
-        write_file(setup.carrier(), carrier_around(raw_archive(c.stored, *c.records)));
+        write_file(setup.carrier(),
+                   carrier_around(one_entry_archive("a.bin", "a.bin", c.stored, *c.records)));
         host::clear_calls();
         g_progress_bar = CreateWindowExA(0, "msctls_progress32", "", 0, 0, 0, 0, 0, nullptr,
                                          nullptr, nullptr, nullptr);
@@ -227,15 +215,6 @@ TEST(Run, FailuresStopAtTheEntryAndStillLaunch) {
     }
 }
 
-// An entry whose one chunk decodes past 8192 bytes: its file is created,
-// then the run fails.
-void append_damaged_entry(std::vector<uint8_t>& archive, const std::string& name) {
-    append_name(archive, name);
-    append_u32(archive, 4 + 2048);
-    append_u32(archive, 2048);
-    archive.resize(archive.size() + 2048, 0x7F);
-}
-
 TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
     RunSetup setup;
     const std::vector<uint8_t> program = random_bytes(30000, 5);
@@ -244,7 +223,7 @@ TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
         append_name(out, "setup.exe");
         for (const std::string& name : whole)
             append_entry(out, name, program.data(), program.size(), EncoderOptions());
-        if (damaged) append_damaged_entry(out, damaged);
+        if (damaged) append_overflowing_entry(out, damaged);
         out.push_back(0);
         return carrier_around(out);
     };

@@ -1,11 +1,12 @@
-// Scratch folders, files and carriers for host tests.
+// Scratch folders, files, programs and extraction runs for host tests;
+// stubs and carriers come from tests/support.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
+#include "tests/support/carrier_builder.h"
 #include "tests/support/test_data.h"
 #include "tests/support/test_files.h"
 
@@ -21,24 +22,6 @@ private:
 };
 
 bool file_exists(const std::string& path);
-
-// A fake program image for carriers: the run never reads it.
-std::vector<uint8_t> fake_stub(size_t size = 1000);
-
-// Carrier bytes around a hand-made archive body: stub + archive + trailer.
-std::vector<uint8_t> carrier_around(const std::vector<uint8_t>& archive, size_t stub_size = 1000);
-
-// A valid i386 PE32 image of `size` bytes (more than 512): headers, then one
-// section whose raw data ends exactly at `size`.
-std::vector<uint8_t> minimal_pe_stub(size_t size = 1024);
-// File offset of that image's certificate table entry (the security directory).
-constexpr size_t kStubSecurityDirectory = 0xD8;
-
-// The carrier courier-pack makes: stub, integrity record, archive, zero
-// padding to a multiple of 8 bytes in all, trailer.
-std::vector<uint8_t> packed_carrier(const std::vector<uint8_t>& stub, const std::string& launch_name,
-                                    const std::vector<ArchiveEntry>& entries,
-                                    const EncoderOptions& options = EncoderOptions());
 
 // A program run to its end, its output captured through files in `dir`.
 struct ToolResult {

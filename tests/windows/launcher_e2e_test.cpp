@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
 #include "platform/platform.h"
 #include <imagehlp.h>  // after windows.h
@@ -99,10 +98,7 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     finish(first);
 
     std::vector<uint8_t> damaged;  // an entry whose chunk decodes past 8192 bytes
-    append_name(damaged, "e2e-damaged.bin");
-    append_u32(damaged, 2052);
-    append_u32(damaged, 2048);
-    damaged.resize(damaged.size() + 2048, 0x7F);
+    append_overflowing_entry(damaged, "e2e-damaged.bin");
 
     std::vector<uint8_t> sub_folder;  // an entry in a sub-folder that does not exist
     append_name(sub_folder, "no-such-dir\\f.txt");

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "windows_test_support.h"
@@ -19,25 +18,13 @@ namespace {
 DWORD run_carrier(const std::vector<uint8_t>& archive) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::vector<uint8_t> carrier = read_file(self);
-    const uint32_t offset = uint32_t(carrier.size());
-    carrier.insert(carrier.end(), archive.begin(), archive.end());
-    append_u32(carrier, offset);
+    const std::vector<uint8_t> carrier = carrier_of(read_file(self), archive);
     const std::string path = temp_dir() + "brisk-carrier.exe";
     write_file(path, carrier);
 
     const DWORD code = run_process("\"" + path + "\" --extract-self");
     DeleteFileA(path.c_str());
     return code;
-}
-
-std::vector<uint8_t> archive_of(const std::string& launch, const std::vector<ArchiveEntry>& entries) {
-    std::vector<uint8_t> archive;
-    append_name(archive, launch);
-    for (const ArchiveEntry& e : entries)
-        append_entry(archive, e.name, e.data.data(), e.data.size(), EncoderOptions());
-    archive.push_back(0);
-    return archive;
 }
 
 const std::vector<ArchiveEntry>& entries() {
@@ -104,17 +91,9 @@ TEST(WindowsRun, StopsAtAnEntryItCannotWrite) {
 
 TEST(WindowsRun, DamagedChunkFailsAfterEarlierFiles) {
     clear_outputs();
-    std::vector<uint8_t> archive;
-    append_name(archive, "x");
-    append_entry(archive, "w-readme.txt", entries()[1].data.data(), entries()[1].data.size(),
-                 EncoderOptions());
-    append_name(archive, "w-last.txt");
-    std::vector<uint8_t> body(2048, 0x7F);  // literal-free matches: far past 8192 bytes
-    append_u32(archive, uint32_t(body.size() + 4));
-    append_u32(archive, uint32_t(body.size()));
-    archive.insert(archive.end(), body.begin(), body.end());
-    archive.push_back(0);
-    EXPECT_EQ(run_carrier(archive), 0u);
+    std::vector<uint8_t> overflowing;
+    append_overflowing_entry(overflowing, "w-last.txt");
+    EXPECT_EQ(run_carrier(archive_of("x", {entries()[1]}, EncoderOptions(), overflowing)), 0u);
     EXPECT_EQ(read_file(folder() + "w-readme.txt"), entries()[1].data);
     EXPECT_TRUE(read_file(folder() + "w-last.txt").empty());
 }

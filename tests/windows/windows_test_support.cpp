@@ -109,14 +109,7 @@ std::vector<uint8_t> launcher_carrier(const std::string& launch, const std::vect
                                       const std::vector<uint8_t>& tail) {
     const std::vector<uint8_t> stub = read_file(exe_dir() + "..\\..\\launcher.exe");
     EXPECT_FALSE(stub.empty()) << "launcher.exe not found";
-    std::vector<uint8_t> carrier = stub;
-    append_name(carrier, launch);
-    for (const ArchiveEntry& e : entries)
-        append_entry(carrier, e.name, e.data.data(), e.data.size(), EncoderOptions());
-    carrier.insert(carrier.end(), tail.begin(), tail.end());
-    carrier.push_back(0);
-    append_u32(carrier, uint32_t(stub.size()));
-    return carrier;
+    return carrier_of(stub, archive_of(launch, entries, EncoderOptions(), tail));
 }
 
 std::string probe_record() { return temp_dir() + "brisk-probe.txt"; }

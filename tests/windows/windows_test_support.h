@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
+#include "tests/support/carrier_builder.h"
 #include "tests/support/test_files.h"
 
 std::string temp_dir();  // %TEMP%, with its trailing backslash
