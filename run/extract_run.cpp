@@ -3,11 +3,7 @@
 #include "archive/archive_reader.h"
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
-
-char g_current_name[260];
-int32_t g_entry_total = 0;
-HWND g_popup_window = nullptr;
-HWND g_progress_bar = nullptr;
+#include "run/progress_view.h"
 
 namespace {
 
@@ -19,6 +15,7 @@ constexpr DWORD kLaunchPauseMs = 500;
 // rate (GetTickCount moves in 10-16 ms steps on Windows), and at the end.
 constexpr DWORD kBarRepaintMs = 15;
 
+int32_t g_entry_total;   // stored size of the entry being unpacked
 int32_t g_bar_position;  // where the bar should stand
 int32_t g_bar_shown;     // where it was last put
 DWORD g_bar_shown_at;    // and when
@@ -84,27 +81,20 @@ bool is_safe_name(const char* name) { return is_contained_name(name) && !is_devi
 
 }  // namespace
 
-void show_entry_name(const char* name) {
-    lstrcpyA(g_current_name, name);
-    InvalidateRect(g_popup_window, nullptr, TRUE);
-    UpdateWindow(g_popup_window);
-}
+void show_entry_name(const char* name) { view_show_name(name); }
 
 namespace {
 void show_bar_position() {
-    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(g_bar_position), 0);
+    view_show_bar(g_bar_position);
     g_bar_shown = g_bar_position;
     g_bar_shown_at = GetTickCount();
-    UpdateWindow(g_progress_bar);
 }
 }  // namespace
 
 void begin_entry_progress(uint32_t stored_size) {
     g_bar_position = 0;
-    SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
     g_entry_total = static_cast<int32_t>(stored_size);
-    const int32_t range = scaled(g_entry_total, g_entry_total);
-    SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
+    view_begin_bar(scaled(g_entry_total, g_entry_total));
     // The new range is painted with the next position, a frame from now or
     // at the end: most files take less than a frame.
     g_bar_shown = 0;
@@ -157,105 +147,119 @@ bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
     return ok;
 }
 
-int extract_archive() {
-    char launch_name[kNameCapacity];
-    char entry_name[kNameCapacity];
-    wchar_t folder[kFolderCapacity];
-    wchar_t path[kPathCapacity];
+namespace {
+
+// What one run has come to, handed from step to step: whether a step
+// failed, whether the launch name was read whole (only then may anything
+// be opened), and the files the launch rule tells apart.
+struct RunResult {
     bool failed = false;
-    bool have_launch_name = false;
-    bool have_folder = false;
-    HANDLE archive = INVALID_HANDLE_VALUE;
-    HANDLE output = INVALID_HANDLE_VALUE;
+    bool launch_name_read = false;
     FileId own;     // the carrier: never launched, whatever its name
     FileId launch;  // the launch entry's file while this run has it whole
+};
 
-    const DWORD temp_length = GetTempPathW(kFolderCapacity, folder);
-    if (temp_length == 0 || temp_length + sizeof kFolderName > DWORD(kFolderCapacity)) {
-        failed = true;  // no temporary directory, or no room for the folder name
-    } else {
-        const DWORD own_length = GetModuleFileNameW(nullptr, path, kPathCapacity);
-        if (own_length == 0 || own_length >= DWORD(kPathCapacity)) {
-            failed = true;  // a cut path could name another file
-        } else {
-            // Read sharing: a scanner reading the carrier must not stop the run.
-            archive = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (archive == INVALID_HANDLE_VALUE) failed = true;
-            else own = file_id(archive);
-        }
-        // A carrier that says how it was made must still be that: otherwise
-        // nothing is written and nothing opened, not even a stale launch file.
-        uint32_t content_end = 0;
-        bool damaged = false;
-        CarrierLayout layout;
-        IntegrityRecord record;
-        if (!failed) content_end = seek_end(archive);
-        if (!failed && read_carrier_layout(archive, &layout)) {
-            content_end = layout.content_end;
-            const Integrity state = check_integrity(archive, layout, &record);
-            damaged = state == Integrity::kTruncated || state == Integrity::kDamaged;
-        }
-        if (damaged) {
-            failed = true;
-        } else {
-            have_folder = true;
-            MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
-                                kFolderCapacity - int(temp_length));
-            CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
-        }
-        if (!failed && !locate_archive_before(archive, content_end)) failed = true;
-        if (!failed) {
-            if (read_name(archive, launch_name)) have_launch_name = true;
-            else failed = true;
-        }
-        while (!failed) {
-            if (!read_name(archive, entry_name)) {
-                failed = true;
-                break;
-            }
-            if (entry_name[0] == '\0') break;  // end marker
-            uint32_t stored_size = 0;
-            if (!read_u32(archive, &stored_size) || !is_safe_name(entry_name) ||
-                !join_path(path, folder, entry_name)) {
-                failed = true;
-                break;
-            }
-            output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (output == INVALID_HANDLE_VALUE) {
-                failed = true;
-                break;
-            }
-            // Any spelling of the launch file rewrites it: not whole until it ends.
-            const FileId written = file_id(output);
-            if (same_file(written, launch)) launch = FileId();
-            show_entry_name(entry_name);
-            begin_entry_progress(stored_size);
-            if (!extract_entry(output, archive, stored_size)) {
-                failed = true;
-                break;
-            }
-            CloseHandle(output);
-            output = INVALID_HANDLE_VALUE;
-            if (same_name(entry_name, launch_name)) launch = written;
-            Sleep(kEntryPauseMs);
-        }
-        if (archive != INVALID_HANDLE_VALUE) CloseHandle(archive);
-        if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-    }
+// %TEMP% into folder. Returns its length, or 0 when there is none or no
+// room after it for the folder name and its NUL.
+DWORD find_temp(wchar_t (&folder)[kFolderCapacity]) {
+    const DWORD length = GetTempPathW(kFolderCapacity, folder);
+    return length + sizeof kFolderName > DWORD(kFolderCapacity) ? 0 : length;
+}
 
-    // After a failure too, but only a file this run wrote whole: never a
-    // name read in part, one outside the folder, a file another carrier left
-    // there, one cut short, or this launcher itself. An empty name opens the
-    // folder.
-    if (have_folder && have_launch_name) {
-        if (!is_safe_name(launch_name) || !join_path(path, folder, launch_name)) {
-            failed = true;
-        } else if (launch_name[0] == '\0' || names_launch_entry(path, launch, own)) {
-            ShellExecuteW(nullptr, L"Open", path, nullptr, nullptr, SW_SHOWNORMAL);
-        }
-        Sleep(kLaunchPauseMs);
+// Opens the launcher's own file, sharing reads (a scanner reading the
+// carrier must not stop the run), and learns which file it is.
+HANDLE open_carrier(wchar_t (&path)[kPathCapacity], RunResult& result) {
+    const DWORD length = GetModuleFileNameW(nullptr, path, kPathCapacity);
+    // A cut path could name another file.
+    if (length == 0 || length >= DWORD(kPathCapacity)) return INVALID_HANDLE_VALUE;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) result.own = file_id(file);
+    return file;
+}
+
+// True when the carrier's integrity record says it was cut short or
+// damaged. Otherwise *content_end is where its archive's trailer ends
+// (before a signature).
+bool carrier_damaged(HANDLE archive, uint32_t* content_end) {
+    *content_end = seek_end(archive);
+    CarrierLayout layout;
+    if (!read_carrier_layout(archive, &layout)) return false;
+    *content_end = layout.content_end;
+    IntegrityRecord record;
+    const Integrity state = check_integrity(archive, layout, &record);
+    return state == Integrity::kTruncated || state == Integrity::kDamaged;
+}
+
+// Writes one entry, its name and stored size read, to the file at path and
+// closes it. False when the file cannot be created or written whole.
+bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const char* launch_name,
+                  const wchar_t* path, RunResult& result) {
+    HANDLE output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return false;
+    // Any spelling of the launch file rewrites it: not whole until it ends.
+    const FileId written = file_id(output);
+    if (same_file(written, result.launch)) result.launch = FileId();
+    show_entry_name(name);
+    begin_entry_progress(stored_size);
+    const bool whole = extract_entry(output, archive, stored_size);
+    CloseHandle(output);
+    if (whole && same_name(name, launch_name)) result.launch = written;
+    return whole;
+}
+
+// Every entry in turn, until the end marker or the first failure.
+void unpack_entries(HANDLE archive, const wchar_t* folder, const char* launch_name,
+                    wchar_t (&path)[kPathCapacity], RunResult& result) {
+    char name[kNameCapacity];
+    while (read_name(archive, name)) {
+        if (name[0] == '\0') return;  // the end marker
+        uint32_t stored_size = 0;
+        if (!read_u32(archive, &stored_size) || !is_safe_name(name) ||
+            !join_path(path, folder, name) ||
+            !unpack_entry(archive, name, stored_size, launch_name, path, result))
+            break;
+        Sleep(kEntryPauseMs);
     }
-    return failed ? 0 : 1;
+    result.failed = true;
+}
+
+// After a failure too, but only a file this run wrote whole: never a name
+// outside the folder, a file another carrier left there, one cut short, or
+// this launcher itself. An empty name opens the folder.
+void open_launch_file(const wchar_t* folder, const char* launch_name,
+                      wchar_t (&path)[kPathCapacity], RunResult& result) {
+    if (!is_safe_name(launch_name) || !join_path(path, folder, launch_name)) {
+        result.failed = true;
+    } else if (launch_name[0] == '\0' || names_launch_entry(path, result.launch, result.own)) {
+        ShellExecuteW(nullptr, L"Open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    }
+    Sleep(kLaunchPauseMs);
+}
+
+}  // namespace
+
+int extract_archive() {
+    RunResult result;
+    wchar_t folder[kFolderCapacity];
+    wchar_t path[kPathCapacity];
+    char launch_name[kNameCapacity];
+    const DWORD temp_length = find_temp(folder);
+    HANDLE archive = temp_length ? open_carrier(path, result) : INVALID_HANDLE_VALUE;
+    uint32_t content_end = 0;
+    // A carrier that says how it was made must still be that: otherwise
+    // nothing is written and nothing opened, not even a stale launch file.
+    if (archive != INVALID_HANDLE_VALUE && !carrier_damaged(archive, &content_end)) {
+        MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
+                            kFolderCapacity - int(temp_length));
+        CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
+        result.launch_name_read =
+            locate_archive_before(archive, content_end) && read_name(archive, launch_name);
+        if (result.launch_name_read) unpack_entries(archive, folder, launch_name, path, result);
+    }
+    if (archive != INVALID_HANDLE_VALUE) CloseHandle(archive);
+    if (!result.launch_name_read) return 0;  // nothing to open
+    open_launch_file(folder, launch_name, path, result);
+    return result.failed ? 0 : 1;
 }

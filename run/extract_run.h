@@ -1,22 +1,16 @@
 // The extraction run: unpacks every entry of the program's own appended
-// archive into %TEMP%\BriskCourierTmp\, keeps the progress window current,
-// then has the shell open the launch file.
+// archive into %TEMP%\BriskCourierTmp\, keeps the progress display current
+// (run/progress_view.h), then has the shell open the launch file.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
 
-// Progress state shared with the window (one thread: no locks).
-extern char g_current_name[260];  // painted after "Extracting:"; the entry sets the first
-extern int32_t g_entry_total;     // stored size of the entry being unpacked
-extern HWND g_popup_window;       // set by the program entry before the run
-extern HWND g_progress_bar;
-
 // Returns 1 when every step succeeded, 0 when any failed. After a failure as
 // after a success, the launch file is opened only when this run wrote it
 // whole (an empty launch name opens the folder), and never when it is the
-// launcher's own file.
+// launcher's own file. Telling the user is the caller's.
 int extract_archive();
 
 // Unpacks the chunk records of one entry, from the archive's current

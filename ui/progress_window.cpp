@@ -1,7 +1,11 @@
 #include "ui/progress_window.h"
 
 #include "platform/dll_search.h"
-#include "run/extract_run.h"
+#include "run/progress_view.h"
+
+char g_current_name[260];
+HWND g_popup_window = nullptr;
+HWND g_progress_bar = nullptr;
 
 namespace {
 
@@ -83,4 +87,20 @@ void layout_progress_window() {
     SetWindowPos(g_popup_window, nullptr, (screen_width - kWindowWidth) / 2,
                  (screen_height - kWindowHeight) / 2, kWindowWidth, kWindowHeight, SWP_NOZORDER);
     SetWindowPos(g_progress_bar, nullptr, 20, 50, 200, 20, SWP_NOZORDER);
+}
+
+void view_show_name(const char* name) {
+    lstrcpyA(g_current_name, name);
+    InvalidateRect(g_popup_window, nullptr, TRUE);
+    UpdateWindow(g_popup_window);
+}
+
+void view_begin_bar(int32_t range) {
+    SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
+    SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
+}
+
+void view_show_bar(int32_t position) {
+    SendMessageA(g_progress_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    UpdateWindow(g_progress_bar);
 }

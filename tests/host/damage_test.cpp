@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "test_support.h"
+#include "ui/progress_window.h"
 
 namespace fs = std::filesystem;
 

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "test_support.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -334,23 +335,63 @@ TEST(Run, EarlyFailuresNeverLaunchAnUnsetName) {
     EXPECT_EQ(host::open_handles(), 0);
 }
 
+// A real %TEMP% whose path, as GetTempPathW reports it (its trailing '\'
+// included), is `length` characters long, in folders of at most 100.
+std::string temp_of_length(const RunSetup& setup, size_t length) {
+    std::string path = setup.dir / "tmp/";
+    while (path.size() + 1 < length) path += path.size() % 100 == 0 && path.back() != '/' ? '/' : 't';
+    if (path.back() == '/') path.back() = 't';
+    std::filesystem::create_directories(path);
+    return path;
+}
+
 TEST(Run, PathsThatDoNotFitFailTheRun) {
+    // "fits" is the longest name the scratch %TEMP% leaves room for (255
+    // characters with its folder), "too long" one more.
+    struct Case {
+        const char* what;
+        size_t temp;  // %TEMP%'s length as GetTempPathW reports it; 0: the scratch one
+        std::string launch;
+        std::vector<std::string> entries;
+        int result;
+        size_t launches;
+    };
+    const Case cases[] = {
+        {"the longest name", 0, "fits", {"fits"}, 1, 1},
+        {"an entry too long", 0, "x", {"x", "too long"}, 0, 1},
+        {"a launch name too long", 0, "too long", {}, 0, 0},
+        {"no room for the folder name", 252, "x", {}, 0, 0},
+        // 244 and the folder name's 16 leave no room for its NUL: not %TEMP% itself instead.
+        {"%TEMP% of 244", 244, "x", {"x"}, 0, 0},
+        // A folder of 256 characters, a path's whole buffer: no name, not even its NUL, joins.
+        {"a folder of 256", 240, "x", {"x"}, 0, 0},
+        {"a folder of 255, opened", 239, "", {}, 1, 1},
+        // More than the buffer's 260 characters: the size given is in characters.
+        {"%TEMP% of 300", 300, "x", {"x"}, 0, 0},
+    };
     RunSetup setup;
     const size_t folder_length = setup.windows_folder().size();
     ASSERT_LT(folder_length, 200u);
-    const std::string fits(255 - folder_length, 'f');
-    const std::string too_long(256 - folder_length, 'g');
-    EXPECT_EQ(setup.run(build_carrier(fake_stub(), fits, {{fits, {1}}})), 1);
-    EXPECT_EQ(read_file(setup.out(fits)), std::vector<uint8_t>{1});
-    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"x", {1}}, {too_long, {1}}})), 0);
-    EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u);
-    EXPECT_EQ(setup.run(build_carrier(fake_stub(), too_long, {})), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty()) << "launch path does not fit";
-
-    // A temporary directory too long for the folder name.
-    host::set_temp_path("/" + std::string(250, 't'));
-    EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {})), 0);
-    EXPECT_TRUE(setup.calls_starting("ShellExecuteW").empty());
+    auto name = [&](const std::string& n) {
+        return n == "fits" ? std::string(255 - folder_length, 'f')
+             : n == "too long" ? std::string(256 - folder_length, 'g') : n;
+    };
+    for (const Case& c : cases) {
+        const std::string temp = c.temp ? temp_of_length(setup, c.temp) : setup.dir / "tmp";
+        host::set_temp_path(temp);
+        std::vector<ArchiveEntry> entries;
+        for (const std::string& n : c.entries) entries.push_back({name(n), {1}});
+        EXPECT_EQ(setup.run(build_carrier(fake_stub(), name(c.launch), entries)), c.result) << c.what;
+        EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), c.launches) << c.what;
+        for (const auto& file : std::filesystem::directory_iterator(temp))
+            EXPECT_EQ(file.path().filename(), "BriskCourierTmp") << c.what;
+        for (const ArchiveEntry& e : entries) {
+            if (c.result == 1) {
+                EXPECT_EQ(read_file(setup.out(e.name)), e.data) << c.what;
+            }
+        }
+    }
+    host::set_temp_path(setup.dir / "tmp");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "run/extract_run.h"
+#include "ui/progress_window.h"
 
 ScratchDir::ScratchDir() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/brisk-test-XXXXXX";

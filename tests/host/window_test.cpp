@@ -100,7 +100,13 @@ TEST(Window, EntryShowsTheFailureOnlyAfterTheLaunch) {
     EXPECT_LT(layout, first_name);
     ASSERT_LT(first_name, calls.size());
     EXPECT_LT(first_name, index_of(calls, "ExtTextOutA(77,32,0x0,245x87,a,"));
-    EXPECT_LT(index_of(calls, "RegisterClassA(SelfExtractor,style=0x3,cursor=#"), create);
+    const size_t registered = index_of(calls, "RegisterClassA(SelfExtractor,style=0x3,cursor=#");
+    EXPECT_LT(registered, create);
+    // No icon, the button face's brush (a colour's brush is its index plus
+    // one), no extra bytes, no menu.
+    ASSERT_LT(registered, calls.size());
+    EXPECT_EQ(calls[registered].substr(calls[registered].find(",icon=")),
+              ",icon=0,brush=16,extra=0/0,menu=(null))");
 
     write_file(setup.carrier(), fake_stub());  // no archive: the run fails
     write_file(setup.carrier(), build_carrier(fake_stub(), "a", {{"a", {1}}, {"..\\a", {1}}}));
