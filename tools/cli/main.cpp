@@ -109,6 +109,7 @@ struct CommandLine {
     CLI::App* list = nullptr;
     CLI::App* verify = nullptr;
     CLI::App* extract = nullptr;
+    std::vector<CLI::Option*> carriers;  // list's, verify's and extract's
 };
 
 // Resources: each option adds to the stub's image; without them it is left as it is.
@@ -180,8 +181,7 @@ const char kJsonHelp[] = "Print one JSON document on stdout and nothing else (it
 void add_reading_commands(CommandLine& line) {
     CarrierRequest& request = line.reading;
     line.list = line.app.add_subcommand("list", "Show the launch name and each entry's sizes and ratio.");
-    // Carriers are required, checked once the words after "--" are in.
-    line.list->add_option("carrier", request.carrier, "Carrier to read");
+    line.carriers.push_back(line.list->add_option("carrier", request.carrier, "Carrier to read"));
     line.list->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(line.list, line.quiet, line.verbose, "Also the integrity record");
 
@@ -189,7 +189,7 @@ void add_reading_commands(CommandLine& line) {
         "verify", "Check the integrity record, then walk and decode the archive as the "
                   "launcher would; exit 0 exactly when its run would succeed. What it gets "
                   "through but may not do as meant is a warning.");
-    verify->add_option("carrier", request.carrier, "Carrier to check");
+    line.carriers.push_back(verify->add_option("carrier", request.carrier, "Carrier to check"));
     add_temp_length(verify, request.temp_length);
     verify->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(verify, line.quiet, line.verbose, "Also the integrity record and each entry checked");
@@ -204,7 +204,7 @@ void add_reading_commands(CommandLine& line) {
                    "renamed into place once whole: a regular file of its name is replaced (as "
                    "tar does), a link, folder or other file of its name stops the extraction "
                    "and is left as it is.");
-    extract->add_option("carrier", request.carrier, "Carrier to unpack");
+    line.carriers.push_back(extract->add_option("carrier", request.carrier, "Carrier to unpack"));
     extract->add_option("names", request.names,
                         "Entries to unpack (letter case ignored); every entry when none is named");
     extract->add_option("-C,--directory", request.folder, "Folder to unpack into")
@@ -246,6 +246,8 @@ int parse(CommandLine& line, int argc, char** argv) {
         operands.assign(dashes + 1, args.end());
         args.erase(dashes, args.end());
     }
+    // The carrier may come after "--"; add_operands checks it then.
+    for (CLI::Option* carrier : line.carriers) carrier->required(operands.empty());
     std::vector<const char*> arg_pointers;
     for (const std::string& arg : args) arg_pointers.push_back(arg.c_str());
     try {
