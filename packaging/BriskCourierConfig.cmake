@@ -3,7 +3,8 @@
 #   BRISK_COURIER_LAUNCHER      the launcher it puts in front of an archive
 #   BRISK_COURIER_HAS_DEPFILE   whether courier-pack writes dependency files
 #   brisk_courier_add_carrier(<target> OUTPUT <file.exe> LAUNCH <name>
-#       FILES <file or folder>... [DEPENDS <target>...] [GREEDY]
+#       FILES <file, folder or file=name>... [FILES_FROM <list>]
+#       [DEPENDS <target>...] [GREEDY]
 #       [ICON <file.ico>] [FILE_VERSION <A.B.C.D>] [PRODUCT_VERSION <A.B.C.D>]
 #       [VERSION_STRINGS <KEY=VALUE>...]
 #       [EXECUTION_LEVEL asInvoker|highestAvailable|requireAdministrator]
@@ -29,17 +30,18 @@ if(NOT TARGET BriskCourier::courier-pack)
     IMPORTED_LOCATION "${_brisk_courier_prefix}/bin/courier-pack")
 endif()
 
-# ON in a package whose courier-pack writes a dependency file (pack
-# --depfile): each carrier then lists every file it read, so a file changed,
-# added or removed inside a folder given in FILES re-packs it. The tool's
-# package sets it; until the tool writes them it is OFF, and a folder
-# re-packs only when the folder itself changes (a file added or removed),
-# not when a file in it is edited.
-set(BRISK_COURIER_HAS_DEPFILE OFF)
+# ON: this courier-pack writes a dependency file (pack --depfile), which
+# lists every file a pack read, so a file changed, added or removed inside a
+# folder given in FILES, or named by FILES_FROM, re-packs the carrier (with
+# CMake 3.20 or later). Without it a folder re-packs only when the folder
+# itself changes (a file added or removed), not when a file in it is edited.
+set(BRISK_COURIER_HAS_DEPFILE ON)
 
 # A target, built by default, that packs FILES (files and folders; generator
 # expressions such as $<TARGET_FILE:setup> allowed; relative paths from the
-# calling source folder) into OUTPUT (relative: from the calling build
+# calling source folder; PATH=NAME packs the file PATH as the entry NAME)
+# and the inputs the file FILES_FROM lists (pack --files-from: one a line,
+# relative paths from the calling source folder too) into OUTPUT (relative: from the calling build
 # folder) with LAUNCH as the file the launcher opens, and checks the result
 # with courier-pack verify. The other keywords are pack's options of the
 # same names (ICON is --icon, VERSION_STRINGS one --version-string each,
@@ -57,7 +59,7 @@ if(POLICY CMP0116)
 endif()
 function(brisk_courier_add_carrier target)
   set(flags GREEDY)
-  set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST)
+  set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST FILES_FROM)
   set(multiple FILES DEPENDS VERSION_STRINGS)
   set(keywords ${flags} ${single} ${multiple})
   string(REPLACE ";" ", " keyword_list "${keywords}")
@@ -76,14 +78,14 @@ function(brisk_courier_add_carrier target)
   endforeach()
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "${call}: unexpected arguments: ${arg_UNPARSED_ARGUMENTS} "
-      "(OUTPUT, LAUNCH, ICON, FILE_VERSION, PRODUCT_VERSION, EXECUTION_LEVEL and MANIFEST "
-      "take one value each)")
+      "(OUTPUT, LAUNCH, ICON, FILE_VERSION, PRODUCT_VERSION, EXECUTION_LEVEL, MANIFEST and "
+      "FILES_FROM take one value each)")
   endif()
   foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "${call}: ${keyword} needs a value")
   endforeach()
   foreach(required OUTPUT LAUNCH FILES)
-    if(NOT DEFINED arg_${required})
+    if(NOT DEFINED arg_${required} AND NOT (required STREQUAL "FILES" AND DEFINED arg_FILES_FROM))
       message(FATAL_ERROR "${call}: ${required} is required")
     endif()
   endforeach()
@@ -108,11 +110,23 @@ function(brisk_courier_add_carrier target)
 
   # Inputs as absolute paths. A plain path (no generator expression) must
   # exist now unless the build makes it (inside the build tree, or marked
-  # GENERATED).
+  # GENERATED). In FILES, PATH=NAME is split as the tool splits it: a path
+  # that exists as it is is taken whole, else the last '=' splits; the
+  # build depends on PATH.
   set(inputs)
-  foreach(keyword FILES ICON MANIFEST)
+  foreach(keyword FILES ICON MANIFEST FILES_FROM)
     set(${keyword})
     foreach(file IN LISTS arg_${keyword})
+      set(name)
+      if(keyword STREQUAL "FILES" AND file MATCHES "^(.+)(=[^=<>/\\]+)$")
+        set(before "${CMAKE_MATCH_1}")
+        set(after "${CMAKE_MATCH_2}")
+        get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+        if(file MATCHES "\\$<" OR NOT EXISTS "${path}")
+          set(file "${before}")
+          set(name "${after}")
+        endif()
+      endif()
       if(NOT file MATCHES "^\\$<")
         get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
         get_source_file_property(generated "${path}" GENERATED)
@@ -127,9 +141,9 @@ function(brisk_courier_add_carrier target)
         endif()
         set(file "${path}")
       endif()
-      list(APPEND ${keyword} "${file}")
+      list(APPEND inputs "${file}")
+      list(APPEND ${keyword} "${file}${name}")
     endforeach()
-    list(APPEND inputs ${${keyword}})
   endforeach()
 
   set(options)
@@ -141,6 +155,9 @@ function(brisk_courier_add_carrier target)
   endif()
   if(DEFINED MANIFEST)
     list(APPEND options --manifest "${MANIFEST}")
+  endif()
+  if(DEFINED FILES_FROM)
+    list(APPEND options --files-from "${FILES_FROM}")
   endif()
   foreach(keyword FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL)
     if(DEFINED arg_${keyword})
@@ -183,6 +200,9 @@ function(brisk_courier_add_carrier target)
     COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
     DEPENDS ${inputs} ${arg_DEPENDS} "$<TARGET_FILE:BriskCourier::courier-pack>" "${launcher}"
     ${depfile}
+    # Relative paths in FILES_FROM's list are from the source folder; all
+    # else is absolute.
+    WORKING_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
     COMMENT "Packing ${arg_OUTPUT}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

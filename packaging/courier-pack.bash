@@ -15,7 +15,7 @@ _courier_pack() {
     if [ -z "$verb" ]; then
         local verbs
         verbs=$(awk '/^Subcommands:$/ { on = 1; next } on && /^  [^ ]/ { print $1 } /^$/ { on = 0 }' <<<"$help")
-        COMPREPLY=($(compgen -W "$verbs --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$verbs -V --help --version" -- "$cur"))
         return 0
     fi
 

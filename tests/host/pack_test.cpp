@@ -74,6 +74,7 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         const char* what;
         std::vector<ArchiveEntry> files;
         bool as_folder;
+        const char* launch = nullptr;  // the first entry's name when null
     };
     // Incompressible: chunk ends fall anywhere, so one straddles the 1 MiB read.
     std::vector<uint8_t> past_read_block = random_bytes((1 << 20) + 3000, 9);
@@ -92,6 +93,7 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         {"folder, sorted by name", {{"b.txt", text_like(3000, 5)}, {"A.txt", {1, 2}}, {"c", {}}}, true},
         {"over a megabyte", {{"big.bin", past_read_block}}, false},
         {"last match from ring slot 0", {{"slot0.bin", slot_zero_at_end}}, false},
+        {"empty launch name: the folder opens", {{"a.txt", text_like(100, 6)}}, false, ""},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -101,7 +103,7 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
             const std::string in = folder("in" + tag, c.files);
             std::vector<ArchiveEntry> entries = c.files;
             // The launch name is matched without letter case, as Windows does.
-            std::string launch = entries[0].name;
+            std::string launch = c.launch ? c.launch : entries[0].name;
             std::transform(launch.begin(), launch.end(), launch.begin(), ::toupper);
             std::vector<std::string> args = {"pack", "-o", dir / ("c" + tag + ".exe"), "--launch",
                                              launch, "--stub", stub()};
@@ -237,6 +239,40 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              fs::resize_file(in + ".stub", uint64_t(1) << 31);
              return args;
          }, 1, "the archive must start below 2 GiB"},
+        {"PATH=NAME, a name the launcher refuses", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.back() = in + "/a=b|c";
+             return args;
+         }, 1, "/a: entry name 'b|c': '|' is not allowed"},
+        {"PATH=NAME of a folder", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.back() = in + "=a";
+             return args;
+         }, 1, " is a folder: PATH=NAME names one file"},
+        {"PATH=NAME of no file", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.back() = in + "/missing=a";
+             return args;
+         }, 1, "/missing: no such file or folder"},
+        {"--files-from, no such list", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.insert(args.end(), {"--files-from", in + ".list"});
+             return args;
+         }, 1, ".list: cannot open the list of inputs: No such file"},
+        {"--files-from, an empty list", [&](const std::string& in) {
+             write_file(in + ".list", bytes("\n"));
+             return std::vector<std::string>{"--stub", stub(), "--launch", "a", "--files-from", in + ".list"};
+         }, 1, ".list lists none"},
+        {"--files-from, a name the launcher refuses", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             write_file(in + ".list", bytes(in + "/a=CON\n"));
+             args.insert(args.end(), {"--files-from", in + ".list"});
+             return args;
+         }, 1, "entry name 'CON': "},
+        {"empty folder", [&](const std::string& in) {
+             fs::create_directories(in);
+             return std::vector<std::string>{"--stub", stub(), "--launch", "a", in};
+         }, 1, "no files to pack: "},
         {"no inputs", [](const std::string&) { return std::vector<std::string>{"--launch", "a"}; }, 2, "inputs is required"},
         {"no launch name", [&](const std::string& in) { return std::vector<std::string>{in}; }, 2, "--launch is required"},
         {"unknown option", [&](const std::string& in) {
@@ -244,6 +280,11 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              args.push_back("--fast");
              return args;
          }, 2, "--fast"},
+        {"-- ends the options", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.insert(args.end(), {"--", "--fast"});
+             return args;
+         }, 1, "--fast: no such file or folder"},
     };
     // Resource options; "@" stands for a file holding `content`.
     auto with_resource = [files](std::vector<std::string> options, std::vector<uint8_t> content = {}) {
@@ -472,6 +513,7 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
         bool carrier_inside;                              // the carrier is x/c.exe
         const char* message;                              // "" when the extract succeeds
         std::function<void(const std::string& x)> check;
+        std::vector<std::string> names = {};              // extract's NAME... arguments
     };
     const Case cases[] = {
         {"a regular file", [](const std::string& x) { write_file(x + "/a.txt", bytes("old")); },
@@ -497,6 +539,17 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
          "c.exe: is the carrier being read", [&](const std::string& x) {
              EXPECT_EQ(read_file(x + "/c.exe"), carrier);
          }},
+        {"only the entry named, in any letter case, past a FIFO of the other's name",
+         [](const std::string& x) { mkfifo((x + "/a.txt").c_str(), 0600); }, false, "",
+         [](const std::string& x) {
+             EXPECT_TRUE(fs::is_fifo(x + "/a.txt"));
+             EXPECT_EQ(read_file(x + "/c.exe"), std::vector<uint8_t>{2});
+         }, {"C.EXE"}},
+        {"a name no entry has: the others are unpacked", [](const std::string&) {}, false,
+         "c.exe: no entry named 'b.txt'", [&](const std::string& x) {
+             EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
+             EXPECT_FALSE(file_exists(x + "/c.exe"));
+         }, {"a.txt", "b.txt"}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -507,7 +560,9 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
         const std::string path = c.carrier_inside ? x + "/c.exe" : dir / "c.exe";
         write_file(path, carrier);
         // Bounded: a FIFO opened for writing would wait for a reader.
-        const ToolResult r = run({"60", COURIER_PACK_PATH, "extract", path, "-C", x}, "timeout");
+        std::vector<std::string> args = {"60", COURIER_PACK_PATH, "extract", path, "-C", x};
+        args.insert(args.end(), c.names.begin(), c.names.end());
+        const ToolResult r = run(args, "timeout");
         EXPECT_EQ(r.code, *c.message ? 1 : 0) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         c.check(x);
@@ -570,21 +625,28 @@ TEST_F(Courier, MessagesSayWhatHappened) {
                       out = dir / "out.exe", x = dir / "x";
     write_file(carrier, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}}));
     write_file(opens_nothing, packed_carrier(minimal_pe_stub(), "setup.exe", {{"a", {1}}}));
+    const std::string opens_folder = dir / "opens-folder.exe";
+    write_file(opens_folder, packed_carrier(minimal_pe_stub(), "", {{"a", {1}}}));
     auto pack = [&](std::vector<std::string> extra, const std::string& launch = "a") {
         std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", stub()};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
+    const std::string equals = folder("equals", {{"x=y", {1}}});
+    const std::string list = dir / "list.txt";
+    write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
     struct Case {
         const char* what;
         std::vector<std::string> args;
         int code;
         std::string out, err;  // what each holds; "" for nothing at all
+        std::string input = "";  // on stdin
     };
     const Case cases[] = {
         {"unknown command", {"bogus"}, 2, "",
          "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
         {"no command", {}, 2, "", "no command given"},
+        {"-V", {"-V"}, 0, "courier-pack ", ""},
         {"unknown option, though --launch is missing too", {"pack", "--lanch", "a", one}, 2, "",
          "unknown option '--lanch'\ncourier-pack: see courier-pack pack --help\n"},
         {"one carrier too many", {"list", carrier, "two.exe"}, 2, "", "unexpected argument 'two.exe'"},
@@ -594,9 +656,25 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"pack -q", pack({"-q", one}), 0, "", ""},
         {"pack of 51 files", pack({fifty_one}, "f0"), 0, "51 entries",
          "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each, about 5.1 s in all\n"},
+        {"pack -o -: the carrier on stdout, the rest on stderr",
+         {"pack", "-o", "-", "-v", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
+         "a: 1 byte, "},
+        {"pack -o -: what it says", {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0,
+         text(read_file(carrier)), "standard output: 1 entry, "},
+        {"pack PATH=NAME; a path that is a file, '=' and all, is taken whole",
+         pack({"-v", equals + "/x=y", equals + "/x=y=z.txt"}, "z.txt"), 0, "x=y: 1 byte, ", ""},
+        {"pack PATH=NAME: the last '=' splits", pack({"-v", equals + "/x=y=z.txt"}, "z.txt"), 0,
+         "z.txt: 1 byte, ", ""},
+        {"pack --files-from", pack({"-v", "--files-from", list}, "listed.txt"), 0, "listed.txt: 1 byte, ", ""},
+        {"pack --files-from -", pack({"-v", "--files-from", "-", one}, "stdin.txt"), 0,
+         " stored\nstdin.txt: 1 byte, ", "", one + "/a=stdin.txt\n"},
+        {"--depfile with -o -", {"pack", "-o", "-", "--depfile", dir / "out.d", "--launch", "a", one}, 2, "",
+         "--depfile needs -o FILE"},
         {"pack -q of 51 files", pack({"-q", fifty_one}, "f0"), 0, "", ""},
         {"verify", {"verify", carrier}, 0, carrier + ": ok, 1 entry, 1 byte unpacked, launches 'a'\n", ""},
         {"verify -v", {"verify", "-v", carrier}, 0, "ok: a (1 byte)\n", ""},
+        {"verify, empty launch name", {"verify", opens_folder}, 0,
+         opens_folder + ": ok, 1 entry, 1 byte unpacked, opens the folder\n", ""},
         {"verify -q, a warning", {"verify", "-q", opens_nothing}, 0, "", ""},
         {"verify -q --strict, a warning", {"verify", "-q", "--strict", opens_nothing}, 1, "", "names no entry"},
         {"list -v", {"list", "-v", carrier}, 0, "integrity record: carrier of ", ""},
@@ -615,7 +693,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const ToolResult r = run(c.args);
+        std::vector<std::string> args = c.args;
+        if (!c.input.empty()) {
+            write_file(dir / "stdin", bytes(c.input));
+            args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" <" + dir / "stdin", COURIER_PACK_PATH});
+        }
+        const ToolResult r = run(args, c.input.empty() ? COURIER_PACK_PATH : "sh");
         EXPECT_EQ(r.code, c.code);
         for (const auto& [got, want] : {std::pair{r.out, c.out}, {r.err, c.err}}) {
             if (want.empty()) EXPECT_EQ(got, "");
@@ -635,6 +718,29 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     const size_t last = before.rfind("% big.bin");
     ASSERT_NE(last, std::string::npos) << "no progress shown: " << r.out;
     EXPECT_EQ(before.find_first_not_of(" \r", last + 9), std::string::npos) << "not cleared: " << r.out;
+}
+
+// pack --depfile: one rule naming the carrier and every file the pack read,
+// escaped as make and Ninja read it; a failed pack writes none.
+TEST_F(Courier, DependencyFileNamesEveryFileRead) {
+    const std::string in = folder("a b$#c", {{"setup.exe", {1}}, {"x.txt", {2}}});
+    write_file(dir / "app.ico", ico_file({{16, 4, false}}));
+    write_file(dir / "list", bytes(in + "/x.txt=y.txt\n"));
+    const std::string out = dir / "out.exe", rule = dir / "out.d";
+    std::vector<std::string> args = {"pack", "-o", out, "--launch", "setup.exe", "--stub", stub(),
+                                     "--icon", dir / "app.ico", "--files-from", dir / "list",
+                                     "--depfile", rule, in};
+    ToolResult r = run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string folder = dir / "a\\ b$$\\#c";
+    EXPECT_EQ(text(read_file(rule)), out + ": \\\n  " + stub() + " \\\n  " + dir / "app.ico" +
+                                         " \\\n  " + dir / "list" + " \\\n  " + folder + " \\\n  " +
+                                         folder + "/setup.exe \\\n  " + folder + "/x.txt \\\n  " +
+                                         folder + "/x.txt\n");
+    args.back() = dir / "missing";
+    args[args.size() - 2] = dir / "none.d";
+    EXPECT_EQ(run(args).code, 1);
+    EXPECT_FALSE(file_exists(dir / "none.d"));
 }
 
 TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
@@ -705,7 +811,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
     const auto carrier = read_file(dir / "out.exe");
     const size_t stub_size = minimal_pe_stub().size(), archive = stub_size + 28;
     const Json want_doc = {
-        {"command", "list"}, {"carrier", dir / "out.exe"}, {"ok", true}, {"failure", nullptr},
+        {"format_version", 1}, {"command", "list"}, {"carrier", dir / "out.exe"}, {"ok", true}, {"failure", nullptr},
         {"integrity", {{"state", "intact"}, {"carrier_length", carrier.size()},
                        {"archive_offset", archive}, {"archive_length", carrier.size() - 4 - archive},
                        {"archive_crc32", crc32_update(0, carrier.data() + archive, carrier.size() - 4 - archive)}}},

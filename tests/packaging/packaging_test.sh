@@ -10,8 +10,8 @@
 #   consumer-calls WORK LAUNCHER     brisk_courier_add_carrier calls that
 #       configure, and mistakes refused at configure time, naming them
 #   depfile GENERATOR WORK LAUNCHER  a folder input repacks under GENERATOR
-#       when a file in it is changed, added or removed (skipped while
-#       BRISK_COURIER_HAS_DEPFILE is OFF)
+#       when a file in it is changed, added or removed; a file packed under
+#       another name (skipped while BRISK_COURIER_HAS_DEPFILE is OFF)
 #   debian-package BUILD WORK LAUNCHER
 #       cpack -G DEB: contents, computed dependencies and suggestions, packs
 #       from dpkg -x
@@ -89,6 +89,9 @@ courier-pack pack --execution-level h|highestAvailable
 courier-pack pack --icon $work/complete/|$work/complete/app.ico $work/complete/folder
 courier-pack pack --icon $work/complete/fi|$work/complete/file
 courier-pack pack --file-version |
+courier-pack pack --files-f|--files-from
+courier-pack pack --depfile $work/complete/fi|$work/complete/file
+courier-pack -|-V --help --version
 EOT
 }
 
@@ -129,7 +132,7 @@ consumer_calls() {
     [ -d "$work/moved" ] || fail "no installed tree in $work/moved (installed-tree runs first)"
     local project=$work/calls arguments expected output status
     rm -rf "$project" && mkdir -p "$project/in"
-    touch "$project/in/setup.exe" "$project/app.ico" "$project/app.manifest"
+    touch "$project/in/setup.exe" "$project/app.ico" "$project/app.manifest" "$project/list.txt"
     while IFS='|' read -r arguments expected; do
         cat >"$project/CMakeLists.txt" <<EOF2
 cmake_minimum_required(VERSION 3.25)
@@ -153,6 +156,11 @@ app OUTPUT a.exe LAUNCH setup.exe FILES in|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in $<1:in/setup.exe> ${CMAKE_BINARY_DIR}/made-by-the-build.txt GREEDY ICON app.ico FILE_VERSION 1.2.3.4 PRODUCT_VERSION 1.2.0.0 VERSION_STRINGS "CompanyName=Example Ltd" "ProductName=Example" EXECUTION_LEVEL asInvoker|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST app.manifest|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
+app OUTPUT a.exe LAUNCH install.exe FILES in/setup.exe=install.exe $<1:in/setup.exe>=other.exe|-
+app OUTPUT a.exe LAUNCH setup.exe FILES_FROM list.txt|-
+app OUTPUT a.exe LAUNCH install.exe FILES missing.exe=install.exe|FILES missing.exe: no such file or folder
+app OUTPUT a.exe LAUNCH setup.exe FILES_FROM missing.txt|FILES_FROM missing.txt: no such file or folder
+app OUTPUT a.exe LAUNCH setup.exe|FILES is required
 OUTPUT MyApp-setup.exe LAUNCH setup.exe FILES in|the target's name comes first, before OUTPUT
 app OUTPUT a.exe LAUNCH setup.exe FILES in ICONS app.ico|unknown keyword ICONS
 app ICONS app.ico OUTPUT a.exe LAUNCH setup.exe FILES in|unknown keyword ICONS
@@ -179,7 +187,7 @@ depfile() {
     [ -d "$work/moved" ] || fail "no installed tree in $work/moved (installed-tree runs first)"
     local project=$work/depfile-${generator// /-} tool=$work/moved/bin/courier-pack
     rm -rf "$project" && mkdir -p "$project/payload"
-    echo "setup" >"$project/setup.exe"
+    echo "setup" >"$project/setup.bin"
     echo "one" >"$project/payload/one.txt"
     echo "two" >"$project/payload/two.txt"
     cat >"$project/CMakeLists.txt" <<'EOF2'
@@ -187,7 +195,7 @@ cmake_minimum_required(VERSION 3.25)
 project(Depfile NONE)
 find_package(BriskCourier CONFIG REQUIRED)
 message(STATUS "BRISK_COURIER_HAS_DEPFILE=${BRISK_COURIER_HAS_DEPFILE}")
-brisk_courier_add_carrier(app OUTPUT app-setup.exe LAUNCH setup.exe FILES setup.exe payload)
+brisk_courier_add_carrier(app OUTPUT app-setup.exe LAUNCH setup.exe FILES setup.bin=setup.exe payload)
 EOF2
     local build=$project/build configured
     configured=$(cmake -S "$project" -B "$build" -G "$generator" -DCMAKE_PREFIX_PATH="$work/moved")

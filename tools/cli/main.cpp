@@ -2,6 +2,7 @@
 // lists, verifies and unpacks them on any platform.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -22,6 +23,9 @@ const char kExitCodes[] = "Exit codes: 0 done, 1 failed, 2 bad usage.";
 std::string pack_notes() {
     return "Folders give their regular files, sorted by name; sub-folders are refused, as the "
            "launcher creates none.\n"
+           "PATH=NAME packs the file PATH as the entry NAME. An input that names a file as it "
+           "stands is taken whole; otherwise its last '=' splits it, so a path may hold '=' and "
+           "a new name may not. --files-from takes the same, one a line.\n"
            "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
            "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
            "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
@@ -38,7 +42,9 @@ std::string pack_notes() {
            ", too long even under C:\\, is refused.\n"
            "OUT is written whole or not at all: an interrupted pack leaves nothing. It may not "
            "be an input or the stub; through a symbolic link, the file the link leads to is "
-           "replaced (on Windows, a link or junction is refused).\n"
+           "replaced (on Windows, a link or junction is refused). With -o - the carrier is "
+           "written whole to the temporary folder, then copied to standard output; the summary "
+           "goes to standard error.\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n"
@@ -104,6 +110,7 @@ struct CommandLine {
     CLI::App* list = nullptr;
     CLI::App* verify = nullptr;
     CLI::App* extract = nullptr;
+    std::vector<CLI::Option*> carriers;  // list's, verify's and extract's
 };
 
 // Resources: each option adds to the stub's image; without them it is left as it is.
@@ -141,16 +148,27 @@ void add_pack_command(CommandLine& line) {
     PackRequest& request = line.packing;
     CLI::App* command =
         line.app.add_subcommand("pack", "Write the launcher and an archive of INPUT... to OUT.");
-    command->add_option("-o,--output", request.output, "Carrier to write (OUT.exe)")->required();
+    command
+        ->add_option("-o,--output", request.output,
+                     "Carrier to write (OUT.exe; - for standard output, not a terminal)")
+        ->required();
     command
         ->add_option("--launch", request.launch_name,
-                     "Entry the launcher opens after unpacking (letter case ignored)")
+                     "Entry the launcher opens after unpacking (letter case ignored); '' "
+                     "opens the folder")
         ->required();
     command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
     command->add_flag("--greedy", request.greedy,
                       "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
                       "times as fast, for an archive about 11% larger");
-    command->add_option("inputs", request.inputs, "Files and folders to pack")->required();
+    command->add_option("inputs", request.inputs,
+                        "Files and folders to pack; PATH=NAME packs the file PATH as the entry NAME");
+    command->add_option("--files-from", request.files_from,
+                        "Also pack the inputs this file lists, one a line (PATH or PATH=NAME); - "
+                        "reads them from standard input");
+    command->add_option("--depfile", request.depfile,
+                        "Also write a make rule naming OUT and every file the pack read, for "
+                        "build tools to re-pack when one changes");
     add_temp_length(command, request.temp_length);
     add_verbosity(command, line.quiet, line.verbose, "Also a line for each entry as it is packed");
     add_resource_options(command, request.resources);
@@ -164,7 +182,7 @@ const char kJsonHelp[] = "Print one JSON document on stdout and nothing else (it
 void add_reading_commands(CommandLine& line) {
     CarrierRequest& request = line.reading;
     line.list = line.app.add_subcommand("list", "Show the launch name and each entry's sizes and ratio.");
-    line.list->add_option("carrier", request.carrier, "Carrier to read")->required();
+    line.carriers.push_back(line.list->add_option("carrier", request.carrier, "Carrier to read"));
     line.list->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(line.list, line.quiet, line.verbose, "Also the integrity record");
 
@@ -172,7 +190,7 @@ void add_reading_commands(CommandLine& line) {
         "verify", "Check the integrity record, then walk and decode the archive as the "
                   "launcher would; exit 0 exactly when its run would succeed. What it gets "
                   "through but may not do as meant is a warning.");
-    verify->add_option("carrier", request.carrier, "Carrier to check")->required();
+    line.carriers.push_back(verify->add_option("carrier", request.carrier, "Carrier to check"));
     add_temp_length(verify, request.temp_length);
     verify->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(verify, line.quiet, line.verbose, "Also the integrity record and each entry checked");
@@ -187,18 +205,50 @@ void add_reading_commands(CommandLine& line) {
                    "renamed into place once whole: a regular file of its name is replaced (as "
                    "tar does), a link, folder or other file of its name stops the extraction "
                    "and is left as it is.");
-    extract->add_option("carrier", request.carrier, "Carrier to unpack")->required();
+    line.carriers.push_back(extract->add_option("carrier", request.carrier, "Carrier to unpack"));
+    extract->add_option("names", request.names,
+                        "Entries to unpack (letter case ignored); every entry when none is named");
     extract->add_option("-C,--directory", request.folder, "Folder to unpack into")
         ->capture_default_str();
     add_verbosity(extract, line.quiet, line.verbose, "Also each file as it is written");
     line.extract = extract;
 }
 
+// The words after "--", whatever they look like, as the verb's operands:
+// pack's inputs, a carrier, extract's names. "" when all found a place,
+// else the usage error.
+std::string add_operands(CommandLine& line, const std::vector<std::string>& operands) {
+    CarrierRequest& reading = line.reading;
+    for (const std::string& word : operands) {
+        if (*line.pack) line.packing.inputs.push_back(word);
+        else if (reading.carrier.empty() && !line.app.get_subcommands().empty()) reading.carrier = word;
+        else if (*line.extract) reading.names.push_back(word);
+        else return "unexpected argument '" + word + "'";
+    }
+    if ((*line.list || *line.verify || *line.extract) && reading.carrier.empty())
+        return "carrier is required";
+    const PackRequest& packing = line.packing;
+    if (*line.pack && packing.inputs.empty() && packing.files_from.empty())
+        return "inputs is required: files and folders, or --files-from LIST";
+    if (*line.pack && !packing.depfile.empty() && packing.output == "-")
+        return "--depfile needs -o FILE: the rule's target is the carrier's file";
+    return "";
+}
+
 // Parses the command line: -1 when a verb is to run, else the exit code
 // (help, version, or bad usage, reported).
 int parse(CommandLine& line, int argc, char** argv) {
     CLI::App& app = line.app;
-    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<std::string> args = utf8_arguments(argc, argv);
+    // CLI11 honours "--" only while a positional still wants a value, so
+    // the words after it are set aside and given to the verb after.
+    std::vector<std::string> operands;
+    if (const auto dashes = std::find(args.begin() + 1, args.end(), "--"); dashes != args.end()) {
+        operands.assign(dashes + 1, args.end());
+        args.erase(dashes, args.end());
+    }
+    // The carrier may come after "--"; add_operands checks it then.
+    for (CLI::Option* carrier : line.carriers) carrier->required(operands.empty());
     std::vector<const char*> arg_pointers;
     for (const std::string& arg : args) arg_pointers.push_back(arg.c_str());
     try {
@@ -218,6 +268,8 @@ int parse(CommandLine& line, int argc, char** argv) {
     if (app.get_subcommands().empty())
         return bad_usage("no command given: pack, list, verify or extract", app);
     if (line.quiet && line.verbose) return bad_usage("-q excludes -v", app);
+    if (const std::string problem = add_operands(line, operands); !problem.empty())
+        return bad_usage(problem, app);
     return -1;
 }
 
@@ -244,7 +296,7 @@ int run(const CommandLine& line, const char* argv0) {
 
 int main(int argc, char** argv) {
     CommandLine line;
-    line.app.set_version_flag("--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
+    line.app.set_version_flag("-V,--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
     line.app.footer(kExitCodes);
     // Words and options no command knows are named in the error, below.
     line.app.allow_extras();

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "tools/packing/carrier_writer.h"
+#include "tools/packing/depfile.h"
 #include "tools/packing/pack_inputs.h"
 #include "tools/packing/stub.h"
 #include "tools/report/text_report.h"
@@ -17,7 +18,13 @@
 #include "tools/system/text_encoding.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -68,6 +75,55 @@ bool check_output(const std::string& output, const fs::path& stub_path,
     return ok;
 }
 
+// -o -: the carrier's record is filled in once the rest is written, which a
+// pipe cannot take, so the carrier is written whole to a file of its own in
+// the temporary folder and copied to stdout after: a failed pack sends
+// nothing. A terminal gets no carrier, and results go to stderr.
+bool stdout_target(fs::path& file, std::vector<std::string>& problems) {
+    if (isatty(fileno(stdout))) {
+        problems.push_back("-o -: standard output is a terminal: send the carrier to a file or "
+                           "a pipe");
+        return false;
+    }
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec);
+    if (ec) {
+        problems.push_back("-o -: no temporary folder to write the carrier in: " + ec.message());
+        return false;
+    }
+#ifdef _WIN32
+    const unsigned long id = GetCurrentProcessId();
+#else
+    const unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    file = folder / ("courier-pack-" + std::to_string(id) + ".exe");
+    print_to_stderr();
+    return true;
+}
+
+bool copy_to_stdout(const fs::path& file, std::vector<std::string>& problems) {
+    std::ifstream in(file, std::ios::binary);
+    std::error_code ec;
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#else
+    fs::remove(file, ec);  // the stream keeps it open: nothing stays behind
+#endif
+    std::vector<char> block(size_t(1) << 20);
+    errno = 0;
+    bool ok = bool(in);
+    while (ok && in) {
+        in.read(block.data(), std::streamsize(block.size()));
+        const size_t n = size_t(in.gcount());
+        ok = std::fwrite(block.data(), 1, n, stdout) == n;
+    }
+    ok = ok && in.eof() && std::fflush(stdout) == 0;
+    in.close();
+    fs::remove(file, ec);
+    if (!ok) problems.push_back("-o -: cannot copy the carrier to standard output: " + system_reason());
+    return ok;
+}
+
 }  // namespace
 
 int pack(const PackRequest& request, const fs::path& program) {
@@ -76,8 +132,12 @@ int pack(const PackRequest& request, const fs::path& program) {
     fs::path stub_path;
     const bool stub_loaded = load_stub(request.stub, program, stub, stub_path, problems);
     add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
+    std::vector<std::string> args = request.inputs;
+    const bool listed =
+        request.files_from.empty() || read_input_list(request.files_from, args, problems);
+    if (listed && args.empty()) problems.push_back("no files to pack: " + request.files_from + " lists none");
     std::vector<PackInput> inputs;
-    const bool all_found = gather_inputs(request.inputs, inputs, problems);
+    const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
     if (inputs.size() > kPausesWorthAWarning) {
@@ -89,10 +149,14 @@ int pack(const PackRequest& request, const fs::path& program) {
     }
     fs::path target;
     Carrier carrier;
-    if (check_output(request.output, stub_path, inputs, target, problems) && problems.empty() &&
-        write_carrier(request, target, stub, inputs, carrier, problems) &&
+    const bool to_stdout = request.output == "-";
+    if ((to_stdout ? stdout_target(target, problems)
+                   : check_output(request.output, stub_path, inputs, target, problems)) &&
+        problems.empty() && write_carrier(request, target, stub, inputs, carrier, problems) &&
+        (!to_stdout || copy_to_stdout(target, problems)) &&
+        (request.depfile.empty() || write_depfile(request, stub_path, args, inputs, problems)) &&
         verbosity() != Verbosity::kQuiet)
-        print(packed_text(request.output, carrier));
+        print(packed_text(to_stdout ? "standard output" : request.output, carrier));
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;
 }

@@ -15,7 +15,9 @@ struct PackRequest {
     std::string stub;  // "" for the launcher the project builds
     bool greedy = false;
     int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning
-    std::vector<std::string> inputs;
+    std::vector<std::string> inputs;  // files, folders and PATH=NAME
+    std::string files_from;           // a list of more inputs, one a line; "-" for stdin
+    std::string depfile;              // a make rule: output: every file read
     ResourceRequest resources;  // icon, version information, manifest
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iostream>
 #include <map>
 
 #include "tools/carrier/names.h"
@@ -48,26 +49,77 @@ bool add_folder(const fs::path& folder, std::vector<PackInput>& inputs,
     return ok;
 }
 
+// One argument: a file, a folder, or PATH=NAME, the file at PATH as the
+// entry NAME. An argument that names a file or folder as it is is taken
+// whole; otherwise its last '=' splits it, so a path may hold '=' and a new
+// name may not.
+bool add_argument(const std::string& arg, std::vector<PackInput>& inputs,
+                  std::vector<std::string>& problems) {
+    std::string shown = arg;
+    fs::path path = path_from_utf8(arg);
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    const size_t split = arg.rfind('=');
+    const bool renamed = status.type() == fs::file_type::not_found && split != std::string::npos;
+    if (renamed) {
+        shown = arg.substr(0, split);
+        path = path_from_utf8(shown);
+        status = fs::status(path, ec);
+    }
+    if (fs::is_directory(status) && renamed) {
+        problems.push_back(arg + ": " + shown + " is a folder: PATH=NAME names one file");
+        return false;
+    }
+    if (fs::is_directory(status)) return add_folder(path, inputs, problems);
+    if (fs::is_regular_file(status)) {
+        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0});
+        else add_file(path, inputs);
+        return true;
+    }
+    problems.push_back(shown + ": " +
+                       (status.type() == fs::file_type::not_found ? "no such file or folder"
+                        : ec                                      ? ec.message()
+                                                                  : "not a regular file or folder"));
+    return false;
+}
+
 }  // namespace
+
+bool read_input_list(const std::string& list, std::vector<std::string>& args,
+                     std::vector<std::string>& problems) {
+    std::ifstream file;
+    if (list != "-") {
+        errno = 0;
+        file.open(path_from_utf8(list));
+        if (!file) {
+            problems.push_back(list + ": cannot open the list of inputs: " + system_reason());
+            return false;
+        }
+    }
+    std::istream& in = list == "-" ? std::cin : file;
+    bool first = true;
+    for (std::string line; std::getline(in, line); first = false) {
+        if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // Notepad's BOM
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // written on Windows
+        if (!line.empty()) args.push_back(line);
+    }
+    if (in.bad()) {
+        problems.push_back(list + ": cannot read the list of inputs: " + system_reason());
+        return false;
+    }
+    return true;
+}
 
 bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>& inputs,
                    std::vector<std::string>& problems) {
     bool ok = true;
-    for (const std::string& arg : args) {
-        const fs::path path = path_from_utf8(arg);
-        std::error_code ec;
-        const fs::file_status status = fs::status(path, ec);
-        if (fs::is_directory(status)) {
-            ok = add_folder(path, inputs, problems) && ok;
-        } else if (fs::is_regular_file(status)) {
-            add_file(path, inputs);
-        } else {
-            problems.push_back(arg + ": " +
-                               (status.type() == fs::file_type::not_found ? "no such file or folder"
-                                : ec                                      ? ec.message()
-                                                                          : "not a regular file or folder"));
-            ok = false;
-        }
+    for (const std::string& arg : args) ok = add_argument(arg, inputs, problems) && ok;
+    if (ok && inputs.empty() && !args.empty()) {
+        std::string folders;
+        for (const std::string& arg : args) folders += (folders.empty() ? "" : ", ") + arg;
+        problems.push_back("no files to pack: " + folders +
+                           (args.size() == 1 ? " is an empty folder" : " are empty folders"));
+        return false;
     }
     return ok;
 }
@@ -113,6 +165,7 @@ void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<s
 
 void check_launch_name(const std::string& launch, const std::vector<PackInput>& inputs,
                        std::vector<std::string>& problems) {
+    if (launch.empty()) return;  // the launcher opens the folder
     std::string names;
     for (const PackInput& input : inputs) {
         if (same_name(input.name, launch)) return;

@@ -14,9 +14,14 @@ struct PackInput {
     uint64_t size = 0;
 };
 
-// Files as given, folders as their regular files sorted by name (so packs
-// repeat exactly). Each problem is appended; false when an argument named
-// nothing usable.
+// --files-from: the list's lines (one PATH or PATH=NAME a line, blank lines
+// skipped) appended to args; "-" reads stdin. False when it cannot be read.
+bool read_input_list(const std::string& list, std::vector<std::string>& args,
+                     std::vector<std::string>& problems);
+
+// Files as given, PATH=NAME as the file at PATH named NAME, folders as
+// their regular files sorted by name (so packs repeat exactly). Each problem is appended; false when an argument named
+// nothing usable, or all of them together no file.
 bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>& inputs,
                    std::vector<std::string>& problems);
 
@@ -26,6 +31,7 @@ bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>&
 void check_inputs(std::vector<PackInput>& inputs, int temp_length,
                   std::vector<std::string>& problems);
 
-// The launch name must name an entry, ignoring letter case as Windows does.
+// The launch name must name an entry, ignoring letter case as Windows does,
+// or be empty: the launcher then opens the folder.
 void check_launch_name(const std::string& launch, const std::vector<PackInput>& inputs,
                        std::vector<std::string>& problems);

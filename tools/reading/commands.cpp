@@ -75,6 +75,48 @@ private:
     std::unique_ptr<OutputFile> out_;  // discarded unless committed
 };
 
+// extract NAME...: only the named entries (letter case ignored, as Windows
+// compares names) reach the writer; the walk still decodes and checks the
+// others, as the launcher would.
+class ChosenEntries : public WalkSink {
+public:
+    ChosenEntries(WalkSink& writer, const std::vector<std::string>& names)
+        : writer_(writer), names_(names), found_(names.size(), false) {}
+
+    std::string begin_entry(const CarrierEntry& entry) override {
+        chosen_ = names_.empty();
+        for (size_t i = 0; i < names_.size(); ++i)
+            if (same_name(names_[i], entry.name)) chosen_ = found_[i] = true;
+        return chosen_ ? writer_.begin_entry(entry) : "";
+    }
+    std::string write(const uint8_t* data, size_t size) override {
+        return chosen_ ? writer_.write(data, size) : "";
+    }
+    std::string end_entry(const CarrierEntry& entry) override {
+        if (!chosen_) return "";
+        ++entries_;
+        bytes_ += entry.decoded_size;
+        return writer_.end_entry(entry);
+    }
+
+    uint64_t entries() const { return entries_; }
+    uint64_t bytes() const { return bytes_; }
+    // The names no entry had.
+    std::vector<std::string> missing() const {
+        std::vector<std::string> names;
+        for (size_t i = 0; i < names_.size(); ++i)
+            if (!found_[i]) names.push_back(names_[i]);
+        return names;
+    }
+
+private:
+    WalkSink& writer_;
+    const std::vector<std::string>& names_;
+    std::vector<bool> found_;
+    bool chosen_ = false;
+    uint64_t entries_ = 0, bytes_ = 0;
+};
+
 }  // namespace
 
 int list_carrier(const CarrierRequest& request) {
@@ -145,11 +187,15 @@ int extract_carrier(const CarrierRequest& request) {
         return 1;
     }
     ExtractSink writer(folder, path_from_utf8(carrier));
-    const WalkResult result = walk_carrier(carrier, writer);
+    ChosenEntries chosen(writer, request.names);
+    const WalkResult result = walk_carrier(carrier, chosen);
     if (report_walk(carrier, result) != 0) return 1;
     if (verbosity() != Verbosity::kQuiet)
-        print(carrier + ": " + count(result.carrier.entries.size(), "entry", "entries") + " (" +
-              count(result.carrier.decoded_total(), "byte", "bytes") + ") unpacked into " + request.folder +
+        print(carrier + ": " + count(chosen.entries(), "entry", "entries") + " (" +
+              count(chosen.bytes(), "byte", "bytes") + ") unpacked into " + request.folder +
               "\n");
-    return 0;
+    // As tar does: what was found is unpacked, what was not fails the run.
+    for (const std::string& name : chosen.missing())
+        report_error(carrier + ": no entry named '" + name + "'");
+    return chosen.missing().empty() ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/carrier/names.h"
 
@@ -13,6 +14,7 @@ struct CarrierRequest {
     // meant) fail as well.
     bool strict = false;
     std::string folder = ".";  // extract
+    std::vector<std::string> names;  // extract: only these entries; every one when empty
 };
 
 // Each returns the exit code: 0 done, 1 failed (the reason reported).

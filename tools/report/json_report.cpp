@@ -90,6 +90,7 @@ Json resource_json(const ResourceReport& report) {
 std::string json_report(const std::string& command, const std::string& carrier,
                         const WalkResult& walk, bool ok, const WalkFinding& failure) {
     Json document;
+    document["format_version"] = kJsonFormatVersion;
     document["command"] = command;
     document["carrier"] = carrier;
     document["ok"] = ok;

@@ -6,6 +6,10 @@
 
 #include "tools/reading/carrier_walk.h"
 
+// The document's "format_version". Fields may be added within a version;
+// one removed, renamed or given another type or meaning takes the next.
+constexpr int kJsonFormatVersion = 1;
+
 // ok and failure: the command's verdict, which the exit code also gives.
 std::string json_report(const std::string& command, const std::string& carrier,
                         const WalkResult& walk, bool ok, const WalkFinding& failure);

@@ -125,8 +125,9 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
     out << path << ": ok, " << count(carrier.entries.size(), "entry", "entries") << ", "
         << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
-        << (carrier.launch_opens ? "launches '" + printable(carrier.launch_name) + "'"
-                                 : std::string("opens nothing"))
+        << (!carrier.launch_opens         ? std::string("opens nothing")
+            : carrier.launch_name.empty() ? std::string("opens the folder")
+                                          : "launches '" + printable(carrier.launch_name) + "'")
         << "\n";
     return out.str();
 }

@@ -23,6 +23,7 @@ constexpr auto kProgressAfter = std::chrono::seconds(1);
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
 Verbosity g_verbosity = Verbosity::kNormal;  // from -q and -v
+std::FILE* g_results = stdout;               // stderr once stdout carries a carrier
 
 // Length of the UTF-8 sequence at text[i], 0 when none starts there. C1
 // controls (U+0080 to U+009F) count as none: terminals act on them too.
@@ -81,9 +82,11 @@ void set_verbosity(Verbosity verbosity) { g_verbosity = verbosity; }
 Verbosity verbosity() { return g_verbosity; }
 
 void print(const std::string& text) {
-    write_text(stdout, text);
-    std::fflush(stdout);
+    write_text(g_results, text);
+    std::fflush(g_results);
 }
+
+void print_to_stderr() { g_results = stderr; }
 
 void report_error(const std::string& line) {
     std::fflush(stdout);

@@ -13,6 +13,8 @@ void set_verbosity(Verbosity verbosity);
 Verbosity verbosity();
 
 void print(const std::string& text);           // stdout, as it is
+// From now on print() writes to stderr: stdout carries a carrier (pack -o -).
+void print_to_stderr();
 void report_error(const std::string& line);    // "courier-pack: <line>"
 void report_warning(const std::string& line);  // "courier-pack: warning: <line>", unless -q
 
