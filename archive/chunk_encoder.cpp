@@ -46,11 +46,23 @@ int32_t key2_at(const uint8_t* p) {
     return static_cast<int32_t>((v * 2654435761u) >> (32 - kHashBits));
 }
 
-// Matches of 3 bytes or more are searched among positions whose first three
-// bytes hash alike: far fewer than those sharing two bytes in machine code.
-int32_t key3_at(const uint8_t* p) {
-    const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-    return static_cast<int32_t>((v * 2654435761u) >> (32 - kHashBits));
+// Matches of 3 bytes or more are searched by length, longest first, each
+// range among the positions whose first kLevelBytes[l] bytes hash alike:
+// 8 to 17 bytes, 6 to 7, 4 to 5, then 3. Machine code has long chains of
+// positions that share 3 or 4 bytes (zeros, common opcodes), and the search
+// mostly ends in a short chain.
+constexpr int kLevels = 4;
+constexpr int32_t kLevelBytes[kLevels] = {8, 6, 4, 3};
+
+int32_t level_key(const uint8_t* p, int32_t bytes) {  // reads 8 bytes
+    uint64_t v = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&v, p, 8);
+    if (bytes < 8) v &= (uint64_t(1) << (8 * bytes)) - 1;
+#else
+    for (int32_t b = 0; b < bytes; ++b) v |= uint64_t(p[b]) << (8 * b);
+#endif
+    return static_cast<int32_t>(((v + uint64_t(bytes)) * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
 }
 
 // Bytes a[0, n) and b[0, n) have in common, n at most kMaxMatch; reads 17
@@ -90,7 +102,8 @@ EncoderOptions greedy_encoder_options() {
 }
 
 ChunkEncoder::ChunkEncoder(const EncoderOptions& options)
-    : options_(options), head2_(1 << kHashBits), head3_(1 << kHashBits) {
+    : options_(options), head2_(1 << kHashBits) {
+    for (auto& head : chain_head_) head.resize(1 << kHashBits);
     options_.max_block = std::max<int32_t>(1, std::min(options_.max_block, kChunkOutputCapacity));
     if (!options_.optimal) options_.max_block = std::min(options_.max_block, kGreedyBlockLimit);
     std::memset(ring_, 0, sizeof ring_);
@@ -112,10 +125,19 @@ void ChunkEncoder::find_match(int32_t i, int32_t limit) {
                                   ? kRingSize
                                   : (i - kHistory + 1) & (kRingSize - 1);
     const uint8_t* const cur = &window_[i];
-    if (limit > kMinMatch) {
-        for (int32_t j = head3_[key3_at(cur)]; j >= lowest; j = prev3_[j]) {
+    for (int l = 0; l < kLevels; ++l) {
+        const int32_t least = kLevelBytes[l];
+        if (limit < least) continue;
+        // Nothing not from position 0 is longer than this level's range
+        // (it would have been found above), so its longest ends the search.
+        const int32_t most = std::min(l == 0 ? kMaxMatch : kLevelBytes[l - 1] - 1, limit);
+        for (int32_t j = chain_head_[l][level_key(cur, least)]; j >= lowest; j = chain_[l][j]) {
+            // Only a longer match than the best so far counts, and most
+            // candidates differ where it would have to go on.
+            const int32_t t = std::max(best_nz_len_, least - 1);
+            if (window_[j + t] != cur[t]) continue;
             const int32_t len = common_length(&window_[j], cur, limit);
-            if (len <= kMinMatch) continue;  // two-byte matches are found below
+            if (len < least) continue;
             const int32_t dist = i - j;
             if (len > best_len_) {
                 best_len_ = len;
@@ -124,10 +146,10 @@ void ChunkEncoder::find_match(int32_t i, int32_t limit) {
             if (dist != zero_dist && len > best_nz_len_) {
                 best_nz_len_ = len;
                 best_nz_dist_ = dist;
-                if (len == limit) return;
+                if (len == most) break;
             }
         }
-        if (best_nz_len_ > kMinMatch) return;
+        if (best_nz_len_ >= least) return;
     }
     // Two bytes at most (or longer only from position 0): the nearest will do.
     for (int32_t j = head2_[key2_at(cur)]; j >= lowest; j = prev2_[j]) {
@@ -147,9 +169,11 @@ void ChunkEncoder::insert(int32_t j) {
     int16_t& two = head2_[key2_at(p)];
     prev2_[j] = two;
     two = static_cast<int16_t>(j);
-    int16_t& three = head3_[key3_at(p)];
-    prev3_[j] = three;
-    three = static_cast<int16_t>(j);
+    for (int l = 0; l < kLevels; ++l) {
+        int16_t& head = chain_head_[l][level_key(p, kLevelBytes[l])];
+        chain_[l][j] = head;
+        head = static_cast<int16_t>(j);
+    }
 }
 
 void ChunkEncoder::restart(const uint8_t* history) {
@@ -184,9 +208,9 @@ size_t ChunkEncoder::encode_next(const uint8_t* data, size_t size, std::vector<u
     std::memcpy(&window_[kHistory], data, n_max);
     std::memset(&window_[kHistory + n_max], 0, kMaxMatch);
     prev2_.resize(kHistory + n_max);
-    prev3_.resize(kHistory + n_max);
+    for (auto& chain : chain_) chain.resize(kHistory + n_max);
     std::fill(head2_.begin(), head2_.end(), -1);
-    std::fill(head3_.begin(), head3_.end(), -1);
+    for (auto& head : chain_head_) std::fill(head.begin(), head.end(), -1);
     if (options_.use_previous_chunks)
         for (int32_t j = 0; j < kHistory - 1; ++j) insert(j);
 

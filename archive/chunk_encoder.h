@@ -57,9 +57,9 @@ private:
     // chunk's data, hash chains over it, and the parse.
     std::vector<uint8_t> window_;
     // Hash chains of window positions, by the first two bytes and by the
-    // first three; -1 ends a chain.
-    std::vector<int16_t> head2_, head3_;  // latest position of each hash
-    std::vector<int16_t> prev2_, prev3_;  // next older position in the same chain
+    // first 3, 4, 6 and 8; -1 ends a chain.
+    std::vector<int16_t> head2_, chain_head_[4];  // latest position of each hash
+    std::vector<int16_t> prev2_, chain_[4];       // next older position in the same chain
     int32_t best_len_ = 0, best_dist_ = 0;        // longest match at the current position
     int32_t best_nz_len_ = 0, best_nz_dist_ = 0;  // longest whose ring position is not 0
     std::vector<uint32_t> cost_, end_cost_;
