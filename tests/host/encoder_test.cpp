@@ -2,6 +2,7 @@
 // the ring as earlier chunks left it, to exactly the input.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,61 @@ TEST(Encoder, RoundTripsEveryShapeInBothModes) {
             if (mode < 2) sizes[mode++] = records.size();
         }
         EXPECT_LE(sizes[1], sizes[0]) << shape.name << ": optimal larger than greedy";
+    }
+}
+
+// The calls a packer writes the carrier from: per file, in input order,
+// begin, its records, end, however many threads; a false stops it all.
+TEST(Encoder, FilesComeOutInOrderAndAFalseStops) {
+    const std::vector<Shape> files = shapes();
+    EncoderOptions options;
+    options.segment_size = 16384;
+    std::vector<std::vector<uint8_t>> expected;
+    for (const Shape& file : files) {
+        expected.emplace_back();
+        append_chunk_records(file.data.data(), file.data.size(), options, expected.back());
+    }
+    for (const size_t stop_at : {size_t(0), size_t(5)}) {  // 0: never
+        FileEncoder encoder(options, 3);
+        std::string calls;
+        std::vector<std::vector<uint8_t>> records(files.size());
+        size_t record_calls = 0;
+        FileEncoder::Calls c;
+        c.open = [&](size_t i, FileEncoder::Source& source) {
+            auto at = std::make_shared<size_t>(0);
+            source.size = files[i].data.size();
+            source.read = [&, i, at](uint8_t* dst, size_t size) {
+                std::copy_n(files[i].data.begin() + *at, size, dst);
+                *at += size;
+                return true;
+            };
+            return true;
+        };
+        c.begin = [&](size_t i) {
+            calls += "<" + std::to_string(i);
+            return true;
+        };
+        c.records = [&](size_t i, const uint8_t* p, size_t size, uint64_t) {
+            records[i].insert(records[i].end(), p, p + size);
+            return ++record_calls != stop_at;
+        };
+        c.end = [&](size_t i) {
+            calls += std::to_string(i) + ">";
+            return true;
+        };
+        const bool ok = encoder.encode(files.size(), c);
+        if (stop_at == 0) {
+            EXPECT_TRUE(ok);
+            std::string order;
+            for (size_t i = 0; i < files.size(); ++i)
+                order += "<" + std::to_string(i) + std::to_string(i) + ">";
+            EXPECT_EQ(calls, order);
+            for (size_t i = 0; i < files.size(); ++i)
+                EXPECT_TRUE(records[i] == expected[i]) << files[i].name;
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(record_calls, stop_at);
+        }
     }
 }
 
