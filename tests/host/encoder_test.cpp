@@ -2,11 +2,13 @@
 // the ring as earlier chunks left it, to exactly the input.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/carrier_builder.h"
 #include "archive/chunk_decoder.h"
+#include "tools/packing/file_encoder.h"
 #include "test_support.h"
 
 namespace {
@@ -24,6 +26,11 @@ std::vector<Shape> shapes() {
     for (size_t i = 0; i < periodic.size(); ++i) periodic[i] = uint8_t("abcabcabd"[i % 9]);
     std::vector<uint8_t> long_period(40000);
     for (size_t i = 0; i < long_period.size(); ++i) long_period[i] = uint8_t((i % 700) * 13);
+    // Chunk ends fall anywhere in the head; then whole 8192-byte chunks, cut
+    // short by a reader that hands the encoder less than 8192 bytes ahead.
+    std::vector<uint8_t> late = random_bytes(4000, 13);
+    const auto block = random_bytes(300, 14);
+    while (late.size() < (1 << 20) + 40000) late.insert(late.end(), block.begin(), block.end());
     return {
         {"empty", {}},
         {"one byte", {0x42}},
@@ -36,6 +43,7 @@ std::vector<Shape> shapes() {
         {"periodic", periodic},
         {"period longer than the ring", long_period},
         {"8193 bytes", random_bytes(8193, 5)},
+        {"compressible behind an incompressible head", late},
     };
 }
 
@@ -66,24 +74,112 @@ std::vector<uint8_t> decode_records(const std::vector<uint8_t>& records, size_t*
     return out;
 }
 
+// The records of FileEncoder on `threads` threads, the file read in pieces.
+std::vector<uint8_t> encode_file(const std::vector<uint8_t>& data, const EncoderOptions& options,
+                                 unsigned threads) {
+    FileEncoder encoder(options, threads);
+    std::vector<uint8_t> records;
+    size_t read = 0;
+    uint64_t consumed = 0;
+    const bool ok = encoder.encode(
+        data.size(),
+        [&](uint8_t* dst, size_t size) {
+            EXPECT_LE(read + size, data.size());
+            std::copy_n(data.begin() + read, size, dst);
+            read += size;
+            return true;
+        },
+        [&](const uint8_t* p, size_t size, uint64_t bytes) {
+            records.insert(records.end(), p, p + size);
+            consumed += bytes;
+            return true;
+        });
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(consumed, data.size());
+    return records;
+}
+
 TEST(Encoder, RoundTripsEveryShapeInBothModes) {
+    EncoderOptions segmented;  // many segments from small shapes
+    segmented.segment_size = 16384;
     for (const Shape& shape : shapes()) {
         size_t sizes[2] = {0, 0};
         int mode = 0;
-        for (const EncoderOptions& options : {greedy_encoder_options(), EncoderOptions()}) {
+        for (const EncoderOptions& options :
+             {greedy_encoder_options(), EncoderOptions(), segmented}) {
+            const std::string what = std::string(shape.name) +
+                                     (options.optimal ? " optimal" : " greedy") + " in segments of " +
+                                     std::to_string(options.segment_size);
             std::vector<uint8_t> records;
             const size_t stored =
                 append_chunk_records(shape.data.data(), shape.data.size(), options, records);
             EXPECT_EQ(stored, records.size());
             size_t chunks = 0, largest = 0;
-            EXPECT_EQ(decode_records(records, &chunks, &largest), shape.data)
-                << shape.name << (options.optimal ? " optimal" : " greedy");
+            EXPECT_EQ(decode_records(records, &chunks, &largest), shape.data) << what;
             if (!options.optimal && !shape.data.empty()) {
-                EXPECT_EQ(chunks, (shape.data.size() + 1023) / 1024) << shape.name;
+                EXPECT_EQ(chunks, (shape.data.size() + 1023) / 1024) << what;
             }
-            sizes[mode++] = records.size();
+            // Segments on their own, on one thread or several: the same bytes.
+            EXPECT_TRUE(encode_file(shape.data, options, 1) == records) << what << ", 1 thread";
+            EXPECT_TRUE(encode_file(shape.data, options, 3) == records) << what << ", 3 threads";
+            if (mode < 2) sizes[mode++] = records.size();
         }
         EXPECT_LE(sizes[1], sizes[0]) << shape.name << ": optimal larger than greedy";
+    }
+}
+
+// The calls a packer writes the carrier from: per file, in input order,
+// begin, its records, end, however many threads; a false stops it all.
+TEST(Encoder, FilesComeOutInOrderAndAFalseStops) {
+    const std::vector<Shape> files = shapes();
+    EncoderOptions options;
+    options.segment_size = 16384;
+    std::vector<std::vector<uint8_t>> expected;
+    for (const Shape& file : files) {
+        expected.emplace_back();
+        append_chunk_records(file.data.data(), file.data.size(), options, expected.back());
+    }
+    for (const size_t stop_at : {size_t(0), size_t(5)}) {  // 0: never
+        FileEncoder encoder(options, 3);
+        std::string calls;
+        std::vector<std::vector<uint8_t>> records(files.size());
+        size_t record_calls = 0;
+        FileEncoder::Calls c;
+        c.open = [&](size_t i, FileEncoder::Source& source) {
+            auto at = std::make_shared<size_t>(0);
+            source.size = files[i].data.size();
+            source.read = [&, i, at](uint8_t* dst, size_t size) {
+                std::copy_n(files[i].data.begin() + *at, size, dst);
+                *at += size;
+                return true;
+            };
+            return true;
+        };
+        c.begin = [&](size_t i) {
+            calls += "<" + std::to_string(i);
+            return true;
+        };
+        c.records = [&](size_t i, const uint8_t* p, size_t size, uint64_t) {
+            records[i].insert(records[i].end(), p, p + size);
+            return ++record_calls != stop_at;
+        };
+        c.end = [&](size_t i) {
+            calls += std::to_string(i) + ">";
+            return true;
+        };
+        const bool ok = encoder.encode(files.size(), c);
+        if (stop_at == 0) {
+            EXPECT_TRUE(ok);
+            std::string order;
+            for (size_t i = 0; i < files.size(); ++i)
+                order += "<" + std::to_string(i) + std::to_string(i) + ">";
+            EXPECT_EQ(calls, order);
+            for (size_t i = 0; i < files.size(); ++i)
+                EXPECT_TRUE(records[i] == expected[i]) << files[i].name;
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(record_calls, stop_at);
+        }
     }
 }
 
