@@ -158,6 +158,11 @@ void add_pack_command(CommandLine& line) {
                      "opens the folder")
         ->required();
     command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
+    command
+        ->add_option("-j,--jobs", request.threads,
+                     "Encode on N threads (0, the default: one per processor); the carrier is "
+                     "the same for any N")
+        ->check(CLI::Range(0, 64));
     command->add_flag("--greedy", request.greedy,
                       "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
                       "times as fast, for an archive about 11% larger");

@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
-#include "tools/packing/chunk_encoder.h"
+#include "tools/packing/file_encoder.h"
 #include "tools/report/text_report.h"
 #include "tools/system/console.h"
 #include "tools/system/le_bytes.h"
@@ -22,7 +23,6 @@ constexpr uint64_t kLargestCarrier = 0xFFFFFFF8ull;
 // Signing tools pad a file to 8 bytes before the certificate table; a
 // carrier already that long gets no padding the record does not count.
 constexpr uint64_t kCarrierAlignment = 8;
-constexpr size_t kReadBlock = size_t(1) << 20;
 
 // CRC-32 arithmetic on polynomials over GF(2), bit-reflected as the CRC
 // register holds them (x^0 is the top bit).
@@ -108,72 +108,122 @@ private:
     uint32_t crc_before_ = 0;
 };
 
-// Streams one file through the encoder. Each chunk sees at least a full
-// block when the file has one, so the records equal append_chunk_records'.
-bool put_entry(const PackInput& input, const EncoderOptions& options, CarrierWriter& out,
-               Progress& progress, uint64_t& done, CarrierEntry& entry,
-               std::vector<std::string>& problems) {
-    const std::string where = path_to_utf8(input.path);
-    errno = 0;
-    std::ifstream file(input.path, std::ios::binary);
-    if (!file) {
-        problems.push_back(where + ": cannot open for reading: " + system_reason());
+// One input file as the encoder reads it: opened when the encoder asks for
+// it, read exactly as long as the scan found it. A file that changes size
+// while it is read would be stored as neither.
+class InputStream {
+public:
+    InputStream(const PackInput& input, std::vector<std::string>& problems)
+        : input_(input), problems_(problems), left_(input.size) {}
+
+    bool open() {
+        errno = 0;
+        file_.open(input_.path, std::ios::binary);
+        if (!file_) return fail("cannot open for reading: " + system_reason());
+        return true;
+    }
+
+    bool read(uint8_t* dst, size_t size) {
+        file_.read(reinterpret_cast<char*>(dst), std::streamsize(size));
+        const size_t got = size_t(file_.gcount());
+        left_ -= got;
+        if (file_.bad()) return fail("read failed: " + system_reason());
+        if (got < size) return changed(std::to_string(input_.size - left_));
+        if (left_ == 0 && file_.peek() != std::ifstream::traits_type::eof()) return changed("more");
+        return true;
+    }
+
+private:
+    bool fail(const std::string& what) {
+        problems_.push_back(path_to_utf8(input_.path) + ": " + what);
         return false;
     }
-    out.put_name(input.name);
-    out.put_placeholder();
-    ChunkEncoder encoder(options);
-    std::vector<uint8_t> buffer(kReadBlock);
-    std::vector<uint8_t> body;
-    size_t begin = 0, end = 0;
-    uint64_t left = input.size;  // to read, as the scan found it
-    bool at_end = false;
-    uint64_t stored = 0;
-    // A file that changes size while it is read would be stored as neither.
-    auto changed = [&](const std::string& now) {
-        problems.push_back(where + ": " + std::to_string(input.size) + " bytes when scanned, " +
-                           now + " when read: it changed while being packed");
-        return false;
-    };
-    for (;;) {
-        if (!at_end && end - begin < size_t(kChunkOutputCapacity)) {
-            std::memmove(buffer.data(), buffer.data() + begin, end - begin);
-            end -= begin;
-            begin = 0;
-            const size_t want = size_t(std::min<uint64_t>(buffer.size() - end, left));
-            file.read(reinterpret_cast<char*>(buffer.data() + end), std::streamsize(want));
-            const size_t got = size_t(file.gcount());
-            end += got;
-            left -= got;
-            if (file.bad()) {
-                problems.push_back(where + ": read failed: " + system_reason());
-                return false;
-            }
-            if (got < want) return changed(std::to_string(input.size - left));
-            at_end = left == 0;
-            if (at_end && file.peek() != std::ifstream::traits_type::eof())
-                return changed("more");
-        }
-        if (begin == end) break;
-        body.clear();
-        const size_t used = encoder.encode_next(buffer.data() + begin, end - begin, body);
-        out.put_u32(uint32_t(body.size()));
-        out.put(body.data(), body.size());
-        stored += 4 + body.size();
-        if (stored > kLargestStoredSize) {
-            problems.push_back(where + ": its chunk records pass 4 GiB, more than a stored size holds");
+    bool changed(const std::string& now) {
+        return fail(std::to_string(input_.size) + " bytes when scanned, " + now +
+                    " when read: it changed while being packed");
+    }
+
+    const PackInput& input_;
+    std::vector<std::string>& problems_;
+    uint64_t left_;
+    std::ifstream file_;
+};
+
+// The entries, each name, stored size and records in input order, while the
+// encoder works on several files and segments at once.
+class EntryWriter {
+public:
+    EntryWriter(const std::vector<PackInput>& inputs, CarrierWriter& out, Carrier& carrier,
+                std::vector<std::string>& problems)
+        : inputs_(inputs), out_(out), carrier_(carrier), problems_(problems) {
+        uint64_t total = 0;
+        for (const PackInput& input : inputs) total += input.size;
+        progress_.reset(new Progress(total));
+        streams_.resize(inputs.size());
+    }
+
+    FileEncoder::Calls calls() {
+        FileEncoder::Calls calls;
+        calls.open = [this](size_t i, FileEncoder::Source& source) { return open(i, source); };
+        calls.begin = [this](size_t i) { return begin(i); };
+        calls.records = [this](size_t i, const uint8_t* data, size_t size, uint64_t consumed) {
+            return records(i, data, size, consumed);
+        };
+        calls.end = [this](size_t i) { return end(i); };
+        return calls;
+    }
+
+private:
+    bool open(size_t i, FileEncoder::Source& source) {
+        streams_[i].reset(new InputStream(inputs_[i], problems_));
+        InputStream* stream = streams_[i].get();
+        source.size = inputs_[i].size;
+        source.read = [stream](uint8_t* dst, size_t size) { return stream->read(dst, size); };
+        return stream->open();
+    }
+
+    bool begin(size_t i) {
+        entry_ = CarrierEntry();
+        entry_.name = inputs_[i].name;
+        entry_.offset = out_.size() - carrier_.record.archive_offset;
+        stored_ = 0;
+        out_.put_name(entry_.name);
+        out_.put_placeholder();
+        return out_.good();
+    }
+
+    bool records(size_t i, const uint8_t* data, size_t size, uint64_t consumed) {
+        out_.put(data, size);
+        stored_ += size;
+        if (stored_ > kLargestStoredSize) {
+            problems_.push_back(path_to_utf8(inputs_[i].path) +
+                                ": its chunk records pass 4 GiB, more than a stored size holds");
             return false;
         }
-        begin += used;
-        done += used;
-        progress.show(input.name, done);
+        done_ += consumed;
+        progress_->show(inputs_[i].name, done_);
+        return out_.good();
     }
-    out.fill_placeholder(uint32_t(stored));
-    entry.stored_size = uint32_t(stored);
-    entry.decoded_size = input.size;
-    if (verbosity() == Verbosity::kVerbose) print(packed_entry_text(entry));
-    return true;
-}
+
+    bool end(size_t i) {
+        streams_[i].reset();
+        out_.fill_placeholder(uint32_t(stored_));
+        entry_.stored_size = uint32_t(stored_);
+        entry_.decoded_size = inputs_[i].size;
+        carrier_.entries.push_back(entry_);
+        if (verbosity() == Verbosity::kVerbose) print(packed_entry_text(entry_));
+        return out_.good();
+    }
+
+    const std::vector<PackInput>& inputs_;
+    CarrierWriter& out_;
+    Carrier& carrier_;
+    std::vector<std::string>& problems_;
+    std::vector<std::unique_ptr<InputStream>> streams_;  // those opened and not yet written
+    std::unique_ptr<Progress> progress_;
+    CarrierEntry entry_;  // the one being written
+    uint64_t stored_ = 0, done_ = 0;
+};
 
 }  // namespace
 
@@ -186,29 +236,22 @@ bool write_carrier(const PackRequest& request, const fs::path& target,
         problems.push_back(request.output + ": " + file.error());
         return false;
     }
-    const EncoderOptions options = request.greedy ? greedy_encoder_options() : EncoderOptions();
-    uint64_t total = 0, done = 0;
-    for (const PackInput& input : inputs) total += input.size;
     carrier.image_size = stub.size();
     IntegrityRecord& record = carrier.record;
     record.archive_offset = uint32_t(stub.size() + kRecordSize);
+    out.put(stub.data(), stub.size());
+    const uint8_t blank[kRecordSize] = {};
+    out.put(blank, kRecordSize);  // filled in once the archive is summed
+    out.start_sum();
+    out.put_name(request.launch_name);
+    carrier.launch_name = request.launch_name;
+    carrier.launch_read = carrier.launch_opens = true;
     {
-        Progress progress(total);
-        out.put(stub.data(), stub.size());
-        const uint8_t blank[kRecordSize] = {};
-        out.put(blank, kRecordSize);  // filled in once the archive is summed
-        out.start_sum();
-        out.put_name(request.launch_name);
-        carrier.launch_name = request.launch_name;
-        carrier.launch_read = carrier.launch_opens = true;
-        for (const PackInput& input : inputs) {
-            CarrierEntry entry;
-            entry.name = input.name;
-            entry.offset = out.size() - record.archive_offset;
-            if (!put_entry(input, options, out, progress, done, entry, problems)) return false;
-            carrier.entries.push_back(entry);
-            if (!out.good()) break;
-        }
+        EntryWriter entries(inputs, out, carrier, problems);
+        FileEncoder encoder(request.greedy ? greedy_encoder_options() : EncoderOptions(),
+                            request.threads);
+        // A failed write says so below; any other failure has said why.
+        if (!encoder.encode(inputs.size(), entries.calls()) && out.good()) return false;
     }
     out.put("", 1);  // end marker
     const uint8_t zeros[kCarrierAlignment] = {};

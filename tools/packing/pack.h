@@ -14,6 +14,7 @@ struct PackRequest {
     std::string launch_name;
     std::string stub;  // "" for the launcher the project builds
     bool greedy = false;
+    unsigned threads = 0;  // files and segments encoded at once; 0: one per processor
     int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning
     std::vector<std::string> inputs;  // files, folders and PATH=NAME
     std::string files_from;           // a list of more inputs, one a line; "-" for stdin
