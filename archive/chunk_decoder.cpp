@@ -8,7 +8,8 @@ constexpr int32_t kLongestCopy = 17;
 
 // The fast path reads the body a register at a time: 64 bits on x86-64, 32
 // on the i686 launcher. A load starts at the byte holding the next bit, so
-// at least kWordBits - 7 of its bits are fresh: four 14-bit tokens, or one.
+// at least kWordBits - 7 of its bits are fresh: four 14-bit tokens, or one
+// and, after a 9-bit literal, a second.
 // BRISK_DECODER_WORD_BITS=32 builds the launcher's variant on any host, for
 // its tests and fuzzers.
 #if defined(BRISK_DECODER_WORD_BITS) && BRISK_DECODER_WORD_BITS == 32
@@ -20,13 +21,17 @@ using SWord = intptr_t;
 #endif
 constexpr int kWordBits = sizeof(Word) * 8;
 constexpr int32_t kWide = sizeof(Word);
-constexpr int kTokensPerLoad = (kWordBits - 7) / 14;
-static_assert(kTokensPerLoad >= 1, "a load holds a whole token");
+constexpr int kFreshBits = kWordBits - 7;
+static_assert(kFreshBits >= 14, "a load holds a whole token");
+// 64-bit words take a fixed count of tokens a load, which the compiler
+// unrolls; 32-bit ones as many as the fresh bits are sure to hold, which
+// costs a check a token but saves a load after most literals.
+constexpr bool kFixedTokens = kWordBits >= 64;
+constexpr int kTokensPerLoad = kFixedTokens ? kFreshBits / 14 : kFreshBits / 9;  // at most
 
-// Behind the ring the decoder keeps the bytes 0, 1, ..., 255: a literal c
-// is then a 17-byte copy from there like any match, of which only the first
-// byte is kept. 16 more bytes keep that read inside the allocation.
-constexpr int32_t kAllocation = kRingSize + 256 + kLongestCopy - 1;
+// 16 bytes behind the ring keep a 17-byte read from the ring's last slots
+// inside the allocation.
+constexpr int32_t kAllocation = kRingSize + kLongestCopy - 1;
 
 inline Word load_msb_first(const uint8_t* p) {
     Word w;
@@ -68,8 +73,8 @@ __attribute__((noinline)) void copy_near(uint8_t* out, const uint8_t* ring, int3
         // Closer than a word, within this chunk: byte by byte, repeating.
         for (int32_t i = 0; i < length; ++i) out[i] = out[i - d];
     } else if (length <= d - count && p + length <= kRingSize) {
-        // No wrap; the literal bytes behind the ring keep the 17-byte read
-        // inside the allocation.
+        // No wrap; the bytes behind the ring keep the 17-byte read inside
+        // the allocation.
         for (int k = 0; k < 16; k += kWide) copy_word(out + k, ring + p + k);
         out[16] = ring[p + 16];
     } else {
@@ -92,10 +97,6 @@ void store_in_ring(uint8_t* ring, const uint8_t* out, int32_t count) {
     }
 }
 
-void fill_literals(uint8_t* ring) {
-    if (ring)
-        for (int32_t c = 0; c < 256; ++c) ring[kRingSize + c] = static_cast<uint8_t>(c);
-}
 }  // namespace
 
 BitReader::BitReader(const uint8_t* data, int32_t size) : data_(data), size_(size) {}
@@ -136,14 +137,10 @@ uint32_t BitReader::read_bits(int n) {
 // The launcher has no C runtime of its own: the ring comes from the system.
 #include <windows.h>
 ChunkDecoder::ChunkDecoder()
-    : ring_(static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kAllocation))) {
-    fill_literals(ring_);
-}
+    : ring_(static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kAllocation))) {}
 ChunkDecoder::~ChunkDecoder() { LocalFree(ring_); }
 #else
-ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kAllocation, 1))) {
-    fill_literals(ring_);
-}
+ChunkDecoder::ChunkDecoder() : ring_(static_cast<uint8_t*>(std::calloc(kAllocation, 1))) {}
 ChunkDecoder::~ChunkDecoder() { std::free(ring_); }
 #endif
 
@@ -167,14 +164,16 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
     uint32_t bit = 0;
     while (static_cast<int32_t>(bit >> 3) < last_load && n <= last_count) {
         Word buf = load_msb_first(src + (bit >> 3)) << (bit & 7);
-        for (int t = 0; t < kTokensPerLoad; ++t) {
-            // A branch between literal and match: each then does only its
-            // own work (a literal stores one byte). Mispredicted, it costs
-            // less than both kinds taking a match's steps, on AMD and Intel.
+        for (int t = 0, room = kFreshBits; kFixedTokens ? t < kTokensPerLoad : room >= 14; ++t) {
+            // A branch between literal and match, each doing only its own
+            // work (a literal stores one byte). On AMD EPYC this beat every
+            // literal taking a match's steps (a 17-byte copy from a table of
+            // the 256 bytes), most at the launcher's -Oz.
             if (static_cast<SWord>(buf) < 0) {
                 dst[n++] = static_cast<uint8_t>(buf >> (kWordBits - 9));
                 buf <<= 9;
                 bit += 9;
+                room -= 9;
                 continue;
             }
             const int32_t p = static_cast<int32_t>(buf >> (kWordBits - 10)) & kRingMask;
@@ -182,6 +181,7 @@ int32_t ChunkDecoder::decode_chunk(const uint8_t* src, int32_t src_len, uint8_t*
             const SWord d = ((n - p) & kRingMask) + 1;
             buf <<= 14;
             bit += 14;
+            room -= 14;
             uint8_t* const out = dst + n;
             if (((d - kWide) | (n - d)) < 0) {
                 // From under a word back, or from before this chunk.
