@@ -2,8 +2,9 @@
 # Builds the bench preset, makes the two corpora under build/bench/ when
 # they are missing, and runs every benchmark on both; then the decoding
 # benchmarks again as a 32-bit program (bench-m32: the launcher's 32-bit
-# words, beside a 32-bit zlib), installing its multilib packages when
-# missing. Extra arguments go to the benchmark (e.g. --benchmark_filter=decode).
+# words, beside a 32-bit zlib), and the decoder once more compiled with the
+# launcher's flags, installing the multilib packages when missing. Extra
+# arguments go to the benchmark (e.g. --benchmark_filter=decode).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -26,5 +27,8 @@ if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
     echo "bench-m32: 32-bit programs run through qemu-user here; its times are not native speed" >&2
 fi
 cmake --build --preset bench-m32
-exec build/bench-m32/bench/decode_bench --benchmark_filter='(decode|reference|inflate|memcpy|crc32)$' \
+build/bench-m32/bench/decode_bench --benchmark_filter='(decode|reference|inflate|memcpy|crc32)$' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
+echo "bench-m32, the decoder compiled with the launcher's flags (-Oz):"
+exec build/bench-m32/bench/decode_bench_stub_flags --benchmark_filter='(decode|inflate)$' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
