@@ -120,6 +120,8 @@ public:
         errno = 0;
         file_.open(input_.path, std::ios::binary);
         if (!file_) return fail("cannot open for reading: " + system_reason());
+        // The encoder reads nothing of an empty file: it must still be empty.
+        if (left_ == 0 && file_.peek() != std::ifstream::traits_type::eof()) return changed("more");
         return true;
     }
 
