@@ -307,17 +307,21 @@ TEST(Run, NothingIsWrittenOrOpenedOutsideTheFolder) {
     std::filesystem::create_directories(setup.out("dev"));
     for (const char* name : {"..\\escape.txt", "\\abs.txt", "/abs.txt", "C:evil.txt",
                              "sub\\..\\..\\x.txt", "..", "a/../../b", "NUL", "con", "Aux.tar.gz",
-                             "prn.txt", "COM1", "lpt9.log", "nul .txt", "CON  ", "dev\\nul"}) {
+                             "prn.txt", "COM1", "lpt9.log", "nul .txt", "CON  ", "dev\\nul",
+                             "COM\xB9", "com\xB2.txt", "Lpt\xB3", "LPT\xB9.log", "CONIN$", "conout$",
+                             "ConOut$.txt", "dev\\conin$"}) {
         EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"ok", {1}}, {name, {1, 2, 3}}})), 0)
             << name;
         EXPECT_STREQ(g_current_name, "ok") << name << ": created";
         EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u) << "still launches";
     }
-    for (const char* name : {"NUL", "con", "COM1", "dev/nul"})
+    for (const char* name : {"NUL", "con", "COM1", "dev/nul", "CONIN$", "dev/conin$"})
         EXPECT_FALSE(file_exists(setup.out(name))) << name;
     // Names that only look like devices are files.
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"COM0", {1}}, {"nul1", {1}}, {"conx.txt", {1}},
-                                                         {"lpt", {1}}, {"a.nul", {1}}, {"xcon", {1}}})),
+                                                         {"lpt", {1}}, {"a.nul", {1}}, {"xcon", {1}},
+                                                         {"LPT0.txt", {1}}, {"COM\xB4", {1}}, {"conin", {1}},
+                                                         {"conout$$", {1}}, {"com\xB9\xB9", {1}}})),
               1);
     EXPECT_FALSE(file_exists(setup.dir / "tmp/escape.txt"));
     EXPECT_FALSE(file_exists(setup.dir / "x.txt"));
