@@ -13,6 +13,17 @@ bool is_contained_name(const char* name) {
     }
 }
 
+namespace {
+
+// A port's number: 1 to 9, or the superscripts 1, 2 and 3 of code page 1252
+// (B9, B2, B3), which Windows reads as the same ports.
+bool is_port_number(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= '1' && u <= '9') || u == 0xB9 || u == 0xB2 || u == 0xB3;
+}
+
+}  // namespace
+
 bool is_device_name(const char* name) {
     const char* base = name;
     for (const char* p = name; *p != '\0'; ++p)
@@ -20,13 +31,15 @@ bool is_device_name(const char* name) {
     int length = 0;
     while (base[length] != '\0' && base[length] != '.') ++length;
     while (length > 0 && base[length - 1] == ' ') --length;
-    const bool numbered = length == 4 && base[3] >= '1' && base[3] <= '9';
-    if (length != 3 && !numbered) return false;
-    static const char kStems[] = "conprnauxnulcomlpt";  // the last two take a digit
-    for (int stem = numbered ? 12 : 0; stem < (numbered ? 18 : 12); stem += 3) {
+    // Every device name, in lower case; '#' stands for a port's number.
+    static const char kDevices[] = "con\0prn\0aux\0nul\0com#\0lpt#\0conin$\0conout$\0";
+    for (const char* device = kDevices; *device != '\0'; ++device) {
         int i = 0;
-        while (i < 3 && (base[i] | 0x20) == kStems[stem + i]) ++i;  // | 0x20: ASCII lower case
-        if (i == 3) return true;
+        while (i < length && device[i] != '\0' &&
+               (device[i] == '#' ? is_port_number(base[i]) : (base[i] | 0x20) == device[i]))
+            ++i;  // | 0x20: ASCII lower case
+        if (i == length && device[i] == '\0') return true;
+        while (*device != '\0') ++device;  // to this name's NUL: the loop steps past it
     }
     return false;
 }

@@ -32,8 +32,10 @@ constexpr int32_t longest_joinable_name(int32_t temp_length) {
 bool is_contained_name(const char* name);
 
 // True when the name's last component opens a device rather than a file:
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, alone or
-// before a dot, trailing spaces ignored ("nul .txt" is NUL).
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, COM and LPT with a superscript
+// 1, 2 or 3 (code page 1252's B9, B2, B3), and the console's CONIN$ and
+// CONOUT$, in any letter case, alone or before a dot, trailing spaces
+// ignored ("nul .txt" is NUL). COM0 and LPT0 are files.
 bool is_device_name(const char* name);
 
 // Equal as Windows compares file names, ASCII letters without case

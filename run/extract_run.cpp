@@ -9,16 +9,21 @@ namespace {
 
 constexpr DWORD kEntryPauseMs = 100;
 constexpr DWORD kLaunchPauseMs = 500;
-// Each position given to the bar is a repaint, and a round trip to the
-// display: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB.
-// The bar is given a new position and repainted at most at about display
-// rate (GetTickCount moves in 10-16 ms steps on Windows), and at the end.
+// Each message to the window is a round trip to the display, each repaint
+// more: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB, and
+// a small file's name, emptied bar and full bar cost 4 ms of its 6. What
+// an entry shows is painted a frame after its start (GetTickCount moves in
+// 10-16 ms steps on Windows), then at most at that rate, and at its end:
+// a file written within a frame shows its name and its end only, which is
+// all a user could see of it.
 constexpr DWORD kBarRepaintMs = 15;
 
-int32_t g_entry_total;   // stored size of the entry being unpacked
-int32_t g_bar_position;  // where the bar should stand
-int32_t g_bar_shown;     // where it was last put
-DWORD g_bar_shown_at;    // and when
+int32_t g_entry_total;      // stored size of the entry being unpacked
+int32_t g_bar_position;     // where the bar should stand
+int32_t g_bar_range;        // the range it was last given
+int32_t g_bar_shown;        // the position it was last given
+DWORD g_bar_shown_at;       // and when, or when the entry started
+const char* g_entry_name;   // the entry's name until it is painted
 
 // Joins folder and name into path when the result fits. Names are turned
 // into wide characters with the ANSI code page, as the ANSI file services
@@ -81,12 +86,22 @@ bool is_safe_name(const char* name) { return is_contained_name(name) && !is_devi
 
 }  // namespace
 
-void show_entry_name(const char* name) { view_show_name(name); }
+void show_entry_name(const char* name) { g_entry_name = name; }
 
 namespace {
-void show_bar_position() {
-    view_show_bar(g_bar_position);
-    g_bar_shown = g_bar_position;
+// The bar where it should stand, then the entry's name if not yet shown.
+// A bar that was full at one file's end and is full at the next's shows
+// the same pixels: it is left alone.
+void show_progress() {
+    const int32_t range = scaled(g_entry_total, g_entry_total);
+    const bool full_again =
+        g_bar_position == range && g_bar_shown == g_bar_range && range != 0 && g_bar_range != 0;
+    if (!full_again && (range != g_bar_range || g_bar_position != g_bar_shown)) {
+        if (range != g_bar_range) view_bar_range(g_bar_range = range);
+        view_show_bar(g_bar_shown = g_bar_position);
+    }
+    if (g_entry_name) view_show_name(g_entry_name);
+    g_entry_name = nullptr;
     g_bar_shown_at = GetTickCount();
 }
 }  // namespace
@@ -94,20 +109,17 @@ void show_bar_position() {
 void begin_entry_progress(uint32_t stored_size) {
     g_bar_position = 0;
     g_entry_total = static_cast<int32_t>(stored_size);
-    view_begin_bar(scaled(g_entry_total, g_entry_total));
-    // The new range is painted with the next position, a frame from now or
-    // at the end: most files take less than a frame.
-    g_bar_shown = 0;
     g_bar_shown_at = GetTickCount();
 }
 
 void advance_progress(uint32_t consumed) {
     g_bar_position = scaled(g_entry_total, static_cast<int32_t>(consumed));
-    if (g_bar_position != g_bar_shown && GetTickCount() - g_bar_shown_at >= kBarRepaintMs)
-        show_bar_position();
+    if ((g_entry_name || g_bar_position != g_bar_shown) &&
+        GetTickCount() - g_bar_shown_at >= kBarRepaintMs)
+        show_progress();
 }
 
-void end_entry_progress() { show_bar_position(); }
+void end_entry_progress() { show_progress(); }
 
 namespace {
 
@@ -199,13 +211,19 @@ bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const 
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return false;
     // Any spelling of the launch file rewrites it: not whole until it ends.
-    const FileId written = file_id(output);
-    if (same_file(written, result.launch)) result.launch = FileId();
+    // Looked up only where it counts: under Wine each look-up costs more
+    // than writing a small file.
+    const bool is_launch = same_name(name, launch_name);
+    FileId written;
+    if (is_launch || is_known(result.launch)) {
+        written = file_id(output);
+        if (same_file(written, result.launch)) result.launch = FileId();
+    }
     show_entry_name(name);
     begin_entry_progress(stored_size);
     const bool whole = extract_entry(output, archive, stored_size);
     CloseHandle(output);
-    if (whole && same_name(name, launch_name)) result.launch = written;
+    if (whole && is_launch) result.launch = written;
     return whole;
 }
 
@@ -213,6 +231,7 @@ bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const 
 void unpack_entries(HANDLE archive, const wchar_t* folder, const char* launch_name,
                     wchar_t (&path)[kPathCapacity], RunResult& result) {
     char name[kNameCapacity];
+    g_bar_range = g_bar_shown = 0;  // the bar as the window was made: empty
     while (read_name(archive, name)) {
         if (name[0] == '\0') return;  // the end marker
         uint32_t stored_size = 0;

@@ -17,11 +17,12 @@ int extract_archive();
 // position, into output. False on a failed read, decode or write.
 bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
 
+// The entry's name, painted with its first progress shown: a frame after
+// its start, or at its end. The name must live until the entry ends.
 void show_entry_name(const char* name);
-// The bar is emptied and given its range at an entry's start, then its
-// position and a repaint at most at display rate while the entry runs, and
-// at its end: each is a round trip to the display, and most positions would
-// draw the same pixels.
+// The bar's range and position follow the entry: painted a frame after its
+// start, then at most at display rate while it runs, and at its end. Each
+// is a round trip to the display, and most would draw the same pixels.
 void begin_entry_progress(uint32_t stored_size);
 void advance_progress(uint32_t consumed);
 // Puts the bar at the entry's last position: each file ends where it is.

@@ -8,8 +8,7 @@
 
 // Names the file being written.
 void view_show_name(const char* name);
-// Empties the bar and gives it the range 0 to `range`; painted with the
-// next position.
-void view_begin_bar(int32_t range);
+// Gives the bar the range 0 to `range`, painted with its next position.
+void view_bar_range(int32_t range);
 // Puts the bar at `position` within its range.
 void view_show_bar(int32_t position);

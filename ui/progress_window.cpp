@@ -91,12 +91,14 @@ void layout_progress_window() {
 
 void view_show_name(const char* name) {
     lstrcpyA(g_current_name, name);
-    InvalidateRect(g_popup_window, nullptr, TRUE);
+    // Only the name's line: under Wine each repaint's pixels go to the
+    // display, and the headline and the bar have not changed.
+    static const RECT kNameLine = {0, 32, kWindowWidth, 48};
+    InvalidateRect(g_popup_window, &kNameLine, TRUE);
     UpdateWindow(g_popup_window);
 }
 
-void view_begin_bar(int32_t range) {
-    SendMessageA(g_progress_bar, PBM_SETPOS, 0, 0);
+void view_bar_range(int32_t range) {
     SendMessageA(g_progress_bar, PBM_SETRANGE, 0, MAKELPARAM(0, range));
 }
 

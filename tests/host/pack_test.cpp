@@ -382,7 +382,8 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         cases.push_back({message, with_resource({"--manifest", "@"}, bytes(text)), 1, message});
     for (const char* name : {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"})
         cases.push_back({name, files({name}), 1, "is not allowed in Windows file names"});
-    for (const char* name : {"CON", "nul.txt", "Com1.log", "lpt9", "aux.tar.gz", "PRN .txt"})
+    for (const char* name : {"CON", "nul.txt", "Com1.log", "lpt9", "aux.tar.gz", "PRN .txt", "COM\xB9",
+                             "lpt\xB2.txt", "CONIN$", "conout$.log"})
         cases.push_back({name, files({name}), 1, "reserved Windows device name"});
     // 4096 bytes to stat, fewer to read.
     if (file_exists("/sys/devices/system/cpu/online"))
@@ -905,6 +906,11 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          offset("entry 'a|b'", second), "not allowed in Windows file names", false, false},
         {"device name", build_carrier(pe_header_stub(), launch, {entries[0], {"Nul.txt", {1}}}),
          offset("entry 'Nul.txt'", second), "reserved Windows device name", true, false},
+        {"superscript port", build_carrier(pe_header_stub(), launch, {entries[0], {"COM\xB9", {1}}}),
+         offset("entry 'COM\\xB9'", second), "reserved Windows device name", true, false, false,
+         "434f4db9"},
+        {"console", build_carrier(pe_header_stub(), launch, {entries[0], {"CONOUT$", {1}}}),
+         offset("entry 'CONOUT$'", second), "reserved Windows device name", true, false},
         {"name too long for any %TEMP%",
          build_carrier(pe_header_stub(), launch, {entries[0], {std::string(237, 'n'), {1}}}),
          offset("entry '" + std::string(237, 'n') + "'", second), "237 characters", true, false},

@@ -111,10 +111,9 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
         append_u32(records, 0);
         EXPECT_EQ(setup.run(carrier_around(one_entry_archive("a.bin", "a.bin", c.stored, records))), 1);
         const auto bar = setup.calls_starting("SendMessageA");
-        ASSERT_EQ(bar.size(), 3u);
-        EXPECT_EQ(bar[0], "SendMessageA(0,0x402,0,0x0)") << c.stored;
-        EXPECT_EQ(bar[1], std::string("SendMessageA(0,0x401,0,") + c.range + ")") << c.stored;
-        EXPECT_EQ(bar[2], std::string("SendMessageA(0,0x402,") + c.position + ",0x0)") << c.stored;
+        ASSERT_EQ(bar.size(), 2u);
+        EXPECT_EQ(bar[0], std::string("SendMessageA(0,0x401,0,") + c.range + ")") << c.stored;
+        EXPECT_EQ(bar[1], std::string("SendMessageA(0,0x402,") + c.position + ",0x0)") << c.stored;
     }
     // Positions follow each record, 285,215 bytes consumed in tens, when a
     // display's frame has passed since the last (see the next test).
@@ -128,11 +127,16 @@ TEST(Run, ProgressRangeAndPositionsAreScaledTo16Bits) {
 }
 
 TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
-    // The bar is emptied (P) and gets its range (R) at the entry's start; it
-    // gets its position and is repainted (U) after a record when 15 ms have
-    // passed since the start or its last repaint, and at the end, also of a
-    // failed entry. The stand-in's clock moves on by `step` ms at each look.
-    std::vector<uint8_t> seven, failing;
+    // After a record, when 15 ms have passed since the entry's start or the
+    // last repaint, and at the entry's end (also of a failed one), the bar
+    // gets its range (R) if it is new and its position (P) and is repainted
+    // (U) if either changed, and the entry's name is painted (N) if it was
+    // not yet. A bar full at the last entry's end and full again is left
+    // alone. The stand-in's clock moves on by `step` ms at each look.
+    std::vector<uint8_t> seven, three, early, failing;
+    for (int i = 0; i < 3; ++i) append_u32(three, 1), three.push_back(0x00);
+    early = three;
+    append_u32(early, 0);  // ends the entry at 19 of its 100 bytes
     for (int i = 0; i < 7; ++i) append_u32(seven, 1), seven.push_back(0x00);
     for (int i = 0; i < 3; ++i) append_u32(failing, 1), failing.push_back(0x00);
     append_u32(failing, kChunkInputCapacity + 1);  // refused before its body
@@ -141,19 +145,29 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
         const std::vector<uint8_t>* records;
         uint32_t stored;
         const char* calls;
+        const std::vector<uint8_t>* next = nullptr;  // a second entry's records, whole
     };
     const Case cases[] = {
-        {0, &seven, 35, "PR PU"},
-        {5, &seven, 35, "PR PU PU PU"},
-        {15, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
-        {1000, &seven, 35, "PR PU PU PU PU PU PU PU PU"},
-        {1000, &seven, 700035, "PR PU"},  // scaled by 100: every position is 0
-        {0, &failing, 100, "PR PU"},
+        {0, &seven, 35, "RPUN"},
+        {5, &seven, 35, "RPUN PU PU"},
+        {15, &seven, 35, "RPUN PU PU PU PU PU PU"},
+        {1000, &seven, 35, "RPUN PU PU PU PU PU PU"},
+        {1000, &seven, 700035, "RPUN"},  // scaled by 100: every position is 0
+        {0, &failing, 100, "RPUN"},
+        {0, &seven, 35, "RPUN N", &three},       // full, then full again
+        {0, &early, 100, "RPUN RPUN", &three},  // ended early, then full
     };
     RunSetup setup;
     for (const Case& c : cases) {
-        write_file(setup.carrier(),
-                   carrier_around(one_entry_archive("a.bin", "a.bin", c.stored, *c.records)));
+        std::vector<uint8_t> archive = one_entry_archive("a.bin", "a.bin", c.stored, *c.records);
+        if (c.next) {
+            archive.pop_back();  // the end marker
+            append_name(archive, "b.bin");
+            append_u32(archive, uint32_t(c.next->size()));
+            archive.insert(archive.end(), c.next->begin(), c.next->end());
+            archive.push_back(0);
+        }
+        write_file(setup.carrier(), carrier_around(archive));
         host::clear_calls();
         g_progress_bar = CreateWindowExA(0, "msctls_progress32", "", 0, 0, 0, 0, 0, nullptr,
                                          nullptr, nullptr, nullptr);
@@ -166,6 +180,7 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
             if (call.rfind("SendMessageA(" + bar + ",0x402,", 0) == 0) seen += 'P';
             if (call.rfind("SendMessageA(" + bar + ",0x401,", 0) == 0) seen += 'R';
             if (call == "UpdateWindow(" + bar + ")") seen += 'U';
+            if (call == "UpdateWindow(0)") seen += 'N';  // the popup
         }
         std::string expected = c.calls;
         expected.erase(std::remove(expected.begin(), expected.end(), ' '), expected.end());
@@ -286,17 +301,21 @@ TEST(Run, NothingIsWrittenOrOpenedOutsideTheFolder) {
     std::filesystem::create_directories(setup.out("dev"));
     for (const char* name : {"..\\escape.txt", "\\abs.txt", "/abs.txt", "C:evil.txt",
                              "sub\\..\\..\\x.txt", "..", "a/../../b", "NUL", "con", "Aux.tar.gz",
-                             "prn.txt", "COM1", "lpt9.log", "nul .txt", "CON  ", "dev\\nul"}) {
+                             "prn.txt", "COM1", "lpt9.log", "nul .txt", "CON  ", "dev\\nul",
+                             "COM\xB9", "com\xB2.txt", "Lpt\xB3", "LPT\xB9.log", "CONIN$", "conout$",
+                             "ConOut$.txt", "dev\\conin$"}) {
         EXPECT_EQ(setup.run(build_carrier(fake_stub(), "ok", {{"ok", {1}}, {name, {1, 2, 3}}})), 0)
             << name;
         EXPECT_STREQ(g_current_name, "ok") << name << ": created";
         EXPECT_EQ(setup.calls_starting("ShellExecuteW").size(), 1u) << "still launches";
     }
-    for (const char* name : {"NUL", "con", "COM1", "dev/nul"})
+    for (const char* name : {"NUL", "con", "COM1", "dev/nul", "CONIN$", "dev/conin$"})
         EXPECT_FALSE(file_exists(setup.out(name))) << name;
     // Names that only look like devices are files.
     EXPECT_EQ(setup.run(build_carrier(fake_stub(), "x", {{"COM0", {1}}, {"nul1", {1}}, {"conx.txt", {1}},
-                                                         {"lpt", {1}}, {"a.nul", {1}}, {"xcon", {1}}})),
+                                                         {"lpt", {1}}, {"a.nul", {1}}, {"xcon", {1}},
+                                                         {"LPT0.txt", {1}}, {"COM\xB4", {1}}, {"conin", {1}},
+                                                         {"conout$$", {1}}, {"com\xB9\xB9", {1}}})),
               1);
     EXPECT_FALSE(file_exists(setup.dir / "tmp/escape.txt"));
     EXPECT_FALSE(file_exists(setup.dir / "x.txt"));

@@ -104,12 +104,17 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     append_name(sub_folder, "no-such-dir\\f.txt");
     append_u32(sub_folder, 0);
 
+    std::vector<uint8_t> port;  // COM with a superscript 1: a device, not a file
+    append_name(port, "COM\xB9");
+    append_u32(port, 0);
+
     enum Setup { kNone, kHold, kReadOnly, kFolderIsFile };
     struct Case {
         const char* what;
         Setup setup;
         std::vector<uint8_t> tail;  // entries after the good ones
         bool launch_file_exists;
+        const char* refused = nullptr;  // a tail entry refused before its file is created
     };
     const Case cases[] = {
         {"damaged chunk", kNone, damaged, true},
@@ -117,6 +122,7 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         {"read-only file", kReadOnly, {}, true},
         {"missing sub-folder", kNone, sub_folder, true},
         {"extraction folder is a file", kFolderIsFile, {}, false},
+        {"device name", kNone, port, true, "COM\xB9"},
     };
     const std::string held_path = folder() + "e2e-1.txt";
     const std::string bare_folder = folder().substr(0, folder().size() - 1);
@@ -141,6 +147,7 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
             ASSERT_TRUE(MoveFileA(bare_folder.c_str(), (bare_folder + ".away").c_str()));
             write_file(bare_folder, {'x'});
         }
+        if (c.refused) DeleteFileA((folder() + c.refused).c_str());
         const auto entries = payload(3);
         Started s = start(launcher_carrier("install.exe", entries, c.tail));
         ASSERT_NE(s.process, nullptr);
@@ -166,6 +173,10 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
             DeleteFileA(bare_folder.c_str());
             MoveFileA((bare_folder + ".away").c_str(), bare_folder.c_str());
             continue;
+        }
+        if (c.refused) {
+            EXPECT_EQ(GetFileAttributesA((folder() + c.refused).c_str()), INVALID_FILE_ATTRIBUTES)
+                << c.what;
         }
         EXPECT_EQ(read_file(folder() + "Install.exe"), entries[0].data) << "completed before";
         EXPECT_EQ(read_file(folder() + "e2e-0.txt"), entries[1].data) << "completed before";
