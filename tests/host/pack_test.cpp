@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -20,6 +21,7 @@
 
 #include "tests/support/archive_writer.h"
 #include "archive/carrier_integrity.h"
+#include "archive/format_rules.h"
 #include "test_support.h"
 #include "tests/support/test_icons.h"
 
@@ -42,6 +44,7 @@ std::vector<uint8_t> pe_stub(uint16_t machine = 0x14C, uint32_t lfanew = 0x40, s
         stub[lfanew] = 'P', stub[lfanew + 1] = 'E';
         stub[lfanew + 4] = uint8_t(machine), stub[lfanew + 5] = uint8_t(machine >> 8);
     }
+    if (size >= 0x300) std::memcpy(&stub[0x200], kFolderName, sizeof kFolderName - 1);  // a launcher's mark
     return stub;
 }
 

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "archive/carrier_integrity.h"
+#include "archive/format_rules.h"
 #include "platform/platform.h"
 #include "run/extract_run.h"
 
@@ -102,6 +103,8 @@ std::vector<uint8_t> minimal_pe_stub(size_t size) {
     put_u32(image, kSection + 36, 0x60000020);  // code, execute, read
     // Code, then the zeros a linker pads the last section with.
     std::fill(image.begin() + kHeaders, image.end() - std::min<size_t>(raw, 64), 0xCC);
+    // The launcher's folder name, by which pack knows a launcher.
+    if (raw >= 64 + sizeof kFolderName) std::memcpy(&image[kHeaders], kFolderName, sizeof kFolderName - 1);
     return image;
 }
 

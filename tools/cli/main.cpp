@@ -146,6 +146,8 @@ void add_pack_command(CommandLine& line) {
                      "Entry the launcher opens after unpacking (letter case ignored)")
         ->required();
     command->add_option("--stub", request.stub, "Launcher image to put in front (i386 PE)");
+    command->add_flag("--any-stub", request.any_stub,
+                      "Take a --stub that is no Brisk Courier launcher (verify fails its carrier)");
     command->add_flag("--greedy", request.greedy,
                       "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
                       "times as fast, for an archive about 11% larger");

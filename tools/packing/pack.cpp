@@ -74,7 +74,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
     fs::path stub_path;
-    const bool stub_loaded = load_stub(request.stub, program, stub, stub_path, problems);
+    const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
     add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<PackInput> inputs;
     const bool all_found = gather_inputs(request.inputs, inputs, problems);
