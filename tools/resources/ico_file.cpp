@@ -136,9 +136,6 @@ std::string placement_problem(const std::vector<uint8_t>& file, size_t directory
         total += size;
         spans.push_back({offset, size, i});
     }
-    if (total > kLargestIconData)
-        return "images of " + std::to_string(total) + " bytes in all: more than " +
-               std::to_string(kLargestIconData >> 20) + " MiB";
     std::sort(spans.begin(), spans.end(),
               [](const Span& a, const Span& b) { return a.offset < b.offset; });
     for (size_t k = 1; k < spans.size(); ++k)
@@ -146,6 +143,9 @@ std::string placement_problem(const std::vector<uint8_t>& file, size_t directory
             return "images " + std::to_string(std::min(spans[k - 1].i, spans[k].i) + 1) + " and " +
                    std::to_string(std::max(spans[k - 1].i, spans[k].i) + 1) +
                    " overlap: each image needs bytes of its own";
+    if (total > kLargestIconData)
+        return "images of " + std::to_string(total) + " bytes in all: more than " +
+               std::to_string(kLargestIconData >> 20) + " MiB";
     return "";
 }
 
