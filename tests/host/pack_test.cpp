@@ -347,7 +347,7 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return args;
          }, 1, ".res: not a regular file"},
         {"version string given three times", with_resource({"--version-string", "K=a", "--version-string", "K=b",
-                                                             "--version-string", "k=c"}),
+                                                             "--version-string", "K=c"}),
          1, "--version-string K: given twice"},
         {"stub that is no launcher", with_stub_change([](std::vector<uint8_t>& b) {
              std::fill(b.begin() + 0x200, b.begin() + 0x210, 0xCC);  // its folder name
@@ -383,7 +383,7 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
     for (int i = 0; i < 300; ++i) deep += "<a>";
     std::string deepest = std::string(kAssembly) + ">", many_attributes;  // the limits, then one more
     for (int i = 0; i < 255; ++i) deepest += "<a>";
-    for (int i = 0; i < 256; ++i) many_attributes += " a" + std::to_string(i) + "=''";
+    for (int i = 0; i < 255; ++i) many_attributes += " a" + std::to_string(i) + "=''";  // and <assembly>'s two
     const std::pair<std::string, const char*> manifests[] = {
         {std::string(kAssembly) + ">", "line 1: <assembly> is not closed"},
         {"<assembly manifestVersion=\"1.0\"/>", "the root element must be <assembly> in namespace urn:schemas-microsoft-com:asm.v1"},
@@ -691,6 +691,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         const std::string key = std::string("C\0o\0m\0p\0a\0n\0y\0N\0a\0m\0f\0", 22);
         b[text(b).find(key) + 20] = 'e';  // two keys alike, which pack refuses
     });
+    // Text from the carrier that would drive a terminal: a right-to-left
+    // override in a version string, line ends and a C1 control in the
+    // manifest's encoding, which list's problem line quotes.
+    const std::string bidi = packed_then("bidi.exe", {"--version-string", "Comments=a\xE2\x80\xAE" "b"}, [](auto&) {});
+    const std::string controls = packed_then("controls.exe", {"--execution-level", "asInvoker"}, [](auto& b) {
+        const size_t at = text(b).find("UTF-8");
+        std::copy_n("\r\n\xC2\x9Bx", 5, &b[at]);
+    });
     const std::string one_file = dir / "one-file.exe", code_page = dir / "code-page.exe", plain = dir / "plain.exe";
     write_file(one_file, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"A.", {2, 2}}, {"b", {3}}}));
     write_file(code_page, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}}));
@@ -735,6 +743,9 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"a folder", {"verify", one}, 1, "", one + ": a folder, not a carrier\n"},
         {"--json on a missing carrier", {"verify", "--json", dir / "missing.exe"}, 1,
          "\"reason\": \"cannot open: No such file or directory\"", "cannot open"},
+        {"list of a right-to-left override", {"list", bidi}, 0, "version string: Comments = a\\u202Eb\n", ""},
+        {"list of controls in the manifest", {"list", controls}, 0,
+         "manifest: not well-formed XML: line 2: encoding '\\x0D\\x0A\\u009Bx': a manifest here must be UTF-8\n", ""},
         {"verify of a manifest named by a string", {"verify", named_manifest}, 0, named_manifest + ": ok", ""},
         {"a version key given twice: Windows finds the first", {"list", "--json", twice}, 0,
          "\"CompanyName\": \"first\"", ""},
@@ -751,6 +762,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         SCOPED_TRACE(c.what);
         const ToolResult r = run(c.args);
         EXPECT_EQ(r.code, c.code);
+        EXPECT_FALSE(raw_control(r.out + r.err)) << "sent raw: " << r.out << r.err;
         for (const auto& [got, want] : {std::pair{r.out, c.out}, {r.err, c.err}}) {
             if (want.empty()) EXPECT_EQ(got, "");
             else EXPECT_NE(got.find(want), std::string::npos) << got;
