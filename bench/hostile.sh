@@ -7,13 +7,18 @@
 #              grown to 64 MiB, the most list and verify read
 #   icon       an .ico of 512 directory entries that share one 4 MiB image
 #   versions   3000 copies of --version-string K=v
-# Each is run RUNS times; the median is given.
+# Each is run RUNS times; the median is given. A run is stopped after
+# BRISK_HOSTILE_LIMIT seconds (120 unless set), shown as "> 120".
 #
 #   bench/hostile.sh [RUNS] [COURIER_PACK]   RUNS defaults to 3; the tool to
 #                                            build/bench/courier-pack
+#
+# An older courier-pack can be given to compare: the options used are those
+# every version has.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
+limit=${BRISK_HOSTILE_LIMIT:-120}
 tool=$(realpath -m "${2:-build/bench/courier-pack}")
 stub=${BRISK_STUB:-build/windows/launcher.exe}
 work=$PWD/build/bench/hostile
@@ -85,8 +90,8 @@ for _ in $(seq 3000); do versions+=(--version-string K=v); done
 
 # Seconds and the maximum resident set of one run; the exit code is not ours to judge.
 measure() {
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || true
-    cat "$work/time"
+    /usr/bin/time -f "%e %M" -o "$work/time" timeout "$limit" "$@" >/dev/null 2>"$work/stderr" || true
+    tail -n 1 "$work/time"
 }
 
 median() { sort -n | awk '{ a[NR] = $0 } END { print a[int((NR + 1) / 2)] }'; }
@@ -100,13 +105,15 @@ run_case() {
         seconds+=("$s")
         kb+=("$k")
     done
-    printf '%-28s %8s s %8s MB   %s\n' "$name" \
-        "$(printf '%s\n' "${seconds[@]}" | median)" \
+    local median_seconds
+    median_seconds=$(printf '%s\n' "${seconds[@]}" | median)
+    awk -v s="$median_seconds" -v l="$limit" 'BEGIN { exit !(s >= l) }' && median_seconds="> $limit"
+    printf '%-28s %8s s %8s MB   %s\n' "$name" "$median_seconds" \
         "$(( $(printf '%s\n' "${kb[@]}" | median) / 1024 ))" \
         "$(head -c 100 "$work/stderr" | tr '\n' ' ')"
 }
 
-args=(-o "$work/out.exe" --launch a --any-stub --stub "$stub")
+args=(-o "$work/out.exe" --launch a --stub "$stub")
 [ -f "$stub" ] || args=(-o "$work/out.exe" --launch a)
 run_case "pack --manifest (16 MiB)" "$tool" pack "${args[@]}" --manifest "$work/hostile.manifest" "$work/in"
 run_case "list (64 MiB manifest)" "$tool" list "$work/hostile-carrier.exe"

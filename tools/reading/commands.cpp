@@ -47,7 +47,7 @@ public:
         : folder_(folder), carrier_(carrier) {}
 
     std::string begin_entry(const CarrierEntry& entry) override {
-        const auto [first, is_new] = files_.emplace(windows_file_key(entry.name), entry.name);
+        const auto first = files_.emplace(windows_file_key(entry.name), entry.name).first;
         target_ = folder_ / first->second;
         shown_ = escaped(path_to_utf8(folder_ / "")) + printable(first->second);
         if (same_file(target_, carrier_))

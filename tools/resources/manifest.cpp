@@ -63,7 +63,7 @@ std::string check_manifest(const std::string& text, std::string& execution_level
     std::u16string ignored;
     if (!utf8_to_utf16(text, ignored)) return "not UTF-8 text";
     std::vector<XmlElement> elements;
-    const std::string xml = read_xml(text, elements);
+    const std::string xml = read_xml(text, elements, "requestedExecutionLevel");
     if (!xml.empty()) return "not well-formed XML: " + xml;
     const XmlElement& root = elements.front();
     if (root.local_name != "assembly" || root.ns != kAssemblyNamespace)

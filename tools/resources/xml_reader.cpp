@@ -30,8 +30,8 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 class Reader {
 public:
-    Reader(const std::string& text, std::vector<XmlElement>& elements)
-        : t_(text), elements_(elements) {}
+    Reader(const std::string& text, std::vector<XmlElement>& elements, const char* wanted)
+        : t_(text), elements_(elements), wanted_(wanted) {}
 
     std::string run() { return document() ? "" : problem_; }
 
@@ -274,7 +274,8 @@ private:
         }
         element.local_name = colon == std::string::npos ? tag : tag.substr(colon + 1);
         element.depth = int(open_.size()) - 1;
-        elements_.push_back(std::move(element));
+        if (!wanted_ || element.depth == 0 || element.local_name == wanted_)
+            elements_.push_back(std::move(element));
         if (empty) close_element();
         return true;
     }
@@ -314,6 +315,7 @@ private:
 
     const std::string& t_;
     std::vector<XmlElement>& elements_;
+    const char* wanted_;  // the one local name kept, nullptr for all
     size_t i_ = 0;
     std::vector<Open> open_;
     std::unordered_map<std::string, std::vector<std::string>> bindings_;  // prefix: its namespaces, innermost last
@@ -328,6 +330,7 @@ const std::string* XmlElement::attribute(const std::string& name) const {
     return nullptr;
 }
 
-std::string read_xml(const std::string& text, std::vector<XmlElement>& elements) {
-    return Reader(text, elements).run();
+std::string read_xml(const std::string& text, std::vector<XmlElement>& elements,
+                     const char* wanted) {
+    return Reader(text, elements, wanted).run();
 }
