@@ -5,11 +5,13 @@
 // when it reports success, the launcher's run over the same carrier and
 // the same %TEMP% succeeds and leaves every entry with the bytes the walk
 // decoded, unless the walk warned of a name too long for that %TEMP%, or a
-// name is not UTF-8 (below).
+// name is not UTF-8 (below). Entries that Windows takes for one file are
+// warned of, and any execution level reported is one Windows knows.
 // Reading the carrier's resources, as list and verify do, stays within the
 // file's bytes whatever its headers say.
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,24 @@ private:
     std::vector<uint8_t> current_;
 };
 
+// Entries alike but for ASCII letter case and trailing dots and spaces are
+// one file on Windows: a walk that passes must name each such group in a
+// warning at an entry of it.
+void check_same_files(const WalkResult& walk) {
+    auto plain = [](std::string name) {
+        name.erase(name.find_last_not_of(". ") + 1);
+        return lower_ascii(name);
+    };
+    std::map<std::string, int> names;
+    for (const CarrierEntry& entry : walk.carrier.entries) ++names[plain(entry.name)];
+    std::set<std::string> warned;
+    for (const WalkWarning& warning : walk.warnings)
+        if (warning.doubt == Doubt::kSameFileOnWindows) warned.insert(plain(warning.name));
+    for (const auto& [name, count] : names)
+        FUZZ_CHECK(count == 1 || warned.count(name), "no warning for %d entries named '%s'", count,
+                   printable(name).c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,7 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ResourceReport& resources = walk.carrier.resources;
     FUZZ_CHECK(resources.any || (resources.icon.empty() && !resources.has_version),
                "resources reported without a resource directory");
+    const std::string& level = resources.execution_level;
+    FUZZ_CHECK(level.empty() || (resources.manifest_problem.empty() &&
+                                 (level == "asInvoker" || level == "highestAvailable" ||
+                                  level == "requireAdministrator")),
+               "execution level '%s' from a manifest with a problem, or unknown", level.c_str());
     if (!walk.ok) return 0;
+    check_same_files(walk);
     // Names too long for this %TEMP% are warnings: the run fails here.
     for (const WalkWarning& warning : walk.warnings)
         if (warning.doubt == Doubt::kNeedsShortTemp) return 0;

@@ -17,6 +17,8 @@
 #include "tests/support/test_data.h"
 #include "tests/support/test_files.h"
 #include "tools/packing/chunk_encoder.h"
+#include "tests/support/test_icons.h"
+#include "tools/resources/resource_request.h"
 
 namespace {
 
@@ -128,6 +130,31 @@ void signed_carrier_seeds(const std::vector<ArchiveEntry>& entries) {
     carrier_seed("pe-record-prefix-only", record_only);
 }
 
+// Carriers whose images hold the resources pack adds: an icon, version
+// information and a manifest, for the walk's resource reader.
+void resource_seeds() {
+    const std::filesystem::path icon = std::filesystem::temp_directory_path() / "brisk-seed.ico";
+    write_file(icon.string(), ico_file({{16, 4, false}, {16, 32, true}}));
+    ResourceRequest request;
+    request.icon = icon.string();
+    request.file_version = "1.2.3.4";
+    request.version_strings = {"CompanyName=Brisk Courier", "FileDescription=seed"};
+    request.execution_level = "asInvoker";
+    Bytes with_all = minimal_pe_stub(1024);
+    std::vector<std::string> problems;
+    add_resources(request, &with_all, problems);
+    std::filesystem::remove(icon);
+    ResourceRequest version_only;
+    version_only.product_version = "5.6.0.65535";
+    version_only.version_strings = {"ProductVersion=5.6 beta"};
+    Bytes with_version = minimal_pe_stub(1024);
+    add_resources(version_only, &with_version, problems);
+    if (!problems.empty()) std::fprintf(stderr, "resource seeds: %s\n", problems.front().c_str());
+    const std::vector<ArchiveEntry> entries = {{"setup.exe", {1, 2, 3}}, {"Setup.exe", {4}}};
+    carrier_seed("resources-icon-version-manifest", packed_carrier(with_all, "setup.exe", entries));
+    carrier_seed("resources-version", packed_carrier(with_version, "setup.exe", {entries[0]}));
+}
+
 void carrier_seeds() {
     const Bytes stub = fake_stub(kStub);
     const std::vector<ArchiveEntry> entries = {
@@ -205,6 +232,15 @@ void carrier_seeds() {
                              "a\\..\\..\\b", "sub\\f.txt", "..", "..a..b"})
         carrier_seed("unsafe-name-" + std::to_string(i++), build_carrier(stub, "ok", {{name, {1, 2}}}));
     carrier_seed("unsafe-launch-name", build_carrier(stub, "..\\..\\evil.exe", {{"a", {1}}}));
+
+    // Names Windows takes for one file: letter case, a trailing dot or
+    // space, and code page 1252's letters.
+    carrier_seed("same-file-names",
+                 build_carrier(stub, "setup.exe", {{"setup.exe", {1}}, {"a.txt", {2}}, {"SETUP.EXE", {3}},
+                                                   {"A.TXT.", {4}}, {"a.txt ", {5}}}));
+    carrier_seed("same-file-code-page-1252",
+                 build_carrier(stub, "x", {{"x", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}, {"\xFF", {4}}, {"\x9F", {5}}}));
+    resource_seeds();
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -19,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/carrier_integrity.h"
+#include "archive/format_rules.h"
 #include "test_support.h"
 #include "tests/support/test_icons.h"
 
@@ -34,6 +37,30 @@ std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s
 size_t stored_size(const std::vector<uint8_t>& data, const EncoderOptions& options = {}) {
     std::vector<uint8_t> records;
     return append_chunk_records(data.data(), data.size(), options, records);
+}
+
+// C0 controls but the line end, DEL, and C1 controls in UTF-8 (C2 80 to C2 9F):
+// what a terminal acts on, never to be sent to it from a carrier or a name.
+bool raw_control(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7F) return true;
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+// File offset of the resource section pack adds (".rsrc"), 0 when none. With
+// one resource its directories are 24 bytes each: the name's entry at 40,
+// the data entry's RVA and size at 72 and 76.
+size_t resource_section(const std::vector<uint8_t>& carrier) {
+    const std::string bytes(carrier.begin(), carrier.end());
+    const size_t header = bytes.find(std::string(".rsrc\0\0\0", 8));
+    if (header == std::string::npos) return 0;
+    const uint8_t* raw = &carrier[header + 20];
+    return raw[0] | raw[1] << 8 | raw[2] << 16 | size_t(raw[3]) << 24;
 }
 
 std::vector<std::string> lines(const std::string& s) {
@@ -185,6 +212,10 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {"backslash", files({"a\\b"}), 1, "path separator"},
         {"control character", files({"tab\there"}), 1, "byte 0x09 is not printable ASCII"},
         {"non-ASCII", files({"caf\xC3\xA9"}), 1, "byte 0xC3 is not printable ASCII"},
+        {"last control character", files({"a\x1F"}), 1, "byte 0x1F is not printable ASCII"},
+        {"DEL", files({"a\x7F"}), 1, "byte 0x7F is not printable ASCII"},
+        {"C1 control", files({"a\xC2\x9B"}), 1, "byte 0xC2 is not printable ASCII"},
+        {"dots and spaces only", files({". ."}), 1, "only dots and spaces"},
         {"trailing dot", files({"name."}), 1, "trailing space or dot"},
         {"trailing space", files({"name "}), 1, "trailing space or dot"},
         {"too long for any %TEMP%", files({std::string(237, 'n')}), 1,
@@ -333,6 +364,28 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              b.resize(b.size() - 4);
              b[14] = uint8_t(b[14] - 4);  // the directory agrees: 4260 bytes
          })), 1, "image 1 (32x32): bitmap cut short: 4264 bytes needed, 4260 given"},
+        {"icon image inside the directory", with_resource({"--icon", "@"}, icon({{16, 4, false}}, [](auto& b) {
+             b[18] = 10;
+         })), 1, "image 1 (16x16): starts at offset 10, inside the icon directory, which ends at offset 22"},
+        {"icon images that overlap", with_resource({"--icon", "@"}, icon({{16, 4, false}, {16, 4, false}}, [](auto& b) {
+             std::copy_n(&b[18], 4, &b[34]);  // image 2 at image 1's offset
+         })), 1, "images 1 and 2 overlap"},
+        {"icon images past the limit", with_resource({"--icon", "@"}, icon({{16, 4, false}}, [](auto& b) {
+             b.resize(22 + (9 << 20));
+             b[14] = 0, b[15] = 0, b[16] = 0x90, b[17] = 0;  // 9 MiB at offset 22
+         })), 1, "images of 9437184 bytes in all: more than 8 MiB"},
+        {"FIFO as the icon", [&](const std::string& in) {
+             auto args = with_resource({"--icon", "@"})(in);
+             fs::remove(in + ".res");
+             mkfifo((in + ".res").c_str(), 0600);
+             return args;
+         }, 1, ".res: not a regular file"},
+        {"version string given three times", with_resource({"--version-string", "K=a", "--version-string", "K=b",
+                                                             "--version-string", "K=c"}),
+         1, "--version-string K: given twice"},
+        {"stub that is no launcher", with_stub_change([](std::vector<uint8_t>& b) {
+             std::fill(b.begin() + 0x200, b.begin() + 0x210, 0xCC);  // its folder name
+         }), 1, "stub is not a Brisk Courier launcher"},
         {"icon image of another size", with_resource({"--icon", "@"}, icon({{16, 8, false}}, [](auto& b) {
              b[6] = b[7] = 32;
          })), 1, "bitmap of 16x32 where the directory says 32x32"},
@@ -362,6 +415,9 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
     const char kAssembly[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"";
     std::string deep = std::string(kAssembly) + ">";
     for (int i = 0; i < 300; ++i) deep += "<a>";
+    std::string deepest = std::string(kAssembly) + ">", many_attributes;  // the limits, then one more
+    for (int i = 0; i < 255; ++i) deepest += "<a>";
+    for (int i = 0; i < 255; ++i) many_attributes += " a" + std::to_string(i) + "=''";  // and <assembly>'s two
     const std::pair<std::string, const char*> manifests[] = {
         {std::string(kAssembly) + ">", "line 1: <assembly> is not closed"},
         {"<assembly manifestVersion=\"1.0\"/>", "the root element must be <assembly> in namespace urn:schemas-microsoft-com:asm.v1"},
@@ -375,6 +431,8 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {std::string(kAssembly) + ">a & b</assembly>", "'&' that starts no reference"},
         {std::string(kAssembly) + "/><more/>", "more after the root element ends"},
         {deep, "line 1: elements nested more than 256 deep"},
+        {deepest + "<a>", "line 1: elements nested more than 256 deep"},
+        {std::string(kAssembly) + many_attributes + "/>", "more than 256 attributes"},
         {std::string("\xFF\xFE<\0a\0"), "UTF-16 text: save the manifest as UTF-8"},
         {std::string(kAssembly) + "><!-- caf\xE9 --></assembly>", "not UTF-8 text"},
     };
@@ -398,13 +456,19 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         std::vector<std::string> args = {"pack", "-o", dir / "out.exe"};
         const auto rest = c.setup(dir / ("in" + std::to_string(n++)));
         args.insert(args.end(), rest.begin(), rest.end());
+        // Over an existing file, through the named temporary file that file
+        // systems without unnamed ones get.
+        std::vector<std::string> named = {"COURIER_PACK_NAMED_TEMP=1", COURIER_PACK_PATH};
+        named.insert(named.end(), args.begin(), args.end());
         for (bool existing : {false, true}) {
             if (existing) write_file(dir / "out.exe", bytes("old"));
-            const ToolResult r = run(args);
+            const ToolResult r = existing ? run(named, "env") : run(args);
             EXPECT_EQ(r.code, c.code);
             EXPECT_EQ(r.err.rfind("courier-pack: ", 0), 0u) << r.err;
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-            EXPECT_EQ(r.err.find_first_of("\t\x1B"), std::string::npos) << "sent raw";
+            EXPECT_FALSE(raw_control(r.err)) << "sent raw: " << r.err;
+            const auto said = lines(r.err);
+            EXPECT_EQ(std::set<std::string>(said.begin(), said.end()).size(), said.size()) << "repeated: " << r.err;
             if (existing) EXPECT_EQ(text(read_file(dir / "out.exe")), "old");
             else EXPECT_FALSE(file_exists(dir / "out.exe"));
             EXPECT_FALSE(temp_left());
@@ -429,6 +493,11 @@ TEST_F(Courier, OutputIsNeverAnInputTheStubOrALink) {
     const Case cases[] = {
         {"an input", [&] { return in + "/a"; }, "is the input", unchanged},
         {"the stub", [&] { return stub(); }, "is the stub", unchanged},
+        {"the stub spelt another way", [&] { return dir / "./stub.exe"; }, "is the stub", unchanged},
+        {"the stub through a linked folder", [&] {
+             fs::create_directory_symlink(dir.path(), dir / "linked");
+             return dir / "linked/stub.exe";
+         }, "is the stub", unchanged},
         {"a hard link to an input", [&] {
              fs::create_hard_link(in + "/a", dir / "hard.exe");
              return dir / "hard.exe";
@@ -475,42 +544,55 @@ TEST_F(Courier, OutputIsNeverAnInputTheStubOrALink) {
 }
 
 // The carrier has no name until it is whole, so even kill -9 leaves nothing.
+// Where it must have one (file systems without unnamed files, or no /proc),
+// a signal's handler removes it, and what kill -9 leaves the next run for
+// the same output removes.
 TEST_F(Courier, InterruptedPackLeavesNothing) {
     fs::create_directories(dir / "in");
     write_file(dir / "in/big", {});
     fs::resize_file(dir / "in/big", uint64_t(1) << 30);  // sparse
-    for (int signal_number : {SIGKILL, SIGINT}) {
-        SCOPED_TRACE(signal_number);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            signal(SIGINT, SIG_DFL);  // as a terminal's Ctrl-C finds it
-            execl(COURIER_PACK_PATH, "courier-pack", "pack", "-o", (dir / "out.exe").c_str(),
-                  "--launch", "big", "--stub", stub().c_str(), (dir / "in").c_str(), nullptr);
-            _exit(127);
-        }
-        // Killed once it has a file open in the folder.
-        bool writing = false;
-        const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-        for (int wait = 0; wait < 30000 && !writing; ++wait) {
-            std::error_code ec;
-            for (fs::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
-                const std::string target = fs::read_symlink(it->path(), ec).string();
-                writing = writing || (target.rfind(dir.path() + "/", 0) == 0 &&
-                                      target.find("/in/") == std::string::npos &&
-                                      target != stub());
+    std::string stale;  // what kill -9 left
+    for (bool named : {false, true}) {
+        for (int signal_number : {SIGKILL, SIGINT}) {
+            SCOPED_TRACE(std::to_string(signal_number) + (named ? ", named" : ""));
+            const pid_t pid = fork();
+            if (pid == 0) {
+                signal(SIGINT, SIG_DFL);  // as a terminal's Ctrl-C finds it
+                if (named) setenv("COURIER_PACK_NAMED_TEMP", "1", 1);
+                execl(COURIER_PACK_PATH, "courier-pack", "pack", "-o", (dir / "out.exe").c_str(),
+                      "--launch", "big", "--stub", stub().c_str(), (dir / "in").c_str(), nullptr);
+                _exit(127);
             }
-            if (!writing) usleep(1000);
+            // Killed once it has a file of its own open in the folder.
+            bool writing = false;
+            const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+            for (int wait = 0; wait < 30000 && !writing; ++wait) {
+                std::error_code ec;
+                for (fs::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
+                    const std::string target = fs::read_symlink(it->path(), ec).string();
+                    writing = writing || (target.rfind(dir.path() + "/", 0) == 0 &&
+                                          target.find("/in/") == std::string::npos &&
+                                          target != stub() && target != stale);
+                }
+                if (!writing) usleep(1000);
+            }
+            EXPECT_TRUE(writing);
+            kill(pid, signal_number);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status));
+            std::vector<std::string> left;
+            for (const auto& e : fs::directory_iterator(dir.path()))
+                left.push_back(e.path().filename());
+            std::sort(left.begin(), left.end());
+            if (named && signal_number == SIGKILL) {
+                ASSERT_EQ(left.size(), 3u);
+                EXPECT_EQ(left[1].rfind("out.exe.tmp-", 0), 0u) << left[1];
+                stale = dir / left[1];
+            } else {
+                EXPECT_EQ(left, (std::vector<std::string>{"in", "stub.exe"}));
+            }
         }
-        EXPECT_TRUE(writing);
-        kill(pid, signal_number);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status));
-        std::vector<std::string> left;
-        for (const auto& e : fs::directory_iterator(dir.path()))
-            left.push_back(e.path().filename());
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (std::vector<std::string>{"in", "stub.exe"}));
     }
 }
 
@@ -637,6 +719,43 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     write_file(opens_nothing, packed_carrier(minimal_pe_stub(), "setup.exe", {{"a", {1}}}));
     const std::string opens_folder = dir / "opens-folder.exe";
     write_file(opens_folder, packed_carrier(minimal_pe_stub(), "", {{"a", {1}}}));
+    // Carriers pack cannot make: edited after packing.
+    auto packed_then = [&](const std::string& name, std::vector<std::string> options,
+                           std::function<void(std::vector<uint8_t>&)> change) {
+        std::vector<std::string> args = {"pack", "-o", dir / name, "--launch", "a", "--stub", stub(), one};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_EQ(run(args).code, 0);
+        auto bytes = read_file(dir / name);
+        change(bytes);
+        write_file(dir / name, bytes);
+        return dir / name;
+    };
+    // A manifest named by a string, not the ID Windows reads: whatever it
+    // holds, it is not the carrier's manifest.
+    const std::string named_manifest = packed_then("named.exe", {"--execution-level", "asInvoker"}, [](auto& b) {
+        b[resource_section(b) + 43] = 0x80;
+        const size_t end = text(b).find("</assembly>");
+        b[end + 9] = 'x';  // </assemblx>: Windows would refuse it
+    });
+    const std::string twice = packed_then("twice.exe", {"--version-string", "CompanyName=first",
+                                                        "--version-string", "CompanyNamf=second"}, [](auto& b) {
+        const std::string key = std::string("C\0o\0m\0p\0a\0n\0y\0N\0a\0m\0f\0", 22);
+        b[text(b).find(key) + 20] = 'e';  // two keys alike, which pack refuses
+    });
+    // Text from the carrier that would drive a terminal: a right-to-left
+    // override in a version string, line ends and a C1 control in the
+    // manifest's encoding, which list's problem line quotes.
+    const std::string bidi = packed_then("bidi.exe", {"--version-string", "Comments=a\xE2\x80\xAE" "b"}, [](auto&) {});
+    const std::string controls = packed_then("controls.exe", {"--execution-level", "asInvoker"}, [](auto& b) {
+        const size_t at = text(b).find("UTF-8");
+        std::copy_n("\r\n\xC2\x9Bx", 5, &b[at]);
+    });
+    const std::string one_file = dir / "one-file.exe", code_page = dir / "code-page.exe", plain = dir / "plain.exe";
+    write_file(one_file, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"A.", {2, 2}}, {"b", {3}}}));
+    write_file(code_page, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}}));
+    auto plain_stub = minimal_pe_stub();
+    std::fill(plain_stub.begin() + 0x200, plain_stub.begin() + 0x210, 0xCC);
+    write_file(plain, plain_stub);
     auto pack = [&](std::vector<std::string> extra, const std::string& launch = "a") {
         std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", stub()};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -700,6 +819,20 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"carrier under another case", {"list", dir / "ONE.EXE"}, 1, "",
          dir / "ONE.EXE: cannot open: No such file or directory\n"},
         {"input under another case", pack({one + "/A"}), 1, "", one + "/A: no such file or folder\n"},
+        {"list of a right-to-left override", {"list", bidi}, 0, "version string: Comments = a\\u202Eb\n", ""},
+        {"list of controls in the manifest", {"list", controls}, 0,
+         "manifest: not well-formed XML: line 2: encoding '\\x0D\\x0A\\u009Bx': a manifest here must be UTF-8\n", ""},
+        {"verify of a manifest named by a string", {"verify", named_manifest}, 0, named_manifest + ": ok", ""},
+        {"a version key given twice: Windows finds the first", {"list", "--json", twice}, 0,
+         "\"CompanyName\": \"first\"", ""},
+        {"extract of entries Windows takes for one file", {"extract", one_file, "-C", dir / "one-file"}, 0,
+         "3 entries (4 bytes) unpacked into " + dir / "one-file" + " as 2 files",
+         "entries 'a' and 'A.' are one file on Windows; the last one stays"},
+        {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
+         "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
+        {"a stub that is no launcher, insisted on",
+         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
+        {"the carrier it makes", {"verify", out}, 1, "", "stub is not a Brisk Courier launcher"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -710,11 +843,15 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         }
         const ToolResult r = run(args, c.input.empty() ? COURIER_PACK_PATH : "sh");
         EXPECT_EQ(r.code, c.code);
+        EXPECT_FALSE(raw_control(r.out + r.err)) << "sent raw: " << r.out << r.err;
         for (const auto& [got, want] : {std::pair{r.out, c.out}, {r.err, c.err}}) {
             if (want.empty()) EXPECT_EQ(got, "");
             else EXPECT_NE(got.find(want), std::string::npos) << got;
         }
     }
+    // The launcher's folder: the first name, the last bytes.
+    EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_FALSE(file_exists(dir / "one-file/A."));
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.
@@ -940,6 +1077,24 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
              bytes.replace(bytes.find("</assembly>"), 11, "</assemblx>");
              return std::vector<uint8_t>(bytes.begin(), bytes.end());
          }(), "manifest: not well-formed XML: ", "</assemblx> closes <assembly>: Windows would refuse", false, true},
+        {"resource data past its section", [&] {
+             auto bytes = read_file(dir / "manifest.exe");
+             bytes[resource_section(bytes) + 77] = 0x10;  // the manifest's size: 4 KiB more
+             return bytes;
+         }(), "resources: ", "resource data lies outside its section", false, true},
+        {"stub that is no launcher", build_carrier(pe_header_stub(0x14C, 0x40, 0x2FF), launch, entries),
+         "stub is not a Brisk Courier launcher", "nothing in it would unpack the archive", false, true},
+        {"plain program", minimal_pe_stub(), "not a carrier: ", "nothing is appended to this program",
+         true, false},
+        {"names Windows takes for one file",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"Second.bin", {1}}, {"SECOND.BIN", {2}}}),
+         offset("entry 'SECOND.BIN'", second + 15 + stored_size({1})),
+         "entries 'Second.bin' and 'SECOND.BIN' are one file on Windows; the last one stays", false, true,
+         true},
+        {"name with DEL and a C1 control",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"a\x7F\xC2\x9B", {1}}}),
+         offset("entry 'a\\x7F\\xC2\\x9B'", second), "byte 0x7F is not printable ASCII", false, true,
+         true, "617fc29b"},
     };
     write_file(dir / "good.exe", good);
     EXPECT_EQ(run({"verify", dir / "good.exe"}).code, 0);
@@ -982,6 +1137,10 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
             EXPECT_NE(c.at.find("'" + found["name"].get<std::string>() + "'"), std::string::npos) << r.out;
         }
         EXPECT_EQ(found.value("name_hex", ""), c.name_hex) << r.out;
+        // Whether the launch name opens anything is known only from a walk to its end.
+        if (!c.walks && doc["launch"].is_object()) {
+            EXPECT_TRUE(doc["launch"]["opens"].is_null()) << r.out;
+        }
 
         r = run({"list", path});
         EXPECT_EQ(r.code, c.walks ? 0 : 1);
@@ -1038,6 +1197,22 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
         "<!-- a comment --></asmv1:assembly>\n";
     write_file(dir / "own.manifest", bytes(own_manifest));
     const std::vector<std::string> icon = {"--icon", dir / "app.ico"};
+    // A stub with a checksum, which pack must bring up to date.
+    constexpr size_t kChecksumAt = 0x40 + 24 + 64;
+    auto summed = minimal_pe_stub();
+    summed[kChecksumAt] = 1;
+    write_file(dir / "summed.exe", summed);
+    // The PE checksum as the image's loader computes it: 16-bit words, the
+    // field itself left out, carries folded in, then the length added.
+    auto pe_checksum = [](const std::vector<uint8_t>& image) {
+        uint32_t sum = 0;
+        for (size_t i = 0; i < image.size(); i += 2) {
+            if (i == kChecksumAt || i == kChecksumAt + 2) continue;
+            sum += image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        }
+        return uint32_t(sum + image.size());
+    };
     const std::vector<std::string> version = {
         "--file-version", "1.2.3.4", "--product-version", "5.6.0.65535",
         "--version-string", "CompanyName=Brisk Courier Ltd",
@@ -1087,7 +1262,7 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         // Options before the inputs: each takes one value.
-        ToolResult r = run(plus(plus({"pack", "-o", carrier, "--launch", "setup.exe", "--stub", stub()}, c.options),
+        ToolResult r = run(plus(plus({"pack", "-o", carrier, "--launch", "setup.exe", "--stub", dir / "summed.exe"}, c.options),
                                 {in + "/setup.exe", in + "/b.txt"}));
         ASSERT_EQ(r.code, 0) << r.err;
 
@@ -1116,6 +1291,16 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
                 for (char16_t ch : value) utf16le += char(ch & 0xFF), utf16le += char(ch >> 8);
                 EXPECT_NE(r.out.find(utf16le), std::string::npos) << value.size();
             }
+            // Each string's value length counts its characters and its NUL.
+            for (const auto& [key, value] : {std::pair{u"CompanyName", u"Brisk Courier Ltd"},
+                                             {u"ProductVersion", u"5.6 beta"}}) {
+                std::string utf16le;
+                for (const char16_t* ch = key; *ch; ++ch) utf16le += char(*ch & 0xFF), utf16le += char(*ch >> 8);
+                const size_t at = r.out.find(utf16le + std::string(2, '\0'));
+                ASSERT_NE(at, std::string::npos);
+                const size_t length = uint8_t(r.out[at - 4]) | uint8_t(r.out[at - 3]) << 8;
+                EXPECT_EQ(length, std::u16string(value).size() + 1);
+            }
         }
         if (!c.manifest_holds.empty()) {
             r = run_tool("wrestool", {"-x", "--raw", "--type=24", carrier}, dir);
@@ -1136,8 +1321,11 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
         EXPECT_TRUE(image_size % 0x1000 == 0 && image_size >= rva + size && image_size - (rva + size) < 0x1000)
             << std::hex << image_size;
         const auto carrier_bytes = read_file(carrier);
-        EXPECT_EQ(u32_at(carrier_bytes, carrier_bytes.size() - 4), ((offset + size + 511) & ~511u) + 28)
+        const size_t image_end = (offset + size + 511) & ~511u;
+        EXPECT_EQ(u32_at(carrier_bytes, carrier_bytes.size() - 4), image_end + 28)
             << "the archive follows the section and the record";
+        EXPECT_EQ(u32_at(carrier_bytes, kChecksumAt),
+                  pe_checksum(std::vector<uint8_t>(carrier_bytes.begin(), carrier_bytes.begin() + image_end)));
 
         for (const char* command : {"list", "verify"}) {
             r = run({command, carrier});

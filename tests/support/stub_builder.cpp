@@ -1,5 +1,7 @@
 #include "tests/support/stub_builder.h"
 
+#include "archive/format_rules.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -52,6 +54,8 @@ std::vector<uint8_t> minimal_pe_stub(size_t size) {
     put_u32(image, kSection + 36, 0x60000020);  // code, execute, read
     // Code, then the zeros a linker pads the last section with.
     std::fill(image.begin() + kHeaders, image.end() - std::min<size_t>(raw, 64), 0xCC);
+    // The launcher's folder name, by which pack knows a launcher.
+    if (raw >= 64 + sizeof kFolderName) std::memcpy(&image[kHeaders], kFolderName, sizeof kFolderName - 1);
     return image;
 }
 
@@ -69,5 +73,6 @@ std::vector<uint8_t> pe_header_stub(uint16_t machine, uint32_t lfanew, size_t si
         stub[lfanew] = 'P', stub[lfanew + 1] = 'E';
         stub[lfanew + 4] = uint8_t(machine), stub[lfanew + 5] = uint8_t(machine >> 8);
     }
+    if (size >= 0x300) std::memcpy(&stub[0x200], kFolderName, sizeof kFolderName - 1);  // a launcher's mark
     return stub;
 }

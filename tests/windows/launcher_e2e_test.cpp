@@ -499,6 +499,9 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     EXPECT_EQ(run_process_wide(run + L"verify \"" + in + L"-missing.exe\"", said), 1u);
     EXPECT_NE(said.find(in_utf8 + "-missing.exe: cannot open: "), std::string::npos) << said;
     EXPECT_NE(said.find("(Windows error 2)"), std::string::npos) << said;
+    // A device's name opens the device: no carrier is written there.
+    EXPECT_EQ(run_process_wide(run + L"pack -o con.exe --launch install.exe \"" + in + L"\"", said), 1u);
+    EXPECT_NE(said.find("con.exe: a reserved Windows device name"), std::string::npos) << said;
 
     // The default stub, spelt another way, is never the output.
     const std::string stub = exe_dir() + "..\\..\\launcher.exe";

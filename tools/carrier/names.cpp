@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/format_rules.h"
+#include "tools/system/console.h"
 
 namespace {
 
@@ -75,17 +76,17 @@ std::string lower_ascii(std::string text) {
     return text;
 }
 
-std::string printable(const std::string& name) {
-    std::string out;
-    for (char c : name) {
+std::string windows_file_key(const std::string& name, bool ansi_letters) {
+    std::string key = name.substr(0, name.find_last_not_of(". ") + 1);
+    for (char& c : key) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u <= 0x7E) {
-            out += c;
-        } else {
-            char text[8];
-            std::snprintf(text, sizeof text, "\\x%02X", u);
-            out += text;
-        }
+        if (u >= 'a' && u <= 'z') c = char(u - 0x20);
+        if (!ansi_letters) continue;
+        if (u >= 0xE0 && u != 0xF7 && u != 0xFF) c = char(u - 0x20);     // à..þ
+        else if (u == 0x9A || u == 0x9C || u == 0x9E) c = char(u - 0x10);  // š œ ž
+        else if (u == 0xFF) c = char(0x9F);                               // ÿ
     }
-    return out;
+    return key;
 }
+
+std::string printable(const std::string& name) { return escaped(name, TextKind::kAnsiBytes); }

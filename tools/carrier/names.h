@@ -34,6 +34,16 @@ bool same_name(const std::string& a, const std::string& b);
 
 std::string lower_ascii(std::string text);
 
+// The code page whose letters windows_file_key folds beyond ASCII.
+constexpr int kFoldedCodePage = 1252;
+
+// One key for every name Windows takes for the same file: trailing dots
+// and spaces dropped, letters upper-cased. Beyond ASCII the bytes' letters
+// depend on the ANSI code page; only code page 1252's pairs (E0-FE but F7,
+// and 9A 9C 9E FF) are folded, as Western Windows folds them, so a pair is
+// missed elsewhere rather than invented. Without `ansi_letters`, ASCII's only.
+std::string windows_file_key(const std::string& name, bool ansi_letters = true);
+
 // The name as it may be shown in a message or a listing: bytes outside
 // printable ASCII become \xNN, so a name cannot drive the terminal.
 std::string printable(const std::string& name);

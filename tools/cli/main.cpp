@@ -163,6 +163,8 @@ void add_pack_command(CommandLine& line) {
                      "Encode on N threads (0, the default: one per processor); the carrier is "
                      "the same for any N")
         ->check(CLI::Range(0, 64));
+    command->add_flag("--any-stub", request.any_stub,
+                      "Take a --stub that is no Brisk Courier launcher (verify fails its carrier)");
     command->add_flag("--greedy", request.greedy,
                       "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
                       "times as fast, for an archive about 11% larger");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "archive/format_rules.h"
 #include "tools/packing/carrier_writer.h"
 #include "tools/packing/depfile.h"
 #include "tools/packing/pack_inputs.h"
@@ -42,6 +43,13 @@ bool check_output(const std::string& output, const fs::path& stub_path,
                   const std::vector<PackInput>& inputs, fs::path& file,
                   std::vector<std::string>& problems) {
     std::string reason;
+#ifdef _WIN32
+    // Windows opens the device, whatever the folder: no file would be written.
+    if (is_device_name(path_to_utf8(path_from_utf8(output).filename()).c_str())) {
+        problems.push_back(output + ": a reserved Windows device name, not a file: name the carrier otherwise");
+        return false;
+    }
+#endif
     if (!follow_links(path_from_utf8(output), file, reason)) {
         problems.push_back(output + ": " + reason);
         return false;
@@ -130,7 +138,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
     fs::path stub_path;
-    const bool stub_loaded = load_stub(request.stub, program, stub, stub_path, problems);
+    const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
     add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<std::string> args = request.inputs;
     const bool listed =

@@ -13,6 +13,7 @@ struct PackRequest {
     std::string output;
     std::string launch_name;
     std::string stub;  // "" for the launcher the project builds
+    bool any_stub = false;  // a stub that is no Brisk Courier launcher is packed too
     bool greedy = false;
     unsigned threads = 0;  // files and segments encoded at once; 0: one per processor
     int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning

@@ -1,6 +1,8 @@
 #include "tools/packing/stub.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "archive/carrier_integrity.h"
@@ -40,8 +42,45 @@ std::string stub_layout_problem(const fs::path& path) {
 
 }  // namespace
 
-bool load_stub(const std::string& option, const fs::path& program, std::vector<uint8_t>& stub,
-               fs::path& path, std::vector<std::string>& problems) {
+const char kNotALauncher[] =
+    "not a Brisk Courier launcher (it holds no BriskCourierTmp folder name): nothing in it "
+    "would unpack the archive";
+
+bool is_launcher_image(const uint8_t* image, size_t size) {
+    const char* const mark = kFolderName;
+    const size_t length = std::strlen(mark);
+    return std::search(image, image + size, mark, mark + length) != image + size;
+}
+
+bool carrier_image_is_launcher(const fs::path& carrier, uint64_t end) {
+    InputFile file(carrier);
+    std::vector<uint8_t> block(size_t(1) << 20);
+    size_t got = 0;
+    PeHeaders headers;
+    uint64_t skip_from = end, skip_to = end;
+    if (file.seek(0) && file.read(block.data(), kPeHeaderRead, &got) &&
+        read_pe_headers(block.data(), got, headers).empty()) {
+        const PeSection* resources =
+            headers.section_at(headers.directory(kResourceDirectory, block.data()).first);
+        if (resources && resources->raw_size != 0)
+            skip_from = resources->raw_offset, skip_to = uint64_t(resources->raw_offset) + resources->raw_size;
+    }
+    // Blocks that overlap by the name's length less one, so none is split.
+    const size_t overlap = std::strlen(kFolderName) - 1;
+    for (uint64_t at = 0; at < end;) {
+        if (at >= skip_from && at < skip_to) at = skip_to;
+        const uint64_t stop = std::min(end, at < skip_from ? skip_from : end);
+        if (at >= stop) break;
+        const size_t want = size_t(std::min<uint64_t>(block.size(), stop - at));
+        if (!file.read_at(at, block.data(), want)) return false;
+        if (is_launcher_image(block.data(), want)) return true;
+        at += want < block.size() ? want : want - overlap;
+    }
+    return false;
+}
+
+bool load_stub(const std::string& option, const fs::path& program, bool any_stub,
+               std::vector<uint8_t>& stub, fs::path& path, std::vector<std::string>& problems) {
     path = path_from_utf8(option);
     if (option.empty()) {
         const std::vector<fs::path> candidates = default_stub_paths(program);
@@ -87,6 +126,10 @@ bool load_stub(const std::string& option, const fs::path& program, std::vector<u
     const std::string layout = stub_layout_problem(path);
     if (!layout.empty()) {
         problems.push_back(where + ": stub: " + layout);
+        return false;
+    }
+    if (!any_stub && !is_launcher_image(stub.data(), stub.size())) {
+        problems.push_back(where + ": stub is " + kNotALauncher + "; --any-stub packs it anyway");
         return false;
     }
     return true;

@@ -1,9 +1,11 @@
 #include "tools/reading/carrier_walk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
+#include <unordered_map>
 
 #include "archive/archive_reader.h"
 #include "archive/chunk_decoder.h"
@@ -49,6 +51,7 @@ public:
             if (!read_entry(entry, at)) return;
             result_.carrier.entries.push_back(entry);
         }
+        check_same_files();
         check_launch_name();
     }
 
@@ -119,6 +122,12 @@ private:
             }
             return true;
         case Integrity::kTruncated:
+            // A plain program, the bare launcher or any setup.exe, ends where
+            // its image does: nothing was cut from it.
+            if (layout.content_end == layout.image_end) {
+                result_.carrier.integrity = Integrity::kNoRecord;
+                return fail_carrier("not a carrier: nothing is appended to this program");
+            }
             return fail_carrier(length_problem(layout, record));
         case Integrity::kDamaged:
             return fail_carrier(damage(layout));
@@ -302,6 +311,42 @@ private:
             return "file ends inside a chunk body (" + std::to_string(size_ - at - 4) + " of " +
                    std::to_string(length) + " bytes)";
         return "file ends after this chunk record, before the end marker";
+    }
+
+    // Entries whose names Windows takes for one file: the launcher writes
+    // each over the one before, so the last one's bytes are what runs. One
+    // warning a group, at its last entry.
+    void check_same_files() {
+        const std::vector<CarrierEntry>& entries = result_.carrier.entries;
+        std::unordered_map<std::string, std::vector<size_t>> groups;
+        for (size_t i = 0; i < entries.size(); ++i)
+            groups[windows_file_key(entries[i].name)].push_back(i);
+        std::vector<std::vector<size_t>> shared;
+        for (auto& group : groups)
+            if (group.second.size() > 1) shared.push_back(std::move(group.second));
+        std::sort(shared.begin(), shared.end(),
+                  [](const auto& a, const auto& b) { return a.back() < b.back(); });
+        for (const std::vector<size_t>& group : shared) {
+            std::string names;
+            bool ansi = false;
+            for (size_t k = 0; k < group.size(); ++k) {
+                const std::string& name = entries[group[k]].name;
+                names += std::string(k == 0 ? "" : k + 1 < group.size() ? ", " : " and ") + "'" +
+                         printable(name) + "'";
+                ansi = ansi || windows_file_key(name, false) !=
+                                   windows_file_key(entries[group[0]].name, false);
+            }
+            const CarrierEntry& last = entries[group.back()];
+            entry_ = group.back() + 1;
+            named_ = true;
+            name_ = last.name;
+            warn(Doubt::kSameFileOnWindows, "entry '" + printable(last.name) + "'",
+                 start_ + last.offset,
+                 "entries " + names + " are one file on Windows" +
+                     (ansi ? " (letters as code page " + std::to_string(kFoldedCodePage) + " has them)"
+                           : "") +
+                     "; the last one stays");
+        }
     }
 
     void check_launch_name() {

@@ -39,6 +39,7 @@ enum class Doubt {
     kLaunchNamesNoEntry,  // the run opens nothing
     kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
+    kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
 };
 
 struct WalkWarning : WalkFinding {

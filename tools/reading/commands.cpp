@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/reading/carrier_walk.h"
@@ -13,6 +14,7 @@
 #include "tools/report/text_report.h"
 #include "tools/system/output_file.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/packing/stub.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
 
@@ -36,18 +38,22 @@ int report_walk(const std::string& carrier, const WalkResult& result, bool stric
 // whole, so a failure leaves an earlier file of that name as it was. A
 // regular file of the name is replaced, as tar does; anything else there (a
 // link, a folder, a FIFO, the carrier being read) is left alone, and the
-// extraction stops.
+// extraction stops. Entries that Windows takes for one file make one file
+// here too, as the launcher leaves it: the first one's name, the last
+// one's bytes.
 class ExtractSink : public WalkSink {
 public:
     ExtractSink(const fs::path& folder, const fs::path& carrier)
         : folder_(folder), carrier_(carrier) {}
 
     std::string begin_entry(const CarrierEntry& entry) override {
-        target_ = folder_ / entry.name;
+        const auto first = files_.emplace(windows_file_key(entry.name), entry.name).first;
+        target_ = folder_ / first->second;
+        shown_ = escaped(path_to_utf8(folder_ / "")) + printable(first->second);
         if (same_file(target_, carrier_))
-            return target_.u8string() + ": is the carrier being read: extract into another folder";
+            return shown_ + ": is the carrier being read: extract into another folder";
         const std::string why = not_replaceable(target_);
-        if (!why.empty()) return target_.u8string() + ": " + why + ", left as it is";
+        if (!why.empty()) return shown_ + ": " + why + ", left as it is";
         out_ = std::make_unique<OutputFile>(target_);
         return trouble();
     }
@@ -60,18 +66,21 @@ public:
         const std::string stop = trouble();
         out_.reset();
         if (stop.empty() && verbosity() == Verbosity::kVerbose)
-            print(target_.u8string() + " (" + count(entry.decoded_size, "byte", "bytes") + ")\n");
+            print(shown_ + " (" + count(entry.decoded_size, "byte", "bytes") + ")\n");
         return stop;
     }
+    size_t files() const { return files_.size(); }
 
 private:
     std::string trouble() const {
-        return out_->error().empty() ? "" : target_.u8string() + ": " + out_->error();
+        return out_->error().empty() ? "" : shown_ + ": " + out_->error();
     }
 
     fs::path folder_;
     fs::path carrier_;
     fs::path target_;
+    std::string shown_;  // target_ as messages show it
+    std::unordered_map<std::string, std::string> files_;  // Windows' key: the first name
     std::unique_ptr<OutputFile> out_;  // discarded unless committed
 };
 
@@ -117,6 +126,11 @@ private:
     uint64_t entries_ = 0, bytes_ = 0;
 };
 
+// Where the carrier's image ends: before its integrity record when it has one.
+uint64_t image_end(const WalkResult& result) {
+    return result.carrier.image_size != 0 ? result.carrier.image_size : result.carrier.archive_start;
+}
+
 }  // namespace
 
 int list_carrier(const CarrierRequest& request) {
@@ -156,6 +170,17 @@ int verify_carrier(const CarrierRequest& request) {
             failure = WalkFinding();
             failure.reason = "stub is not an i386 Windows program: " + problem;
             ok = false;
+        } else if (!carrier_image_is_launcher(path_from_utf8(carrier), image_end(result))) {
+            failure = WalkFinding();
+            failure.reason = std::string("stub is ") + kNotALauncher;
+            ok = false;
+        } else if (!resources.problems.empty()) {
+            // What list cannot read, Windows may not either: no icon, no
+            // version, or no start at all.
+            failure = WalkFinding();
+            failure.where = "resources";
+            failure.reason = resources.problems.front();
+            ok = false;
         } else if (!resources.manifest_problem.empty()) {
             failure = WalkFinding();
             failure.where = "manifest";
@@ -190,10 +215,16 @@ int extract_carrier(const CarrierRequest& request) {
     ChosenEntries chosen(writer, request.names);
     const WalkResult result = walk_carrier(carrier, chosen);
     if (report_walk(carrier, result) != 0) return 1;
-    if (verbosity() != Verbosity::kQuiet)
-        print(carrier + ": " + count(chosen.entries(), "entry", "entries") + " (" +
-              count(chosen.bytes(), "byte", "bytes") + ") unpacked into " + request.folder +
+    if (verbosity() != Verbosity::kQuiet) {
+        const uint64_t entries = chosen.entries();
+        print(escaped(carrier) + ": " + count(entries, "entry", "entries") + " (" +
+              count(chosen.bytes(), "byte", "bytes") + ") unpacked into " +
+              escaped(request.folder) +
+              (writer.files() == entries ? "" : " as " + count(writer.files(), "file", "files") +
+                                                    ": entries Windows takes for one file keep "
+                                                    "the first one's name and the last one's bytes") +
               "\n");
+    }
     // As tar does: what was found is unpacked, what was not fails the run.
     for (const std::string& name : chosen.missing())
         report_error(carrier + ": no entry named '" + name + "'");

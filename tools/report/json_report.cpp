@@ -40,6 +40,7 @@ const char* doubt_kind(Doubt doubt) {
     case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
     case Doubt::kNeedsShortTemp: return "needs-short-temp";
     case Doubt::kNameMayChange: return "name-may-change";
+    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
     }
     return "";
 }

@@ -43,21 +43,6 @@ void print_notes(const WalkResult& result, std::ostream& out) {
         << '\n';
 }
 
-// Control characters shown as \xNN; the rest, UTF-8 included, as it is.
-std::string shown(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 // A few lines, nothing when the carrier has no resources.
 void print_resources(const ResourceReport& report, std::ostream& out) {
     if (!report.any) return;
@@ -75,17 +60,17 @@ void print_resources(const ResourceReport& report, std::ostream& out) {
         out << "version: file " << report.version.file.text() << ", product "
             << report.version.product.text() << '\n';
         for (const auto& [key, value] : report.version.strings)
-            out << "version string: " << shown(key) << " = " << shown(value) << '\n';
+            out << "version string: " << escaped(key) << " = " << escaped(value) << '\n';
     }
     if (report.has_manifest) {
         if (!report.manifest_problem.empty())
-            out << "manifest: " << report.manifest_problem << '\n';
+            out << "manifest: " << escaped(report.manifest_problem) << '\n';
         else if (report.execution_level.empty())
             out << "execution level: none in the manifest\n";
         else
             out << "execution level: " << report.execution_level << '\n';
     }
-    for (const std::string& problem : report.problems) out << "resources: " << shown(problem) << '\n';
+    for (const std::string& problem : report.problems) out << "resources: " << escaped(problem) << '\n';
 }
 
 }  // namespace
@@ -123,7 +108,7 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
         for (const CarrierEntry& entry : carrier.entries)
             out << "ok: " << printable(entry.name) << " ("
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
-    out << path << ": ok, " << count(carrier.entries.size(), "entry", "entries") << ", "
+    out << escaped(path) << ": ok, " << count(carrier.entries.size(), "entry", "entries") << ", "
         << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
         << (!carrier.launch_opens         ? std::string("opens nothing")
             : carrier.launch_name.empty() ? std::string("opens the folder")

@@ -1,5 +1,6 @@
 #include "tools/resources/ico_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/carrier_integrity.h"
@@ -102,6 +103,52 @@ std::string bmp_problem(const std::vector<uint8_t>& bmp, IconImage& image) {
     return "";
 }
 
+std::string image_name(size_t i, const IconImage& image) {
+    return "image " + std::to_string(i + 1) + " (" + size_text(image.width, image.height) + "): ";
+}
+
+// Every image after the directory, within the file, apart from every other
+// one, and all of them within kLargestIconData: a directory whose entries
+// share or overlap their bytes would have each copied into the carrier
+// again.
+std::string placement_problem(const std::vector<uint8_t>& file, size_t directory_end) {
+    struct Span {
+        uint64_t offset, size;
+        size_t i;
+    };
+    std::vector<Span> spans;
+    uint64_t total = 0;
+    for (size_t i = 0; i < (directory_end - kHeader) / kEntry; ++i) {
+        const uint8_t* entry = &file[kHeader + i * kEntry];
+        IconImage image;
+        image.width = entry[0] ? entry[0] : kLargestIcon;
+        image.height = entry[1] ? entry[1] : kLargestIcon;
+        const uint32_t size = le32(entry + 8), offset = le32(entry + 12);
+        const std::string which = image_name(i, image);
+        if (size == 0) return which + "empty";
+        if (offset < directory_end)
+            return which + "starts at offset " + std::to_string(offset) +
+                   ", inside the icon directory, which ends at offset " +
+                   std::to_string(directory_end);
+        if (offset > file.size() || size > file.size() - offset)
+            return which + std::to_string(size) + " bytes at offset " + std::to_string(offset) +
+                   " lie outside the file's " + std::to_string(file.size()) + " bytes";
+        total += size;
+        spans.push_back({offset, size, i});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.offset < b.offset; });
+    for (size_t k = 1; k < spans.size(); ++k)
+        if (spans[k].offset < spans[k - 1].offset + spans[k - 1].size)
+            return "images " + std::to_string(std::min(spans[k - 1].i, spans[k].i) + 1) + " and " +
+                   std::to_string(std::max(spans[k - 1].i, spans[k].i) + 1) +
+                   " overlap: each image needs bytes of its own";
+    if (total > kLargestIconData)
+        return "images of " + std::to_string(total) + " bytes in all: more than " +
+               std::to_string(kLargestIconData >> 20) + " MiB";
+    return "";
+}
+
 }  // namespace
 
 std::string read_ico(const std::vector<uint8_t>& file, std::vector<IconImage>& images) {
@@ -117,6 +164,8 @@ std::string read_ico(const std::vector<uint8_t>& file, std::vector<IconImage>& i
         return "icon directory of " + std::to_string(count) + " images needs " +
                std::to_string(directory_end) + " bytes, the file has " +
                std::to_string(file.size());
+    const std::string placement = placement_problem(file, directory_end);
+    if (!placement.empty()) return placement;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* entry = &file[kHeader + i * kEntry];
         IconImage image;
@@ -126,19 +175,14 @@ std::string read_ico(const std::vector<uint8_t>& file, std::vector<IconImage>& i
         image.planes = uint16_t(le16(entry + 4));
         image.bit_count = uint16_t(le16(entry + 6));
         const uint32_t size = le32(entry + 8), offset = le32(entry + 12);
-        const std::string which = "image " + std::to_string(i + 1) + " (" +
-                                  size_text(image.width, image.height) + "): ";
-        if (size == 0) return which + "empty";
-        if (offset < directory_end || offset > file.size() || size > file.size() - offset)
-            return which + std::to_string(size) + " bytes at offset " + std::to_string(offset) +
-                   " lie outside the file's " + std::to_string(file.size()) +
-                   " bytes after the directory";
+        // Each image's bytes are copied once, and only once the file's
+        // placement of them all is known sound.
         image.data.assign(file.begin() + offset, file.begin() + offset + size);
         image.png = size >= sizeof kPngSignature &&
                     std::memcmp(image.data.data(), kPngSignature, sizeof kPngSignature) == 0;
         const std::string problem =
             image.png ? png_problem(image.data, image) : bmp_problem(image.data, image);
-        if (!problem.empty()) return which + problem;
+        if (!problem.empty()) return image_name(i, image) + problem;
         if (image.planes == 0) image.planes = 1;
         images.push_back(std::move(image));
     }

@@ -15,6 +15,12 @@ struct IconImage {
     std::vector<uint8_t> data;
 };
 
+// All of an icon's images together: far beyond any real icon (a 256x256
+// 32-bit bitmap is 270 KB), yet a bound on what a crafted file makes pack
+// copy into the carrier.
+constexpr uint64_t kLargestIconData = uint64_t(8) << 20;
+
 // The images of an .ico file, in the file's order; "" or why the file is
-// no icon Windows could show.
+// no icon Windows could show, or whose images share bytes or pass
+// kLargestIconData.
 std::string read_ico(const std::vector<uint8_t>& file, std::vector<IconImage>& images);

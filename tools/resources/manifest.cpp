@@ -52,12 +52,18 @@ std::string execution_level_manifest(const std::string& level) {
 }
 
 std::string manifest_problem(const std::string& text) {
+    std::string ignored;
+    return check_manifest(text, ignored);
+}
+
+std::string check_manifest(const std::string& text, std::string& execution_level) {
+    execution_level.clear();
     if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
         return "UTF-16 text: save the manifest as UTF-8";
     std::u16string ignored;
     if (!utf8_to_utf16(text, ignored)) return "not UTF-8 text";
     std::vector<XmlElement> elements;
-    const std::string xml = read_xml(text, elements);
+    const std::string xml = read_xml(text, elements, "requestedExecutionLevel");
     if (!xml.empty()) return "not well-formed XML: " + xml;
     const XmlElement& root = elements.front();
     if (root.local_name != "assembly" || root.ns != kAssemblyNamespace)
@@ -76,15 +82,7 @@ std::string manifest_problem(const std::string& text) {
         const std::string* ui = level->attribute("uiAccess");
         if (ui && *ui != "true" && *ui != "false")
             return "requestedExecutionLevel uiAccess must be true or false";
+        execution_level = *value;
     }
     return "";
-}
-
-std::string manifest_execution_level(const std::string& text) {
-    std::vector<XmlElement> elements;
-    std::string problem;
-    if (!read_xml(text, elements).empty()) return "";
-    const XmlElement* level = find_level(elements, problem);
-    const std::string* value = level ? level->attribute("level") : nullptr;
-    return value ? *value : "";
 }

@@ -14,5 +14,6 @@ std::string execution_level_manifest(const std::string& level);
 // execution level if it names one.
 std::string manifest_problem(const std::string& text);
 
-// The requested execution level of a sound manifest, "" when it names none.
-std::string manifest_execution_level(const std::string& text);
+// manifest_problem's verdict from one reading, and the execution level of
+// a sound manifest ("" when it names none).
+std::string check_manifest(const std::string& text, std::string& execution_level);

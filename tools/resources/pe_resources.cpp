@@ -20,20 +20,23 @@ void add_directory(std::vector<uint8_t>& out, uint32_t entries) {
 
 // A directory level: the distinct values of `key` among resources[first, last).
 template <typename Key>
-std::vector<size_t> groups(const std::vector<Resource>& r, size_t first, size_t last, Key key) {
+std::vector<size_t> groups(const std::vector<const Resource*>& r, size_t first, size_t last, Key key) {
     std::vector<size_t> starts;
     for (size_t i = first; i < last; ++i)
-        if (i == first || key(r[i]) != key(r[i - 1])) starts.push_back(i);
+        if (i == first || key(*r[i]) != key(*r[i - 1])) starts.push_back(i);
     starts.push_back(last);
     return starts;
 }
 
 }  // namespace
 
-std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uint32_t rva) {
-    // The loader looks entries up by binary search: IDs ascending.
-    std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
-        return std::tie(a.type, a.id, a.language) < std::tie(b.type, b.id, b.language);
+std::vector<uint8_t> build_resource_section(const std::vector<Resource>& given, uint32_t rva) {
+    // The loader looks entries up by binary search: IDs ascending. Sorted
+    // by reference, so that no resource's bytes are copied but into the section.
+    std::vector<const Resource*> resources;
+    for (const Resource& r : given) resources.push_back(&r);
+    std::sort(resources.begin(), resources.end(), [](const Resource* a, const Resource* b) {
+        return std::tie(a->type, a->id, a->language) < std::tie(b->type, b->id, b->language);
     });
     auto type = [](const Resource& r) { return r.type; };
     auto id = [](const Resource& r) { return r.id; };
@@ -52,17 +55,17 @@ std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uin
 
     std::vector<uint8_t> out;
     std::vector<uint32_t> data_offsets;
-    for (const Resource& r : resources) {
+    for (const Resource* r : resources) {
         data_at = (data_at + 7) & ~7u;
         data_offsets.push_back(data_at);
-        data_at += uint32_t(r.data.size());
+        data_at += uint32_t(r->data.size());
     }
 
     // Directories breadth-first: each entry points at the next free spot.
     uint32_t next = kDirectoryHeader + kDirectoryEntry * uint32_t(types.size() - 1);
     add_directory(out, uint32_t(types.size() - 1));
     for (size_t t = 0; t + 1 < types.size(); ++t) {
-        add_le32(out, resources[types[t]].type);
+        add_le32(out, resources[types[t]]->type);
         add_le32(out, kSubdirectory | next);
         next += kDirectoryHeader +
                 kDirectoryEntry * uint32_t(groups(resources, types[t], types[t + 1], id).size() - 1);
@@ -73,7 +76,7 @@ std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uin
         const std::vector<size_t>& names = names_of.back();
         add_directory(out, uint32_t(names.size() - 1));
         for (size_t n = 0; n + 1 < names.size(); ++n) {
-            add_le32(out, resources[names[n]].id);
+            add_le32(out, resources[names[n]]->id);
             add_le32(out, kSubdirectory | next);
             next += kDirectoryHeader + kDirectoryEntry * uint32_t(names[n + 1] - names[n]);
         }
@@ -82,20 +85,20 @@ std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uin
         for (size_t n = 0; n + 1 < names.size(); ++n) {
             add_directory(out, uint32_t(names[n + 1] - names[n]));
             for (size_t i = names[n]; i < names[n + 1]; ++i) {
-                add_le32(out, resources[i].language);
+                add_le32(out, resources[i]->language);
                 add_le32(out, data_entries + kDataEntry * uint32_t(i));
             }
         }
     }
     for (size_t i = 0; i < resources.size(); ++i) {
         add_le32(out, rva + data_offsets[i]);
-        add_le32(out, uint32_t(resources[i].data.size()));
+        add_le32(out, uint32_t(resources[i]->data.size()));
         add_le32(out, 0);  // code page, unused
         add_le32(out, 0);
     }
     for (size_t i = 0; i < resources.size(); ++i) {
         out.resize(data_offsets[i], 0);
-        out.insert(out.end(), resources[i].data.begin(), resources[i].data.end());
+        out.insert(out.end(), resources[i]->data.begin(), resources[i]->data.end());
     }
     return out;
 }

@@ -17,7 +17,10 @@ struct Resource {
 };
 
 // The section's bytes when it is placed at `rva`.
-std::vector<uint8_t> build_resource_section(std::vector<Resource> resources, uint32_t rva);
+std::vector<uint8_t> build_resource_section(const std::vector<Resource>& resources, uint32_t rva);
+
+// The largest resource section list and verify read: pack writes none larger.
+constexpr uint32_t kLargestResourceSection = 64u << 20;
 
 // A resource found in a section: where its bytes are, from the section's start.
 struct FoundResource {

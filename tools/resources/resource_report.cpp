@@ -14,7 +14,6 @@
 namespace {
 
 constexpr size_t kHeaderRead = 4096;
-constexpr uint32_t kLargestSection = 64u << 20;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 bool read_at(std::ifstream& file, uint64_t offset, size_t size, std::vector<uint8_t>& out) {
@@ -67,8 +66,7 @@ void read_resources(const std::vector<uint8_t>& section, const std::vector<Found
         } else if (r.type == kManifestType && !report.has_manifest) {
             report.has_manifest = true;
             const std::string text(data, data + r.size);
-            report.manifest_problem = manifest_problem(text);
-            if (report.manifest_problem.empty()) report.execution_level = manifest_execution_level(text);
+            report.manifest_problem = check_manifest(text, report.execution_level);
         }
     }
 }
@@ -91,7 +89,7 @@ ResourceReport read_resource_report(const std::string& carrier) {
         return report;
     }
     std::vector<uint8_t> bytes;
-    const uint32_t length = std::min(section->raw_size, kLargestSection);
+    const uint32_t length = std::min(section->raw_size, kLargestResourceSection);
     if (!read_at(file, section->raw_offset, length, bytes)) {
         report.problems.push_back("resource section cut short");
         return report;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "archive/carrier_integrity.h"
 #include "tools/resources/ico_file.h"
@@ -27,6 +28,11 @@ bool read_input(const std::string& option, const std::string& path, std::vector<
                 std::vector<std::string>& problems) {
     const std::string where = option + " " + path + ": ";
     std::error_code ec;
+    const auto status = std::filesystem::status(path_from_utf8(path), ec);
+    if (!ec && !std::filesystem::is_regular_file(status)) {
+        problems.push_back(where + (std::filesystem::is_directory(status) ? "a folder" : "not a regular file"));
+        return false;
+    }
     const uint64_t size = std::filesystem::file_size(path_from_utf8(path), ec);
     if (ec) {
         problems.push_back(where + ec.message());
@@ -62,7 +68,7 @@ void add_icon(const std::string& path, std::vector<Resource>& resources,
     add_le16(group.data, 1);
     add_le16(group.data, uint32_t(images.size()));
     for (size_t i = 0; i < images.size(); ++i) {
-        const IconImage& image = images[i];
+        IconImage& image = images[i];
         const uint16_t id = uint16_t(i + 1);
         group.data.push_back(uint8_t(image.width));  // 256 is written 0
         group.data.push_back(uint8_t(image.height));
@@ -72,7 +78,7 @@ void add_icon(const std::string& path, std::vector<Resource>& resources,
         add_le16(group.data, image.bit_count);
         add_le32(group.data, uint32_t(image.data.size()));
         add_le16(group.data, id);
-        resources.push_back({kIconType, id, kEnglishUs, image.data});
+        resources.push_back({kIconType, id, kEnglishUs, std::move(images[i].data)});
     }
     resources.push_back(std::move(group));
 }
@@ -86,14 +92,16 @@ void add_version(const ResourceRequest& request, std::vector<Resource>& resource
         problems.push_back("--file-version " + version_number_problem(request.file_version));
     if (!info.has_product && !request.product_version.empty())
         problems.push_back("--product-version " + version_number_problem(request.product_version));
-    for (const std::string& argument : request.version_strings) {
-        const std::string& pair = argument;
+    // Each key once, without letter case, as Windows looks them up; a
+    // repeated key is named once however often it comes.
+    std::map<std::string, bool> seen;  // key in lower case: already reported
+    for (const std::string& pair : request.version_strings) {
         const size_t equals = pair.find('=');
         const std::string key = pair.substr(0, equals);
-        for (const auto& earlier : info.strings)
-            if (lower_ascii(earlier.first) == lower_ascii(key))
-                problems.push_back("--version-string " + key + ": given twice");
-        info.strings.push_back({key, pair.substr(equals + 1)});
+        const auto [at, first] = seen.emplace(lower_ascii(key), false);
+        if (!first && !at->second) problems.push_back("--version-string " + key + ": given twice");
+        at->second = !first;
+        if (first) info.strings.push_back({key, pair.substr(equals + 1)});
     }
     Resource version{kVersionType, kVersionId, kEnglishUs, {}};
     const std::string problem = build_version_resource(info, version.data);
@@ -116,6 +124,19 @@ void add_manifest(const ResourceRequest& request, std::vector<Resource>& resourc
         }
     }
     resources.push_back({kManifestType, kManifestId, kEnglishUs, {text.begin(), text.end()}});
+}
+
+// Never a section that list and verify cannot read back.
+std::string read_back_problem(const std::vector<uint8_t>& section, uint32_t rva, size_t count) {
+    if (section.size() > kLargestResourceSection)
+        return std::to_string(section.size()) + " bytes: list and verify read at most " +
+               std::to_string(kLargestResourceSection >> 20) + " MiB";
+    std::vector<FoundResource> found;
+    const std::string problem = read_resource_section(section.data(), section.size(), rva, rva, found);
+    if (!problem.empty() || found.size() != count)
+        return "the section made cannot be read back (" +
+               (problem.empty() ? std::to_string(found.size()) + " of " + std::to_string(count) + " found" : problem) + ")";
+    return "";
 }
 
 }  // namespace
@@ -158,10 +179,17 @@ void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
     if (!stub || problems.size() != before) return;
 
     std::vector<uint8_t> image = *stub;
+    std::string unreadable;
     const std::string problem =
         add_section(image, kSectionName, kReadOnlyData, kResourceDirectory, kHeaderProbe,
-                    [&resources](uint32_t rva) { return build_resource_section(resources, rva); });
-    if (!problem.empty()) {
+                    [&](uint32_t rva) {
+                        std::vector<uint8_t> section = build_resource_section(resources, rva);
+                        unreadable = read_back_problem(section, rva, resources.size());
+                        return section;
+                    });
+    if (!unreadable.empty()) {
+        problems.push_back("resources: " + unreadable);
+    } else if (!problem.empty()) {
         problems.push_back("stub: cannot add the resources: " + problem);
     } else if (image.size() > kLargestImageSize) {
         problems.push_back("stub: with the resources its image passes 2 GiB");

@@ -1,6 +1,8 @@
 #include "tools/resources/xml_reader.h"
 
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "tools/carrier/names.h"
 #include "tools/system/text_encoding.h"
@@ -28,8 +30,8 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 
 class Reader {
 public:
-    Reader(const std::string& text, std::vector<XmlElement>& elements)
-        : t_(text), elements_(elements) {}
+    Reader(const std::string& text, std::vector<XmlElement>& elements, const char* wanted)
+        : t_(text), elements_(elements), wanted_(wanted) {}
 
     std::string run() { return document() ? "" : problem_; }
 
@@ -130,6 +132,7 @@ private:
 
     // name="value" pairs up to '>' or '/>' (or '?>' in the declaration).
     bool attributes(Attributes& list) {
+        std::unordered_set<std::string> seen;
         for (;;) {
             const bool spaced = skip_space();
             if (i_ >= t_.size()) return fail("tag is not closed");
@@ -156,10 +159,9 @@ private:
             }
             if (i_ >= t_.size()) return fail("attribute '" + name + "': value is not closed");
             ++i_;
-            for (const auto& other : list)
-                if (other.first == name) return fail("attribute '" + name + "' given twice");
+            if (!seen.insert(name).second) return fail("attribute '" + name + "' given twice");
             if (list.size() == kMostAttributes) return fail("more than 256 attributes");
-            list.push_back({name, value});
+            list.push_back({name, std::move(value)});
         }
     }
 
@@ -215,19 +217,29 @@ private:
     }
 
     // The namespace a prefix stands for in the open elements; false if none.
+    // Each prefix keeps its own stack of bindings, so a lookup costs the
+    // same however many are in scope.
     bool lookup(const std::string& prefix, std::string& ns) const {
         if (prefix == "xml") {
             ns = "http://www.w3.org/XML/1998/namespace";
             return true;
         }
-        for (auto open = open_.rbegin(); open != open_.rend(); ++open)
-            for (const auto& [declared, uri] : open->prefixes)
-                if (declared == prefix) {
-                    ns = uri;
-                    return true;
-                }
+        const auto bound = bindings_.find(prefix);
+        if (bound != bindings_.end() && !bound->second.empty()) {
+            ns = bound->second.back();
+            return true;
+        }
         ns.clear();
         return prefix.empty();  // no default namespace: none
+    }
+
+    void bind(const Open& open) {
+        for (const auto& [prefix, uri] : open.prefixes) bindings_[prefix].push_back(uri);
+    }
+
+    void close_element() {
+        for (const auto& declared : open_.back().prefixes) bindings_[declared.first].pop_back();
+        open_.pop_back();
     }
 
     bool start_tag() {
@@ -247,9 +259,11 @@ private:
         const bool empty = starts("/>");
         if (!empty && !starts(">")) return fail("'<" + open.name + "' is not closed with '>'");
         i_ += empty ? 2 : 1;
-        open_.push_back(open);
-        const size_t colon = open.name.find(':');
-        const std::string prefix = colon == std::string::npos ? "" : open.name.substr(0, colon);
+        open_.push_back(std::move(open));
+        bind(open_.back());
+        const std::string& tag = open_.back().name;
+        const size_t colon = tag.find(':');
+        const std::string prefix = colon == std::string::npos ? "" : tag.substr(0, colon);
         if (!lookup(prefix, element.ns)) return fail("namespace prefix '" + prefix + "' is not declared");
         for (const auto& attribute : element.attributes) {
             const size_t at = attribute.first.find(':');
@@ -258,10 +272,11 @@ private:
                 !lookup(attribute.first.substr(0, at), ignored))
                 return fail("namespace prefix '" + attribute.first.substr(0, at) + "' is not declared");
         }
-        element.local_name = colon == std::string::npos ? open.name : open.name.substr(colon + 1);
+        element.local_name = colon == std::string::npos ? tag : tag.substr(colon + 1);
         element.depth = int(open_.size()) - 1;
-        elements_.push_back(element);
-        if (empty) open_.pop_back();
+        if (!wanted_ || element.depth == 0 || element.local_name == wanted_)
+            elements_.push_back(std::move(element));
+        if (empty) close_element();
         return true;
     }
 
@@ -274,7 +289,7 @@ private:
         if (name != open_.back().name)
             return fail("</" + name + "> closes <" + open_.back().name + ">");
         ++i_;
-        open_.pop_back();
+        close_element();
         return true;
     }
 
@@ -300,8 +315,10 @@ private:
 
     const std::string& t_;
     std::vector<XmlElement>& elements_;
+    const char* wanted_;  // the one local name kept, nullptr for all
     size_t i_ = 0;
     std::vector<Open> open_;
+    std::unordered_map<std::string, std::vector<std::string>> bindings_;  // prefix: its namespaces, innermost last
     std::string problem_;
 };
 
@@ -313,6 +330,7 @@ const std::string* XmlElement::attribute(const std::string& name) const {
     return nullptr;
 }
 
-std::string read_xml(const std::string& text, std::vector<XmlElement>& elements) {
-    return Reader(text, elements).run();
+std::string read_xml(const std::string& text, std::vector<XmlElement>& elements,
+                     const char* wanted) {
+    return Reader(text, elements, wanted).run();
 }

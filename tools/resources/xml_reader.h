@@ -20,5 +20,8 @@ struct XmlElement {
 };
 
 // "" when `text` (UTF-8) is well-formed, else "line N: what is wrong".
-// `elements` gets every element in document order.
-std::string read_xml(const std::string& text, std::vector<XmlElement>& elements);
+// `elements` gets every element in document order, or, given `wanted`,
+// those whose local name it is (and the root): a 64 MiB document of
+// attributes need not be held whole to find one element.
+std::string read_xml(const std::string& text, std::vector<XmlElement>& elements,
+                     const char* wanted = nullptr);

@@ -25,39 +25,6 @@ constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 Verbosity g_verbosity = Verbosity::kNormal;  // from -q and -v
 std::FILE* g_results = stdout;               // stderr once stdout carries a carrier
 
-// Length of the UTF-8 sequence at text[i], 0 when none starts there. C1
-// controls (U+0080 to U+009F) count as none: terminals act on them too.
-size_t utf8_length(const std::string& text, size_t i) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0xC2 || lead > 0xF4) return 0;
-    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-    if (lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return 0;
-    return length;
-}
-
-// Paths and names in messages come from file systems and carriers: control
-// bytes and anything not UTF-8 are shown as \xNN, never sent raw.
-std::string terminal_safe(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const size_t length = c >= 0x20 && c < 0x7F ? 1 : c >= 0x80 ? utf8_length(text, i) : 0;
-        if (length > 0) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-            ++i;
-        }
-    }
-    return out;
-}
-
 // A console shows UTF-8 bytes in its own code page; so on Windows a
 // console gets UTF-16 through the wide services. Files and pipes get UTF-8.
 void write_text(std::FILE* stream, const std::string& text) {
@@ -90,13 +57,67 @@ void print_to_stderr() { g_results = stderr; }
 
 void report_error(const std::string& line) {
     std::fflush(stdout);
-    write_text(stderr, "courier-pack: " + terminal_safe(line) + "\n");
+    write_text(stderr, "courier-pack: " + escaped(line) + "\n");
 }
 
 void report_warning(const std::string& line) {
     if (g_verbosity == Verbosity::kQuiet) return;
     std::fflush(stdout);
-    write_text(stderr, "courier-pack: warning: " + terminal_safe(line) + "\n");
+    write_text(stderr, "courier-pack: warning: " + escaped(line) + "\n");
+}
+
+namespace {
+
+// The code point of the UTF-8 sequence at text[i] and its length, 0 when
+// none starts there (overlong forms and surrogates included).
+size_t utf8_at(const std::string& text, size_t i, uint32_t& code) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0xC2 || lead > 0xF4) return 0;
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (i + length > text.size()) return 0;
+    code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+    return length;
+}
+
+// What a terminal acts on rather than shows: C1 controls, and the
+// bidirectional marks, embeddings, overrides and isolates, which reorder
+// what follows them on the line.
+bool drives_terminal(uint32_t code) {
+    return (code >= 0x80 && code < 0xA0) || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
+std::string escaped(const std::string& text, TextKind kind) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        uint32_t code = c;
+        size_t length = c >= 0x20 && c < 0x7F ? 1 : 0;
+        if (c >= 0x80 && kind == TextKind::kUtf8) length = utf8_at(text, i, code);
+        char hex[8];
+        if (length > 1 && drives_terminal(code)) {
+            std::snprintf(hex, sizeof hex, "\\u%04X", unsigned(code));
+        } else if (length == 0) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            length = 1;
+        } else {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        out += hex;
+        i += length;
+    }
+    return out;
 }
 
 std::string system_reason() {
@@ -141,7 +162,7 @@ void Progress::show(const std::string& name, uint64_t done) {
     if (now < next_) return;
     next_ = now + kProgressEvery;
     const std::string line = "courier-pack: " + std::to_string(done * 100 / total_) + "% " +
-                             terminal_safe(name);
+                             escaped(name);
     write_text(stderr, "\r" + line + std::string(line.size() < width_ ? width_ - line.size() : 0, ' '));
     std::fflush(stderr);
     width_ = std::max(width_, line.size());

@@ -18,6 +18,16 @@ void print_to_stderr();
 void report_error(const std::string& line);    // "courier-pack: <line>"
 void report_warning(const std::string& line);  // "courier-pack: warning: <line>", unless -q
 
+// Bytes that may come from a carrier or a file system, as they may reach a
+// terminal: the one escaping everything printed from a carrier goes
+// through. C0 controls, DEL, C1 controls and the bidirectional controls
+// (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069) become \xNN or
+// \uNNNN, as does every byte of kUtf8 text that is not UTF-8 and every
+// byte outside ASCII of kAnsiBytes text (archived names: their characters
+// depend on a code page). JSON keeps its own escaping.
+enum class TextKind { kUtf8, kAnsiBytes };
+std::string escaped(const std::string& text, TextKind kind = TextKind::kUtf8);
+
 // The reason the last system call failed, in the system's words (errno on
 // Linux, GetLastError on Windows).
 std::string system_reason();

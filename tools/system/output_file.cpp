@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 
 #include "tools/system/console.h"
@@ -13,6 +15,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -204,6 +207,59 @@ void watch_named(const fs::path& path) {
 
 void forget_named() { g_have_named = 0; }
 
+// A file of ours holds a lock for as long as the process writing it lives,
+// so another run can tell one that kill -9 left from one being written.
+// Where the file system has no locks, no file is ever taken for stale.
+bool lock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// True when `path` still names the open file `fd`: a run that took it for
+// stale in the moment before our lock may have removed it.
+bool still_named(int fd, const fs::path& path) {
+    struct stat by_name, open;
+    return stat(path.c_str(), &by_name) == 0 && fstat(fd, &open) == 0 &&
+           by_name.st_dev == open.st_dev && by_name.st_ino == open.st_ino;
+}
+
+// The target a name temp_name made is for: the name less ".tmp-" and six
+// hex digits; "" when it is no such name.
+std::string temp_target(const std::string& name) {
+    const size_t base = name.size() < 11 ? std::string::npos : name.size() - 11;
+    if (base == std::string::npos || base == 0 || name.compare(base, 5, ".tmp-") != 0 ||
+        name.find_first_not_of("0123456789abcdef", base + 5) != std::string::npos)
+        return "";
+    return name.substr(0, base);
+}
+
+// Removes the named temporary files that an earlier run, killed outright,
+// left for `target`: ours by their name and owner, and locked by no one.
+// Each folder is read once a run, so an extract of many entries does not
+// read it again for each.
+void remove_stale(const fs::path& target) {
+    static std::map<fs::path, std::multimap<std::string, fs::path>> candidates;
+    const fs::path folder = folder_of(target);
+    auto [found, first] = candidates.emplace(folder, std::multimap<std::string, fs::path>());
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; first && !ec && it != end; it.increment(ec)) {
+        const std::string owner = temp_target(it->path().filename().native());
+        if (!owner.empty()) found->second.emplace(owner, it->path());
+    }
+    const auto [from, to] = found->second.equal_range(target.filename().native());
+    for (auto it = from; it != to; ++it) {
+        const fs::path& path = it->second;
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
+            continue;
+        const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (lock(fd) && still_named(fd, path)) unlink(path.c_str());
+        close(fd);
+    }
+    found->second.erase(from, to);
+}
+
+// Tests force the named file that other file systems fall back to.
+bool unnamed_allowed() { return std::getenv("COURIER_PACK_NAMED_TEMP") == nullptr; }
+
 std::string system_error(int code = errno) { return std::strerror(code); }
 
 }  // namespace
@@ -241,16 +297,30 @@ bool follow_links(const fs::path& path, fs::path& file, std::string& reason) {
 OutputFile::OutputFile(const fs::path& target) : target_(target) {
 #ifdef O_TMPFILE
     // Linking it in later goes through /proc, so both must be there.
-    if (access("/proc/self/fd", X_OK) == 0)
+    if (access("/proc/self/fd", X_OK) == 0 && unnamed_allowed())
         fd_ = open(folder_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd_ >= 0) lock(fd_);  // it may get a temporary name in commit()
 #endif
+    if (fd_ < 0) remove_stale(target);
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
         temp_ = temp_name(target, random);
         watch_named(temp_);
         fd_ = open(temp_.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-        if (fd_ < 0) forget_named();
-        if (fd_ < 0 && errno != EEXIST) break;
+        if (fd_ < 0) {
+            forget_named();
+            if (errno != EEXIST) break;
+            continue;
+        }
+        // Another run may have taken it for stale in the instant before our
+        // lock: it holds the lock, or has removed the name.
+        const bool locked_elsewhere = !lock(fd_) && errno == EWOULDBLOCK;
+        if (locked_elsewhere || !still_named(fd_, temp_)) {
+            forget_named();
+            close(fd_);
+            fd_ = -1;
+            errno = EEXIST;
+        }
     }
     if (fd_ < 0) {
         const int code = errno;
