@@ -3,7 +3,8 @@
 # Debian's makensis) made from the same files, on three payloads:
 #   small  16 files, about 1 MB, shaped like an installer
 #   big    one file of 100 MB of this machine's own bytes, and the program
-#   many   300 small files
+#   many   300 files, copyright texts of all sizes
+#   tiny   300 files of 1 to 4 KB and the program: where a file's own cost shows
 # In every payload the launched program is the Windows tests' probe, which
 # writes %TEMP%\brisk-probe.txt when it starts. A run is timed from its start
 # until that file appears. The launcher's pauses before the launch (100 ms
@@ -13,7 +14,7 @@
 # alternate, ours then NSIS's, after one warm-up of each; medians are
 # compared.
 #
-#   bench/e2e.sh [RUNS] [PAYLOAD...]    RUNS defaults to 5; payloads to all three
+#   bench/e2e.sh [RUNS] [PAYLOAD...]    RUNS defaults to 5; payloads to all four
 #   BRISK_LAUNCHER=other/launcher.exe bench/e2e.sh ...   another build, e.g. an older one
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +27,7 @@ fi
 runs=${1:-5}
 shift || true
 payloads=("$@")
-[ ${#payloads[@]} -gt 0 ] || payloads=(small big many)
+[ ${#payloads[@]} -gt 0 ] || payloads=(small big many tiny)
 work=$PWD/build/bench/e2e
 export WINEPREFIX=$PWD/build/bench/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 export LC_ALL=C
@@ -79,6 +80,19 @@ make_payload() {
             n=$((n + 1))
         done
         [ $n = 299 ] || { echo "fewer than 299 copyright files" >&2; exit 1; }
+        ;;
+    tiny)
+        # The first 1024 to 4096 bytes (evenly spread) of copyright texts
+        # at least that long.
+        local n=0 f
+        for f in /usr/share/doc/*/copyright; do
+            [ $n -lt 300 ] || break
+            [ -f "$f" ] && [ "$(stat -c %s "$f")" -ge 4096 ] || continue
+            head -c $((1024 + n * 3072 / 299)) "$f" \
+                >"$dir/$(printf %03d $n)-$(basename "$(dirname "$f")" | cut -c1-40).txt"
+            n=$((n + 1))
+        done
+        [ $n = 300 ] || { echo "fewer than 300 copyright files of 4 KB" >&2; exit 1; }
         ;;
     esac
     touch "$work/$1/.made"
