@@ -2,7 +2,8 @@
 # courier-pack on hostile inputs, as issue reports made them: how long pack,
 # list and verify take and how much memory they hold (maximum resident set).
 #   manifest   a 16 MiB manifest: 254 nested elements, each declaring 255
-#              namespace prefixes, and leaves whose attributes use them all
+#              namespace prefixes of its own, and leaves whose attributes
+#              use the outermost element's
 #   carrier    a program whose resource section holds the same manifest
 #              grown to 64 MiB, the most list and verify read
 #   icon       an .ico of 512 directory entries that share one 4 MiB image
@@ -31,10 +32,12 @@ work = sys.argv[1]
 
 def manifest(size):
     head = '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
-    prefixes = ''.join(f' xmlns:p{i}="urn:x-{i}"' for i in range(255))
-    opens = ''.join(f'<e{d}{prefixes}>' for d in range(254))
+    # Each level declares prefixes of its own; the leaves use the outermost
+    # level's, which a lookup through the open elements finds last.
+    def prefixes(d): return ''.join(f' xmlns:p{d}_{i}="urn:x-{d}-{i}"' for i in range(255))
+    opens = ''.join(f'<e{d}{prefixes(d)}>' for d in range(254))
     closes = ''.join(f'</e{d}>' for d in reversed(range(254)))
-    leaf = '<l' + ''.join(f' p{i}:a=""' for i in range(255)) + '/>\n'
+    leaf = '<l' + ''.join(f' p0_{i}:a=""' for i in range(255)) + '/>\n'
     body = size - len(head) - len(opens) - len(closes) - len('</assembly>')
     return (head + opens + leaf * (body // len(leaf)) + closes + '</assembly>').encode()
 

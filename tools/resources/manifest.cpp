@@ -60,8 +60,7 @@ std::string check_manifest(const std::string& text, std::string& execution_level
     execution_level.clear();
     if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
         return "UTF-16 text: save the manifest as UTF-8";
-    std::u16string ignored;
-    if (!utf8_to_utf16(text, ignored)) return "not UTF-8 text";
+    if (!is_utf8(text)) return "not UTF-8 text";
     std::vector<XmlElement> elements;
     const std::string xml = read_xml(text, elements, "requestedExecutionLevel");
     if (!xml.empty()) return "not well-formed XML: " + xml;

@@ -5,8 +5,11 @@
 #include <shellapi.h>
 #endif
 
-bool utf8_to_utf16(const std::string& text, std::u16string& out) {
-    out.clear();
+namespace {
+
+// UTF-8 to UTF-16 into `out`, or only checked when `out` is nullptr.
+bool decode_utf8(const std::string& text, std::u16string* out) {
+    if (out) out->clear();
     for (size_t i = 0; i < text.size();) {
         const uint8_t lead = uint8_t(text[i]);
         const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1
@@ -21,16 +24,22 @@ bool utf8_to_utf16(const std::string& text, std::u16string& out) {
         if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
             (code >= 0xD800 && code < 0xE000))
             return false;
-        if (code >= 0x10000) {
-            out.push_back(char16_t(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(char16_t(code));
+        if (out && code >= 0x10000) {
+            out->push_back(char16_t(0xD800 + ((code - 0x10000) >> 10)));
+            out->push_back(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else if (out) {
+            out->push_back(char16_t(code));
         }
         i += size_t(extra) + 1;
     }
     return true;
 }
+
+}  // namespace
+
+bool utf8_to_utf16(const std::string& text, std::u16string& out) { return decode_utf8(text, &out); }
+
+bool is_utf8(const std::string& text) { return decode_utf8(text, nullptr); }
 
 void append_utf8(std::string& out, uint32_t code) {
     if (code < 0x80) {

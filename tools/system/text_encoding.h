@@ -9,6 +9,8 @@
 
 // False on bytes that are not UTF-8 (overlong forms and surrogates included).
 bool utf8_to_utf16(const std::string& text, std::u16string& out);
+// The same check, without the copy: a manifest may be 64 MiB.
+bool is_utf8(const std::string& text);
 // Lone surrogates become U+FFFD.
 std::string utf16_to_utf8(const std::u16string& text);
 void append_utf8(std::string& out, uint32_t code);
