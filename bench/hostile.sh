@@ -8,6 +8,7 @@
 #              grown to 64 MiB, the most list and verify read
 #   icon       an .ico of 512 directory entries that share one 4 MiB image
 #   versions   3000 copies of --version-string K=v
+#   entries    a program followed by an archive of 4 million empty entries
 # Each is run RUNS times; the median is given. A run is stopped after
 # BRISK_HOSTILE_LIMIT seconds (120 unless set), shown as "> 120".
 #
@@ -84,6 +85,14 @@ for i in range(count):
     ico += struct.pack('<BBBBHHII', 0, 0, 0, 0, 1, 32, image, 6 + 16 * count)
 ico += struct.pack('<IiiHHIIiiII', 40, 256, 512, 1, 32, 0, 0, 0, 0, 0, 0)
 open(f'{work}/hostile.ico', 'wb').write(ico + bytes(image - 40))
+
+# Millions of entries of no bytes, 9 bytes each: a name, its NUL, a stored size of 0.
+image = program_with_manifest(b'')
+archive = bytearray(b'a\0')
+for i in range(4000000):
+    archive += b'%06x\0' % i + bytes(4)
+archive += b'\0'
+open(f'{work}/hostile-entries.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
 PY
 
 mkdir -p "$work/in"
@@ -123,3 +132,5 @@ run_case "list (64 MiB manifest)" "$tool" list "$work/hostile-carrier.exe"
 run_case "verify (64 MiB manifest)" "$tool" verify "$work/hostile-carrier.exe"
 run_case "pack --icon (512 x 4 MiB)" "$tool" pack "${args[@]}" --icon "$work/hostile.ico" "$work/in"
 run_case "pack 3000 --version-string" "$tool" pack "${args[@]}" "${versions[@]}" "$work/in"
+run_case "list (4 million entries)" "$tool" list "$work/hostile-entries.exe"
+run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"

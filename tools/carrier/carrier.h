@@ -20,6 +20,9 @@ struct CarrierEntry {
     uint64_t offset = 0;       // archive offset of its name
 };
 
+// A real carrier holds far fewer: the launcher pauses 0.1 s after each file.
+constexpr size_t kMostListedEntries = 1000000;
+
 struct Carrier {
     // The image: the launcher's program and its resources.
     uint64_t image_size = 0;
@@ -33,8 +36,16 @@ struct Carrier {
     bool launch_read = false;
     std::string launch_name;
     bool launch_opens = false;   // it names an entry, or (empty) the folder
-    std::vector<CarrierEntry> entries;  // those read whole
+    std::vector<CarrierEntry> entries;  // those read whole, up to kMostListedEntries
+    // Entries read whole past kMostListedEntries: checked and counted, not
+    // kept, so a crafted carrier of millions of tiny entries stays in bounds.
+    struct {
+        uint64_t count = 0, stored = 0, decoded = 0;
+    } unlisted;
 
+    uint64_t entry_count() const { return entries.size() + unlisted.count; }
     uint64_t stored_total() const;
     uint64_t decoded_total() const;
+    // Keeps `entry`, or counts it once kMostListedEntries are kept.
+    void add_entry(const CarrierEntry& entry);
 };

@@ -37,7 +37,7 @@ public:
         result_.carrier.launch_name = name;
         result_.carrier.launch_read = true;
         for (;;) {
-            entry_ = result_.carrier.entries.size() + 1;
+            entry_ = result_.carrier.entry_count() + 1;
             named_ = false;
             const std::string where = "entry " + std::to_string(entry_);
             const uint64_t at = pos_;
@@ -49,8 +49,12 @@ public:
             entry.name = name;
             entry.offset = at - start_;
             if (!read_entry(entry, at)) return;
-            result_.carrier.entries.push_back(entry);
+            launch_found_ = launch_found_ || same_name(entry.name, result_.carrier.launch_name);
+            result_.carrier.add_entry(entry);
         }
+        if (result_.carrier.unlisted.count != 0)
+            result_.notes.push_back("entries after the first " + std::to_string(kMostListedEntries) +
+                                    " are checked and counted, not listed or compared by name");
         check_same_files();
         check_launch_name();
     }
@@ -357,8 +361,7 @@ private:
         name_ = launch;
         if (!check_name(where, launch, start_)) return;
         // An empty launch name opens the folder itself.
-        bool found = launch.empty();
-        for (const CarrierEntry& entry : result_.carrier.entries) found = found || same_name(entry.name, launch);
+        const bool found = launch.empty() || launch_found_;
         result_.carrier.launch_opens = found;
         if (!found)
             warn(Doubt::kLaunchNamesNoEntry, where, start_,
@@ -368,6 +371,7 @@ private:
 
     InputFile& file_;
     WalkSink& sink_;
+    bool launch_found_ = false;  // an entry read whole has the launch name
     int temp_length_;
     WalkResult& result_;
     uint64_t size_ = 0;

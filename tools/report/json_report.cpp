@@ -117,7 +117,6 @@ std::string json_report(const std::string& command, const std::string& carrier,
     }
     document["launch"] = launch;
     document["entries"] = Json::array();
-    uint64_t stored = 0, decoded = 0;
     for (const CarrierEntry& entry : walk.carrier.entries) {
         Json object;
         put_name(object, entry.name);
@@ -125,10 +124,10 @@ std::string json_report(const std::string& command, const std::string& carrier,
         object["stored"] = entry.stored_size;
         object["decoded"] = entry.decoded_size;
         document["entries"].push_back(object);
-        stored += entry.stored_size;
-        decoded += entry.decoded_size;
     }
-    document["total"] = {{"entries", walk.carrier.entries.size()}, {"stored", stored}, {"decoded", decoded}};
+    document["total"] = {{"entries", walk.carrier.entry_count()},
+                         {"stored", walk.carrier.stored_total()},
+                         {"decoded", walk.carrier.decoded_total()}};
     document["warnings"] = Json::array();
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};

@@ -94,7 +94,7 @@ std::string list_text(const WalkResult& result) {
                         std::to_string(entry.decoded_size),
                         ratio(entry.stored_size, entry.decoded_size)});
     const uint64_t stored = carrier.stored_total(), decoded = carrier.decoded_total();
-    rows.push_back({"total (" + count(carrier.entries.size(), "entry", "entries") + ")",
+    rows.push_back({"total (" + count(carrier.entry_count(), "entry", "entries") + ")",
                     std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)});
     print_table(rows, out);
     return out.str();
@@ -108,7 +108,7 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
         for (const CarrierEntry& entry : carrier.entries)
             out << "ok: " << printable(entry.name) << " ("
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
-    out << escaped(path) << ": ok, " << count(carrier.entries.size(), "entry", "entries") << ", "
+    out << escaped(path) << ": ok, " << count(carrier.entry_count(), "entry", "entries") << ", "
         << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
         << (!carrier.launch_opens         ? std::string("opens nothing")
             : carrier.launch_name.empty() ? std::string("opens the folder")
@@ -123,7 +123,7 @@ std::string packed_entry_text(const CarrierEntry& entry) {
 }
 
 std::string packed_text(const std::string& output, const Carrier& carrier) {
-    return output + ": " + count(carrier.entries.size(), "entry", "entries") + ", " +
+    return output + ": " + count(carrier.entry_count(), "entry", "entries") + ", " +
            std::to_string(carrier.record.carrier_length) + " bytes (stub " +
            std::to_string(carrier.image_size) + ", archive " +
            std::to_string(carrier.record.archive_length) + ", integrity record and trailer " +

@@ -1,6 +1,8 @@
 #include "tools/system/input_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "tools/system/console.h"
 
@@ -31,18 +33,13 @@ uint64_t InputFile::size() {
     return GetFileSizeEx(handle_, &size) ? uint64_t(size.QuadPart) : UINT64_MAX;
 }
 
-bool InputFile::seek(uint64_t offset) {
+bool InputFile::raw_seek(uint64_t offset) {
     LARGE_INTEGER at;
     at.QuadPart = LONGLONG(offset);
     return SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) != 0;
 }
 
-uint64_t InputFile::position() {
-    LARGE_INTEGER at;
-    return SetFilePointerEx(handle_, {}, &at, FILE_CURRENT) ? uint64_t(at.QuadPart) : UINT64_MAX;
-}
-
-bool InputFile::read(void* buffer, size_t size, size_t* got) {
+bool InputFile::raw_read(void* buffer, size_t size, size_t* got) {
     *got = 0;
     // ReadFile takes 32-bit counts: large reads go in pieces.
     while (size > 0) {
@@ -85,16 +82,11 @@ uint64_t InputFile::size() {
     return ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : UINT64_MAX;
 }
 
-bool InputFile::seek(uint64_t offset) {
+bool InputFile::raw_seek(uint64_t offset) {
     return offset <= uint64_t(INT64_MAX) && ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset);
 }
 
-uint64_t InputFile::position() {
-    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-    return at < 0 ? UINT64_MAX : uint64_t(at);
-}
-
-bool InputFile::read(void* buffer, size_t size, size_t* got) {
+bool InputFile::raw_read(void* buffer, size_t size, size_t* got) {
     *got = 0;
     while (size > 0) {
         const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + *got, size);
@@ -108,6 +100,51 @@ bool InputFile::read(void* buffer, size_t size, size_t* got) {
 }
 
 #endif
+
+namespace {
+constexpr size_t kReadAhead = 64 * 1024;
+}
+
+bool InputFile::seek(uint64_t offset) {
+    ahead_.clear();
+    ahead_at_ = 0;
+    if (!raw_seek(offset)) return false;
+    position_ = offset;
+    return true;
+}
+
+uint64_t InputFile::position() { return position_; }
+
+bool InputFile::read(void* buffer, size_t size, size_t* got) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    *got = 0;
+    while (size > 0) {
+        if (ahead_at_ == ahead_.size()) {
+            ahead_.clear();
+            ahead_at_ = 0;
+            size_t delivered = 0;
+            if (size >= kReadAhead) {  // large reads go straight through
+                const bool ok = raw_read(out, size, &delivered);
+                *got += delivered;
+                position_ += delivered;
+                return ok;
+            }
+            ahead_.resize(kReadAhead);
+            const bool ok = raw_read(ahead_.data(), kReadAhead, &delivered);
+            ahead_.resize(delivered);
+            if (!ok) return false;
+            if (delivered == 0) return true;  // the end of the file
+        }
+        const size_t n = std::min(size, ahead_.size() - ahead_at_);
+        std::memcpy(out, &ahead_[ahead_at_], n);
+        ahead_at_ += n;
+        out += n;
+        size -= n;
+        *got += n;
+        position_ += n;
+    }
+    return true;
+}
 
 bool InputFile::read_at(uint64_t offset, void* buffer, size_t size) {
     size_t got = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "archive/carrier_file.h"
 
@@ -36,10 +37,20 @@ public:
     CarrierFile carrier() { return this; }
 
 private:
+    // The system's calls, unbuffered.
+    bool raw_seek(uint64_t offset);
+    bool raw_read(void* buffer, size_t size, size_t* got);
+
 #ifdef _WIN32
     void* handle_;
 #else
     int fd_;
 #endif
     std::string error_;
+    // Small reads (the archive's names come a byte at a time) are served
+    // from a block read ahead: a system call each would cost seconds on a
+    // carrier of millions of entries.
+    std::vector<uint8_t> ahead_;
+    size_t ahead_at_ = 0;    // next unread byte in ahead_
+    uint64_t position_ = 0;  // where the next read starts
 };
