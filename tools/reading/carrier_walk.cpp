@@ -406,6 +406,6 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
         return result;
     }
     Walk(file, sink, temp_length, result).run();
-    result.carrier.resources = read_resource_report(path);
+    result.carrier.resources = read_resource_report(file);
     return result;
 }

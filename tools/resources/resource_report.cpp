@@ -3,27 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "tools/system/le_bytes.h"
 #include "tools/resources/manifest.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/resources/pe_resources.h"
+#include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 
 namespace {
 
-constexpr size_t kHeaderRead = 4096;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-bool read_at(std::ifstream& file, uint64_t offset, size_t size, std::vector<uint8_t>& out) {
-    out.resize(size);
-    file.clear();
-    file.seekg(std::streamoff(offset));
-    file.read(reinterpret_cast<char*>(out.data()), std::streamsize(size));
-    out.resize(size_t(file.gcount()));
-    return out.size() == size;
-}
 
 void read_icon_group(const uint8_t* group, size_t size, const std::vector<FoundResource>& found,
                      const std::vector<uint8_t>& section, ResourceReport& report) {
@@ -73,11 +63,12 @@ void read_resources(const std::vector<uint8_t>& section, const std::vector<Found
 
 }  // namespace
 
-ResourceReport read_resource_report(const std::string& carrier) {
+ResourceReport read_resource_report(InputFile& file) {
     ResourceReport report;
-    std::ifstream file(path_from_utf8(carrier), std::ios::binary);
-    std::vector<uint8_t> head;
-    read_at(file, 0, kHeaderRead, head);
+    std::vector<uint8_t> head(kPeHeaderRead);
+    size_t got = 0;
+    if (!file.seek(0) || !file.read(head.data(), head.size(), &got)) return report;
+    head.resize(got);
     PeHeaders headers;
     if (!read_pe_headers(head.data(), head.size(), headers).empty()) return report;
     const auto [rva, size] = headers.directory(kResourceDirectory, head.data());
@@ -88,9 +79,8 @@ ResourceReport read_resource_report(const std::string& carrier) {
         report.problems.push_back("resource directory lies in no section");
         return report;
     }
-    std::vector<uint8_t> bytes;
-    const uint32_t length = std::min(section->raw_size, kLargestResourceSection);
-    if (!read_at(file, section->raw_offset, length, bytes)) {
+    std::vector<uint8_t> bytes(std::min(section->raw_size, kLargestResourceSection));
+    if (!file.read_at(section->raw_offset, bytes.data(), bytes.size())) {
         report.problems.push_back("resource section cut short");
         return report;
     }

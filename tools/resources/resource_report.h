@@ -9,6 +9,8 @@
 
 #include "tools/resources/version_info.h"
 
+class InputFile;
+
 struct IconReport {
     uint32_t width = 0, height = 0;
     uint16_t bit_count = 0;
@@ -30,4 +32,4 @@ struct ResourceReport {
 
 // Reads the resources of a carrier's image. A file that is no PE image, or
 // one without resources, gives a report with `any` false.
-ResourceReport read_resource_report(const std::string& carrier);
+ResourceReport read_resource_report(InputFile& carrier);
