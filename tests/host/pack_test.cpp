@@ -76,6 +76,19 @@ protected:
 
     std::string stub() const { return dir / "stub.exe"; }
 
+    // The launcher the tool was built with, as it embedded it; nothing when
+    // it was built without one.
+    static std::vector<uint8_t> release() {
+        return file_exists(RELEASE_LAUNCHER_COPY) ? read_file(RELEASE_LAUNCHER_COPY) : std::vector<uint8_t>();
+    }
+    // A stub verify --strict passes: that launcher, or the test stub when
+    // the tool has none (it then cannot tell).
+    std::string strict_stub() const {
+        if (release().empty()) return stub();
+        write_file(dir / "release.exe", release());
+        return dir / "release.exe";
+    }
+
     ToolResult run(const std::vector<std::string>& args, const std::string& program = COURIER_PACK_PATH) {
         return run_tool(program, args, dir);
     }
@@ -771,7 +784,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         std::string out, err;  // what each holds; "" for nothing at all
         std::string input = "";  // on stdin
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"unknown command", {"bogus"}, 2, "",
          "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
         {"no command", {}, 2, "", "no command given"},
@@ -832,8 +845,78 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
          {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
-        {"the carrier it makes", {"verify", out}, 1, "", "stub is not a Brisk Courier launcher"},
+        {"the carrier it makes", {"verify", out}, 1,
+         "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
+         "stub is not a Brisk Courier launcher"},
+        {"--json of it", {"verify", "--json", out}, 1,
+         "\"kind\": \"other\",\n    \"version\": null,\n    \"modified\": true", "stub is not"},
     };
+    // The launcher in front of a carrier: the one the tool was built with, as
+    // pack and signing leave it, or changed, before or after packing.
+    const std::vector<uint8_t> launcher = release();
+    const std::string released = " Brisk Courier " COURIER_PACK_VERSION;
+    if (launcher.empty()) {
+        cases.push_back({"a tool built without the launcher says so", {"verify", carrier}, 0,
+                         "launcher: a Brisk Courier launcher, not compared: this courier-pack was built "
+                         "without the launcher to compare it with\n", ""});
+    } else {
+        auto packed_with = [&](const std::string& name, const std::vector<uint8_t>& stub_bytes,
+                               std::vector<std::string> options = {}) {
+            write_file(dir / (name + "-stub.exe"), stub_bytes);
+            std::vector<std::string> args = {"pack", "-o", dir / name, "--launch", "a", "--stub",
+                                             dir / (name + "-stub.exe"), one};
+            args.insert(args.end(), options.begin(), options.end());
+            EXPECT_EQ(run(args).code, 0);
+            return dir / name;
+        };
+        const std::vector<std::string> resources = {"--execution-level", "asInvoker", "--file-version",
+                                                    "1.2.3.4"};
+        const std::string plain_release = packed_with("release.exe", launcher),
+                          with_resources = packed_with("resources.exe", launcher, resources);
+        // Signed as a publisher signs: a certificate table after the trailer,
+        // its directory entry and the checksum rewritten.
+        const std::string signed_release = dir / "signed.exe";
+        ASSERT_EQ(run_tool("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                       "/CN=test", "-keyout", dir / "key.pem", "-out", dir / "cert.pem"}, dir).code, 0);
+        const ToolResult signing = run_tool("osslsigncode", {"sign", "-certs", dir / "cert.pem", "-key", dir / "key.pem",
+                                                             "-in", with_resources, "-out", signed_release}, dir);
+        ASSERT_EQ(signing.code, 0) << "osslsigncode (scripts/install-deps.sh) " << signing.err;
+        // The first byte of its code; the image version, a header field the
+        // resource writer leaves alone, in a carrier whose headers it moved.
+        const uint32_t pe = le32(&launcher[0x3C]);
+        const uint32_t code_at = le32(&launcher[pe + 24 + le16(&launcher[pe + 20]) + 20]);
+        auto code = launcher, header = launcher;
+        code[code_at] ^= 1;
+        header[pe + 24 + 44] ^= 1;
+        const std::string code_changed = packed_with("code.exe", code), header_changed = packed_with("header.exe", header, resources);
+        const uint32_t moved = le32(&read_file(header_changed)[0x3C]);
+        const std::string code_differs = "modified Brisk Courier launcher (code differs in .text: 1 byte at offset " +
+                                         std::to_string(code_at) + ")";
+        const std::vector<Case> identity = {
+            {"verify names the launcher", {"verify", plain_release}, 0, "launcher:" + released + "\n", ""},
+            {"list too", {"list", plain_release}, 0, "launcher:" + released + "\n", ""},
+            {"--json: its version, not modified", {"verify", "--json", plain_release}, 0,
+             "\"launcher\": {\n    \"kind\": \"release\",\n    \"version\": \"" COURIER_PACK_VERSION
+             "\",\n    \"modified\": false,\n    \"differences\": []\n  }", ""},
+            {"the resources pack adds are not the launcher", {"verify", "--strict", with_resources}, 0,
+             "launcher:" + released + "\n", ""},
+            {"nor is a signature", {"verify", "--strict", signed_release}, 0, "launcher:" + released + "\n", ""},
+            {"one code byte changed", {"verify", code_changed}, 0, "launcher: " + code_differs + "\n", ""},
+            {"--strict fails it", {"verify", "--strict", code_changed}, 1, "launcher: " + code_differs + "\n",
+             code_changed + ": stub is a " + code_differs + ": --strict passes only the launcher of" + released + "\n"},
+            {"--json of it", {"verify", "--json", code_changed}, 0,
+             "\"kind\": \"modified\",\n    \"version\": null,\n    \"modified\": true,\n    \"differences\": "
+             "[\n      {\n        \"part\": \"code\",\n        \"where\": \".text\",\n        \"offset\": " +
+             std::to_string(code_at) + ",\n        \"bytes\": 1\n      }\n    ]", ""},
+            {"a header field the resource writer leaves alone", {"verify", "--strict", header_changed}, 1,
+             "launcher: modified Brisk Courier launcher (headers differ in the optional header: 1 byte at offset " +
+             std::to_string(moved + 24 + 44) + ")\n", "stub is a modified Brisk Courier launcher"},
+            {"pack says so of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, "stub " + dir / "code.exe-stub.exe: a " + code_differs +
+             ": verify says so, and verify --strict fails the carrier\n", ""},
+        };
+        cases.insert(cases.end(), identity.begin(), identity.end());
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
@@ -896,7 +979,7 @@ TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
     const std::string name = std::string(206, 'n') + ".txt";  // 210: fits 236, not 199
     const std::string in = folder("in", {{name, {1}}});
     std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", name,
-                                     "--stub", stub(), in};
+                                     "--stub", strict_stub(), in};
     ToolResult r = run(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("warning: "), std::string::npos) << r.err;
@@ -924,8 +1007,10 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
                    in + "/readme.txt", in + "/e", in + "/zeros.bin"}).code, 0);
     const ToolResult r = run({"list", dir / "out.exe"});
     ASSERT_EQ(r.code, 0) << r.err;
-    const auto got = lines(r.out);
-    ASSERT_EQ(got.size(), 6u) << r.out;
+    auto got = lines(r.out);
+    ASSERT_EQ(got.size(), 7u) << r.out;
+    EXPECT_EQ(got[0].rfind("launcher: ", 0), 0u) << r.out;  // the identity table has its verdicts
+    got.erase(got.begin());
     EXPECT_EQ(got[0], "launch: readme.txt");
 
     const size_t s0 = stored_size(files[0].data), s2 = stored_size(files[2].data);
@@ -974,9 +1059,11 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
     for (const char* command : {"list", "verify"}) {
         const ToolResult r = run({command, "--json", dir / "out.exe"});
         EXPECT_EQ(r.code, 0) << r.err;
-        Json want = want_doc;
+        Json want = want_doc, doc = Json::parse(r.out);
         want["command"] = command;
-        EXPECT_EQ(Json::parse(r.out), want) << r.out;
+        EXPECT_TRUE(doc["launcher"].is_object()) << r.out;
+        doc.erase("launcher");
+        EXPECT_EQ(doc, want) << r.out;
     }
 }
 
@@ -1332,7 +1419,10 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
         for (const char* command : {"list", "verify"}) {
             r = run({command, carrier});
             EXPECT_EQ(r.code, 0) << r.err;
-            const std::vector<std::string> got = lines(r.out);
+            std::vector<std::string> got = lines(r.out);
+            ASSERT_FALSE(got.empty());
+            EXPECT_EQ(got[0].rfind("launcher: ", 0), 0u) << r.out;
+            got.erase(got.begin());
             EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + std::min(got.size(), c.report.size())),
                       c.report) << r.out;
         }

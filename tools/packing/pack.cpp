@@ -10,6 +10,7 @@
 #include "archive/format_rules.h"
 #include "tools/packing/carrier_writer.h"
 #include "tools/packing/depfile.h"
+#include "tools/packing/launcher_identity.h"
 #include "tools/packing/pack_inputs.h"
 #include "tools/packing/stub.h"
 #include "tools/report/text_report.h"
@@ -132,6 +133,16 @@ bool copy_to_stdout(const fs::path& file, std::vector<std::string>& problems) {
     return ok;
 }
 
+// Said of a stub that is not the launcher this tool was built with, since
+// verify will say it too.
+std::string stub_note(const fs::path& stub, const LauncherIdentity& launcher) {
+    const std::string said = "stub " + escaped(path_to_utf8(stub)) + ": ";
+    if (launcher.kind == LauncherKind::kModified)
+        return said + "a " + launcher.text() + ": verify says so, and verify --strict fails the carrier\n";
+    if (launcher.kind == LauncherKind::kOther) return said + launcher.text() + "; verify fails the carrier\n";
+    return "";
+}
+
 }  // namespace
 
 int pack(const PackRequest& request, const fs::path& program) {
@@ -139,6 +150,9 @@ int pack(const PackRequest& request, const fs::path& program) {
     std::vector<uint8_t> stub;
     fs::path stub_path;
     const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
+    const LauncherIdentity launcher =
+        stub_loaded ? identify_launcher(stub.data(), stub.size(), is_launcher_image(stub.data(), stub.size()))
+                    : LauncherIdentity();
     add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<std::string> args = request.inputs;
     const bool listed =
@@ -163,8 +177,10 @@ int pack(const PackRequest& request, const fs::path& program) {
         problems.empty() && write_carrier(request, target, stub, inputs, carrier, problems) &&
         (!to_stdout || copy_to_stdout(target, problems)) &&
         (request.depfile.empty() || write_depfile(request, stub_path, args, inputs, problems)) &&
-        verbosity() != Verbosity::kQuiet)
+        verbosity() != Verbosity::kQuiet) {
         print(packed_text(to_stdout ? "standard output" : request.output, carrier));
+        print(stub_note(stub_path, launcher));
+    }
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;
 }

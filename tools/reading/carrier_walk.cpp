@@ -11,6 +11,8 @@
 #include "archive/chunk_decoder.h"
 #include "archive/format_rules.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/packing/launcher_identity.h"
+#include "tools/packing/stub.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
@@ -407,5 +409,8 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
     }
     Walk(file, sink, temp_length, result).run();
     result.carrier.resources = read_resource_report(file);
+    const uint64_t image_end = result.carrier.image_end() ? result.carrier.image_end() : file.size();
+    result.carrier.launcher = identify_carrier_launcher(
+        file, image_end, carrier_image_is_launcher(path_from_utf8(path), image_end));
     return result;
 }

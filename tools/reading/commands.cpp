@@ -126,11 +126,6 @@ private:
     uint64_t entries_ = 0, bytes_ = 0;
 };
 
-// Where the carrier's image ends: before its integrity record when it has one.
-uint64_t image_end(const WalkResult& result) {
-    return result.carrier.image_size != 0 ? result.carrier.image_size : result.carrier.archive_start;
-}
-
 }  // namespace
 
 int list_carrier(const CarrierRequest& request) {
@@ -170,7 +165,7 @@ int verify_carrier(const CarrierRequest& request) {
             failure = WalkFinding();
             failure.reason = "stub is not an i386 Windows program: " + problem;
             ok = false;
-        } else if (!carrier_image_is_launcher(path_from_utf8(carrier), image_end(result))) {
+        } else if (result.carrier.launcher.kind == LauncherKind::kOther) {
             failure = WalkFinding();
             failure.reason = std::string("stub is ") + kNotALauncher;
             ok = false;
@@ -185,6 +180,11 @@ int verify_carrier(const CarrierRequest& request) {
             failure = WalkFinding();
             failure.where = "manifest";
             failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
+            ok = false;
+        } else if (request.strict && result.carrier.launcher.kind == LauncherKind::kModified) {
+            failure = WalkFinding();
+            failure.reason = "stub is a " + result.carrier.launcher.text() +
+                             ": --strict passes only the launcher of Brisk Courier " COURIER_PACK_VERSION;
             ok = false;
         }
     }

@@ -55,6 +55,30 @@ const char* integrity_state(Integrity integrity) {
     return "";
 }
 
+const char* launcher_kind(LauncherKind kind) {
+    switch (kind) {
+    case LauncherKind::kRelease: return "release";
+    case LauncherKind::kModified: return "modified";
+    case LauncherKind::kOther: return "other";
+    case LauncherKind::kUnknown: return "unknown";
+    }
+    return "";
+}
+
+Json launcher_json(const LauncherIdentity& launcher) {
+    if (!launcher.read) return Json();
+    Json object;
+    object["kind"] = launcher_kind(launcher.kind);
+    const bool release = launcher.kind == LauncherKind::kRelease;
+    object["version"] = release ? Json(COURIER_PACK_VERSION) : Json();
+    object["modified"] = launcher.kind == LauncherKind::kUnknown ? Json() : Json(!release);
+    object["differences"] = Json::array();
+    for (const LauncherDifference& d : launcher.differences)
+        object["differences"].push_back(
+            {{"part", d.part}, {"where", d.where}, {"offset", d.offset}, {"bytes", d.bytes}});
+    return object;
+}
+
 Json resource_json(const ResourceReport& report) {
     if (!report.any) return Json();
     Json object;
@@ -108,6 +132,7 @@ std::string json_report(const std::string& command, const std::string& carrier,
     document["integrity"] = integrity;
     document["signature"] =
         walk.carrier.cert_size ? Json{{"offset", walk.carrier.cert_offset}, {"size", walk.carrier.cert_size}} : Json();
+    document["launcher"] = launcher_json(walk.carrier.launcher);
     document["archive_offset"] = walk.carrier.launch_read ? Json(walk.carrier.archive_start) : Json();
 
     Json launch;

@@ -31,9 +31,11 @@ void print_table(const std::vector<Row>& rows, std::ostream& out) {
     }
 }
 
-// What the carrier says of itself: notes always, the record with -v.
+// What the carrier says of itself: notes and its launcher always, the
+// record with -v.
 void print_notes(const WalkResult& result, std::ostream& out) {
     for (const std::string& note : result.notes) out << note << '\n';
+    if (result.carrier.launcher.read) out << "launcher: " << result.carrier.launcher.text() << '\n';
     const IntegrityRecord& record = result.carrier.record;
     if (verbosity() != Verbosity::kVerbose || record.carrier_length == 0) return;
     char crc[16];
