@@ -41,3 +41,11 @@ bool is_device_name(const char* name);
 // Equal as Windows compares file names, ASCII letters without case
 // ("install.exe" names the entry "Install.exe").
 bool same_name(const char* a, const char* b);
+
+// The launch rule, entry by entry: the launch file may be opened only while
+// the last entry written into it had the launch name and was written whole.
+// named: the entry has the launch name (same_name); rewrote: it was written
+// into the launch file held so far, under any spelling Windows takes for it
+// ("setup.exe." after "setup.exe"); whole: it was written whole.
+enum class LaunchStep { kKeep, kTake, kDrop };
+LaunchStep launch_step(bool named, bool rewrote, bool whole);

@@ -828,6 +828,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"extract of entries Windows takes for one file", {"extract", one_file, "-C", dir / "one-file"}, 0,
          "3 entries (4 bytes) unpacked into " + dir / "one-file" + " as 2 files",
          "entries 'a' and 'A.' are one file on Windows; the last one stays"},
+        {"verify: the launch file written again under another spelling", {"verify", one_file}, 0,
+         one_file + ": ok, 3 entries, 4 bytes unpacked, opens nothing\n",
+         "launch name 'a' at archive offset 0: its file is written again by the later entry 'A.', "
+         "which Windows takes for the same file, so the launcher opens nothing\n"},
+        {"extract NAME: the file as the launcher leaves it", {"extract", one_file, "-C", dir / "chosen", "A"}, 0,
+         "2 entries (3 bytes) unpacked into " + dir / "chosen" + " as 1 file", "one file on Windows"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
@@ -854,6 +860,8 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     // The launcher's folder: the first name, the last bytes.
     EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
+    EXPECT_EQ(read_file(dir / "chosen/a"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_FALSE(file_exists(dir / "chosen/b"));
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.

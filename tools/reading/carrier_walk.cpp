@@ -36,6 +36,7 @@ public:
         if (!read_name_at("launch name", name)) return;
         result_.carrier.launch_name = name;
         result_.carrier.launch_read = true;
+        launch_key_ = windows_file_key(name);
         for (;;) {
             entry_ = result_.carrier.entry_count() + 1;
             named_ = false;
@@ -49,7 +50,7 @@ public:
             entry.name = name;
             entry.offset = at - start_;
             if (!read_entry(entry, at)) return;
-            launch_found_ = launch_found_ || same_name(entry.name, result_.carrier.launch_name);
+            follow_launch_rule(entry);
             result_.carrier.add_entry(entry);
         }
         if (result_.carrier.unlisted.count != 0)
@@ -353,6 +354,24 @@ private:
         }
     }
 
+    // The launcher's launch rule, as it applies it after each entry: one
+    // read whole with the launch name takes the launch file, and a later
+    // one that Windows writes into the same file drops it.
+    void follow_launch_rule(const CarrierEntry& entry) {
+        const bool rewrote = launch_held_ && windows_file_key(entry.name) == launch_key_;
+        switch (launch_step(same_name(entry.name, result_.carrier.launch_name), rewrote, true)) {
+        case LaunchStep::kTake:
+            launch_held_ = true;
+            break;
+        case LaunchStep::kDrop:
+            launch_held_ = false;
+            launch_dropped_by_ = entry.name;
+            break;
+        case LaunchStep::kKeep:
+            break;
+        }
+    }
+
     void check_launch_name() {
         const std::string& launch = result_.carrier.launch_name;
         const std::string where = "launch name '" + printable(launch) + "'";
@@ -361,9 +380,13 @@ private:
         name_ = launch;
         if (!check_name(where, launch, start_)) return;
         // An empty launch name opens the folder itself.
-        const bool found = launch.empty() || launch_found_;
+        const bool found = launch.empty() || launch_held_;
         result_.carrier.launch_opens = found;
-        if (!found)
+        if (!found && !launch_dropped_by_.empty())
+            warn(Doubt::kLaunchFileRewritten, where, start_,
+                 "its file is written again by the later entry '" + printable(launch_dropped_by_) +
+                     "', which Windows takes for the same file, so the launcher opens nothing");
+        else if (!found)
             warn(Doubt::kLaunchNamesNoEntry, where, start_,
                  "names no entry, so the launcher opens nothing");
         result_.ok = true;
@@ -371,7 +394,11 @@ private:
 
     InputFile& file_;
     WalkSink& sink_;
-    bool launch_found_ = false;  // an entry read whole has the launch name
+    // The launch rule's state: whether the launch file would be opened as
+    // things stand, and the entry that last took that away.
+    bool launch_held_ = false;
+    std::string launch_dropped_by_;
+    std::string launch_key_;  // windows_file_key of the launch name
     int temp_length_;
     WalkResult& result_;
     uint64_t size_ = 0;

@@ -37,6 +37,7 @@ struct WalkFinding {
 // What the launcher's run gets through, but perhaps not as the packer meant.
 enum class Doubt {
     kLaunchNamesNoEntry,  // the run opens nothing
+    kLaunchFileRewritten, // a later entry rewrites the launch file: the run opens nothing
     kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay

@@ -38,6 +38,7 @@ Json finding(const WalkFinding& found) {
 const char* doubt_kind(Doubt doubt) {
     switch (doubt) {
     case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
+    case Doubt::kLaunchFileRewritten: return "launch-file-rewritten";
     case Doubt::kNeedsShortTemp: return "needs-short-temp";
     case Doubt::kNameMayChange: return "name-may-change";
     case Doubt::kSameFileOnWindows: return "same-file-on-windows";
