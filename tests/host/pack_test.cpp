@@ -128,6 +128,14 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         {"empty launch name: the folder opens", {{"a.txt", text_like(100, 6)}}, false, ""},
         {"compressible behind an incompressible head", {{"late.bin", late}}, false},
         {"three segments, and files beside", {{"big.txt", text_like((4 << 20) + 5000, 15)}, {"b", {3}}}, false},
+        // An 8.3 name has no short name of its own; the others' numbers,
+        // hashes and extensions are none Windows or Wine would give.
+        {"names like short names, of no other entry", {{"setup.exe", {1}}, {"SETUP~1.EXE", {2}},
+                                                       {"helper-library.dll", {3}}, {"HELPER~1.DL", {4}},
+                                                       {"HELPER~1", {5}}, {"HELPEX~1.DLL", {6}},
+                                                       {"HELP~1Z9.DLL", {7}}, {"HE1A2G~1.DLL", {8}},
+                                                       {"a b.dll", {9}}, {"AB1~1.DLL", {10}}},
+         false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -233,6 +241,20 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return args;
          }, 1, "'a.txt' is also the name of"},
         {"names differing in case", files({"Setup.exe", "SETUP.EXE"}), 1, "differs only in letter case"},
+        // Short (8.3) names Windows may give another entry's file.
+        {"the short name of another entry", files({"helper-library.dll", "HELPER~1.DLL"}), 1,
+         "/HELPER~1.DLL: entry name 'HELPER~1.DLL' may be the short (8.3) name Windows gives "
+         "'helper-library.dll' ("},
+        {"Wine's short name of another entry", files({"helper-library.dll", "HELP~1ZK.DLL"}), 1,
+         "'HELP~1ZK.DLL' may be the short (8.3) name Windows gives 'helper-library.dll'"},
+        {"a hashed short name, in lower case", files({"helper-library.dll", "he1a2b~1.dll"}), 1,
+         "'he1a2b~1.dll' may be the short"},
+        {"a short name past ~9, its base cut to 5", files({"helper-library.dll", "HELPE~10.DLL"}), 1,
+         "'HELPE~10.DLL' may be the short"},
+        {"a short name with '+' as '_'", files({"ver +1.2.text", "VER_12~1.TEX"}), 1,
+         "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
+        {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
+         "'VER12~1.TEX' may be the short"},
         {"sub-folder", [&](const std::string& in) {
              fs::create_directories(in + "/sub");
              return files({"a"})(in);
@@ -1101,6 +1123,12 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          offset("entry 'SECOND.BIN'", second + 15 + stored_size({1})),
          "entries 'Second.bin' and 'SECOND.BIN' are one file on Windows; the last one stays", false, true,
          true},
+        {"the short name of another entry",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"second-library.bin", {1}}, {"SECOND~1.BIN", {2}}}),
+         offset("entry 'SECOND~1.BIN'", second + 19 + 4 + stored_size({1})),
+         "may be the short (8.3) name Windows gives 'second-library.bin' (the volume decides): then the two "
+         "are one file, and the later one's bytes stay under both names",
+         false, true, true},
         {"name with DEL and a C1 control",
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x7F\xC2\x9B", {1}}}),
          offset("entry 'a\\x7F\\xC2\\x9B'", second), "byte 0x7F is not printable ASCII", false, true,

@@ -11,11 +11,16 @@
 #include "archive/chunk_decoder.h"
 #include "archive/format_rules.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/carrier/short_names.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 
 namespace {
+
+// Pairs of names compared for short names at most: a real carrier needs a
+// few thousand; a crafted one of a million of each would take hours.
+constexpr uint64_t kMostShortNameChecks = uint64_t(1) << 24;
 
 class Walk {
 public:
@@ -57,6 +62,7 @@ public:
             result_.notes.push_back("entries after the first " + std::to_string(kMostListedEntries) +
                                     " are checked and counted, not listed or compared by name");
         check_same_files();
+        check_short_names();
         check_launch_name();
     }
 
@@ -351,6 +357,40 @@ private:
                      (ansi ? " (letters as code page " + std::to_string(kFoldedCodePage) + " has them)"
                            : "") +
                      "; the last one stays");
+        }
+    }
+
+    // Entries named as Windows may have named another entry's file for
+    // its short (8.3) name: the launcher would write into that file. One
+    // warning each, at the short name.
+    void check_short_names() {
+        const std::vector<CarrierEntry>& entries = result_.carrier.entries;
+        const ShortNameTwins found = find_short_name_twins(
+            entries.size(), [&](size_t i) -> const std::string& { return entries[i].name; },
+            kMostShortNameChecks);
+        const std::string& launch = result_.carrier.launch_name;
+        for (const ShortNameTwin& twin : found.twins) {
+            const CarrierEntry& alias = entries[twin.short_name];
+            const CarrierEntry& other = entries[twin.long_name];
+            entry_ = twin.short_name + 1;
+            named_ = true;
+            name_ = alias.name;
+            // Written after the launch file, into it: the run opens nothing.
+            const bool drops_launch =
+                twin.short_name > twin.long_name && same_name(other.name, launch);
+            warn(Doubt::kShortNameAlias, "entry '" + printable(alias.name) + "'", start_ + alias.offset,
+                 "may be the short (8.3) name Windows gives '" + printable(other.name) +
+                     "' (the volume decides): then the two are one file, and the later one's "
+                     "bytes stay under both names" +
+                     (drops_launch ? std::string(", so the launcher opens nothing") : ""));
+        }
+        if (found.not_compared != 0) {
+            WalkWarning warning;
+            warning.doubt = Doubt::kShortNameAlias;
+            warning.reason = std::to_string(found.not_compared) +
+                             " entries named like short (8.3) names were not compared with every "
+                             "other name: too many to compare";
+            result_.warnings.push_back(warning);
         }
     }
 

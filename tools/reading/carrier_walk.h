@@ -41,6 +41,7 @@ enum class Doubt {
     kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
+    kShortNameAlias,      // an entry named as another's short (8.3) name may be: the same
 };
 
 struct WalkWarning : WalkFinding {

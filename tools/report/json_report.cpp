@@ -42,6 +42,7 @@ const char* doubt_kind(Doubt doubt) {
     case Doubt::kNeedsShortTemp: return "needs-short-temp";
     case Doubt::kNameMayChange: return "name-may-change";
     case Doubt::kSameFileOnWindows: return "same-file-on-windows";
+    case Doubt::kShortNameAlias: return "short-name-alias";
     }
     return "";
 }
