@@ -783,6 +783,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
+    // A doubt said of three entries alike, and more of one kind than the
+    // tool keeps (1000).
+    const std::string thrice = dir / "thrice.exe", doubts = dir / "doubts.exe";
+    const std::string long_name = std::string(206, 'n') + ".txt";
+    write_file(thrice, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {long_name, {}}, {long_name, {}}, {long_name, {}}}));
+    std::vector<ArchiveEntry> dotted = {{"a", {1}}};
+    for (size_t i = 0; i <= 1000; ++i) dotted.push_back({"d" + std::to_string(i) + ".", {}});
+    write_file(doubts, packed_carrier(minimal_pe_stub(), "a", dotted));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -856,6 +864,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "which Windows takes for the same file, so the launcher opens nothing\n"},
         {"extract NAME: the file as the launcher leaves it", {"extract", one_file, "-C", dir / "chosen", "A"}, 0,
          "2 entries (3 bytes) unpacked into " + dir / "chosen" + " as 1 file", "one file on Windows"},
+        {"a doubt of entries alike, said once", {"verify", thrice}, 0, thrice + ": ok",
+         "so it unpacks only under a shorter %TEMP% (3 times)\n"},
+        {"--json: how often", {"verify", "--json", thrice}, 0, "\"count\": 3", "(3 times)"},
+        {"more doubts of a kind than are kept", {"verify", doubts}, 0, doubts + ": ok",
+         "courier-pack: warning: " + doubts + ": 1 more warnings of the kind name-may-change, "
+         "each of another entry, not listed\n"},
+        {"--json: counted, not listed", {"verify", "--json", doubts}, 0,
+         "\"warnings_not_listed\": {\n    \"name-may-change\": 1\n  }", "not listed"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
@@ -1000,7 +1016,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},
         {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}}},
-        {"warnings", Json::array()}, {"resources", nullptr}};
+        {"warnings", Json::array()}, {"warnings_not_listed", Json::object()}, {"resources", nullptr}};
     for (const char* command : {"list", "verify"}) {
         const ToolResult r = run({command, "--json", dir / "out.exe"});
         EXPECT_EQ(r.code, 0) << r.err;
@@ -1129,6 +1145,11 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          "may be the short (8.3) name Windows gives 'second-library.bin' (the volume decides): then the two "
          "are one file, and the later one's bytes stay under both names",
          false, true, true},
+        {"a name five times: the group's members past a few counted",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}}),
+         offset("entry 'dup'", second + 4 * (4 + 4 + stored_size({1}))),
+         "entries 'dup', 'dup', 'dup', 1 more and 'dup' are one file on Windows; the last one stays", false, true,
+         true},
         {"name with DEL and a C1 control",
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x7F\xC2\x9B", {1}}}),
          offset("entry 'a\\x7F\\xC2\\x9B'", second), "byte 0x7F is not printable ASCII", false, true,

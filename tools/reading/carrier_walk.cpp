@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <tuple>
 #include <unordered_map>
 
@@ -21,6 +22,17 @@ namespace {
 // Pairs of names compared for short names at most: a real carrier needs a
 // few thousand; a crafted one of a million of each would take hours.
 constexpr uint64_t kMostShortNameChecks = uint64_t(1) << 24;
+// Entries of a group that Windows takes for one file named in its warning,
+// besides the last.
+constexpr size_t kGroupMembersNamed = 3;
+
+// "a", "a and b", "a, b and c".
+std::string listed(const std::vector<std::string>& parts) {
+    std::string text;
+    for (size_t k = 0; k < parts.size(); ++k)
+        text += (k == 0 ? "" : k + 1 < parts.size() ? ", " : " and ") + parts[k];
+    return text;
+}
 
 class Walk {
 public:
@@ -85,7 +97,27 @@ private:
     }
 
     void warn(Doubt doubt, const std::string& where, uint64_t at, const std::string& reason) {
-        result_.warnings.push_back(WalkWarning{finding(where, at - start_, reason), doubt});
+        add_warning(WalkWarning{finding(where, at - start_, reason), doubt});
+    }
+
+    // A warning said again of the same place and for the same reason (a
+    // name repeated) is counted on the first; past kMostWarningsOfAKind of
+    // its kind, a new one is only counted.
+    void add_warning(WalkWarning warning) {
+        std::string key = std::to_string(int(warning.doubt)) + '\n' + warning.where + '\n' + warning.reason;
+        const auto found = warning_at_.find(key);
+        if (found != warning_at_.end()) {
+            ++result_.warnings[found->second].count;
+            return;
+        }
+        size_t& kept = kept_of_kind_[warning.doubt];
+        if (kept == kMostWarningsOfAKind) {
+            ++result_.unlisted_warnings[warning.doubt];
+            return;
+        }
+        ++kept;
+        warning_at_.emplace(std::move(key), result_.warnings.size());
+        result_.warnings.push_back(std::move(warning));
     }
 
     bool fail_carrier(const std::string& reason) {
@@ -338,14 +370,17 @@ private:
         std::sort(shared.begin(), shared.end(),
                   [](const auto& a, const auto& b) { return a.back() < b.back(); });
         for (const std::vector<size_t>& group : shared) {
-            std::string names;
+            // The first few and the last, which stays; the others counted.
+            std::vector<std::string> names;
             bool ansi = false;
+            const std::string ascii_key = windows_file_key(entries[group[0]].name, false);
             for (size_t k = 0; k < group.size(); ++k) {
                 const std::string& name = entries[group[k]].name;
-                names += std::string(k == 0 ? "" : k + 1 < group.size() ? ", " : " and ") + "'" +
-                         printable(name) + "'";
-                ansi = ansi || windows_file_key(name, false) !=
-                                   windows_file_key(entries[group[0]].name, false);
+                if (k < kGroupMembersNamed || k + 1 == group.size())
+                    names.push_back("'" + printable(name) + "'");
+                else if (k == kGroupMembersNamed)
+                    names.push_back(std::to_string(group.size() - kGroupMembersNamed - 1) + " more");
+                ansi = ansi || windows_file_key(name, false) != ascii_key;
             }
             const CarrierEntry& last = entries[group.back()];
             entry_ = group.back() + 1;
@@ -353,7 +388,7 @@ private:
             name_ = last.name;
             warn(Doubt::kSameFileOnWindows, "entry '" + printable(last.name) + "'",
                  start_ + last.offset,
-                 "entries " + names + " are one file on Windows" +
+                 "entries " + listed(names) + " are one file on Windows" +
                      (ansi ? " (letters as code page " + std::to_string(kFoldedCodePage) + " has them)"
                            : "") +
                      "; the last one stays");
@@ -390,7 +425,7 @@ private:
             warning.reason = std::to_string(found.not_compared) +
                              " entries named like short (8.3) names were not compared with every "
                              "other name: too many to compare";
-            result_.warnings.push_back(warning);
+            add_warning(warning);
         }
     }
 
@@ -434,6 +469,8 @@ private:
 
     InputFile& file_;
     WalkSink& sink_;
+    std::unordered_map<std::string, size_t> warning_at_;  // kind, place and reason: its index
+    std::map<Doubt, size_t> kept_of_kind_;
     // The launch rule's state: whether the launch file would be opened as
     // things stand, and the entry that last took that away.
     bool launch_held_ = false;
@@ -453,6 +490,22 @@ private:
 };
 
 }  // namespace
+
+const char* doubt_kind(Doubt doubt) {
+    switch (doubt) {
+    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
+    case Doubt::kLaunchFileRewritten: return "launch-file-rewritten";
+    case Doubt::kNeedsShortTemp: return "needs-short-temp";
+    case Doubt::kNameMayChange: return "name-may-change";
+    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
+    case Doubt::kShortNameAlias: return "short-name-alias";
+    }
+    return "";
+}
+
+std::string WalkWarning::line() const {
+    return count > 1 ? text() + " (" + std::to_string(count) + " times)" : text();
+}
 
 std::string WalkFinding::text() const {
     if (where.empty()) return reason;

@@ -25,8 +25,12 @@ namespace {
 // Warnings, and the failure when there is one; with strict, warnings are
 // failures too. Returns the exit code.
 int report_walk(const std::string& carrier, const WalkResult& result, bool strict = false) {
-    for (const WalkWarning& warning : result.warnings) {
-        const std::string line = carrier + ": " + warning.text();
+    std::vector<std::string> lines;
+    for (const WalkWarning& warning : result.warnings) lines.push_back(carrier + ": " + warning.line());
+    for (const auto& [doubt, count] : result.unlisted_warnings)
+        lines.push_back(carrier + ": " + std::to_string(count) + " more warnings of the kind " +
+                        doubt_kind(doubt) + ", each of another entry, not listed");
+    for (const std::string& line : lines) {
         if (strict) report_error(line);
         else report_warning(line);
     }

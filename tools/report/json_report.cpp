@@ -35,18 +35,6 @@ Json finding(const WalkFinding& found) {
     return object;
 }
 
-const char* doubt_kind(Doubt doubt) {
-    switch (doubt) {
-    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
-    case Doubt::kLaunchFileRewritten: return "launch-file-rewritten";
-    case Doubt::kNeedsShortTemp: return "needs-short-temp";
-    case Doubt::kNameMayChange: return "name-may-change";
-    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
-    case Doubt::kShortNameAlias: return "short-name-alias";
-    }
-    return "";
-}
-
 const char* integrity_state(Integrity integrity) {
     switch (integrity) {
     case Integrity::kNoRecord: return "none";
@@ -134,8 +122,13 @@ std::string json_report(const std::string& command, const std::string& carrier,
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};
         object.update(finding(warning));
+        object["message"] = warning.line();
+        object["count"] = warning.count;
         document["warnings"].push_back(object);
     }
+    document["warnings_not_listed"] = Json::object();
+    for (const auto& [doubt, count] : walk.unlisted_warnings)
+        document["warnings_not_listed"][doubt_kind(doubt)] = count;
     document["resources"] = resource_json(walk.carrier.resources);
     // Paths from a Linux command line may not be UTF-8: such bytes become
     // U+FFFD rather than an invalid document.
