@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr DWORD kEntryPauseMs = 100;
-constexpr DWORD kLaunchPauseMs = 500;
 // Each message to the window is a round trip to the display, each repaint
 // more: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB, and
 // a small file's name, emptied bar and full bar cost 4 ms of its 6. What

@@ -785,12 +785,13 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     };
     // A doubt said of three entries alike, and more of one kind than the
     // tool keeps (1000).
-    const std::string thrice = dir / "thrice.exe", doubts = dir / "doubts.exe";
+    const std::string thrice = dir / "thrice.exe", doubts = dir / "doubts.exe", paused = dir / "paused.exe";
     const std::string long_name = std::string(206, 'n') + ".txt";
     write_file(thrice, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {long_name, {}}, {long_name, {}}, {long_name, {}}}));
     std::vector<ArchiveEntry> dotted = {{"a", {1}}};
     for (size_t i = 0; i <= 1000; ++i) dotted.push_back({"d" + std::to_string(i) + ".", {}});
     write_file(doubts, packed_carrier(minimal_pe_stub(), "a", dotted));
+    write_file(paused, packed_carrier(minimal_pe_stub(), "f0", many));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -814,7 +815,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"pack -v", pack({"-v", one}), 0, "a: 1 byte, ", ""},
         {"pack -q", pack({"-q", one}), 0, "", ""},
         {"pack of 51 files", pack({fifty_one}, "f0"), 0, "51 entries",
-         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each, about 5.1 s in all\n"},
+         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each and 0.5 s after the "
+         "launch, 5.6 s in all\n"},
+        {"verify of 51 files: the launcher's pauses", {"verify", paused}, 0,
+         "51 files: the launcher pauses 0.1 s after each and 0.5 s after the launch, 5.6 s in all\n" +
+             paused + ": ok, 51 entries",
+         ""},
         {"pack -o -: the carrier on stdout, the rest on stderr",
          {"pack", "-o", "-", "-v", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
          "a: 1 byte, "},
@@ -1015,7 +1021,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},
-        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}}},
+        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}, {"pauses_ms", 3 * 100 + 500}}},
         {"warnings", Json::array()}, {"warnings_not_listed", Json::object()}, {"resources", nullptr}};
     for (const char* command : {"list", "verify"}) {
         const ToolResult r = run({command, "--json", dir / "out.exe"});

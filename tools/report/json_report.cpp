@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "archive/format_rules.h"
+
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -117,7 +119,8 @@ std::string json_report(const std::string& command, const std::string& carrier,
     }
     document["total"] = {{"entries", walk.carrier.entry_count()},
                          {"stored", walk.carrier.stored_total()},
-                         {"decoded", walk.carrier.decoded_total()}};
+                         {"decoded", walk.carrier.decoded_total()},
+                         {"pauses_ms", run_pauses_ms(walk.carrier.entry_count())}};
     document["warnings"] = Json::array();
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};

@@ -6,6 +6,7 @@
 #include <functional>
 #include <sstream>
 
+#include "archive/format_rules.h"
 #include "tools/carrier/names.h"
 #include "tools/system/console.h"
 
@@ -112,6 +113,17 @@ std::string list_text(const WalkResult& result) {
     return text;
 }
 
+std::string pauses_text(uint64_t files) {
+    auto seconds = [](uint64_t ms) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", double(ms) / 1000);
+        return std::string(text);
+    };
+    return std::to_string(files) + " files: the launcher pauses " + seconds(kEntryPauseMs) +
+           " after each and " + seconds(kLaunchPauseMs) + " after the launch, " +
+           seconds(run_pauses_ms(files)) + " in all";
+}
+
 std::string verified_text(const std::string& path, const WalkResult& result) {
     const Carrier& carrier = result.carrier;
     std::ostringstream out;
@@ -120,6 +132,7 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
         for (const CarrierEntry& entry : carrier.entries)
             out << "ok: " << printable(entry.name) << " ("
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
+    if (carrier.entry_count() > kPausesWorthSaying) out << pauses_text(carrier.entry_count()) << "\n";
     out << escaped(path) << ": ok, " << count(carrier.entry_count(), "entry", "entries") << ", "
         << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
         << (!carrier.launch_opens         ? std::string("opens nothing")
