@@ -141,6 +141,6 @@ run_case "pack --icon (512 x 4 MiB)" "$tool" pack "${args[@]}" --icon "$work/hos
 run_case "pack 3000 --version-string" "$tool" pack "${args[@]}" "${versions[@]}" "$work/in"
 run_case "list (4 million entries)" "$tool" list "$work/hostile-entries.exe"
 run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"
-run_case "list (a million names alike)" "$tool" list "$work/hostile-names.exe"
+run_case "list (a million alike)" "$tool" list "$work/hostile-names.exe"
 run_case "verify (a million alike)" "$tool" verify "$work/hostile-names.exe"
-run_case "verify --json (a million alike)" "$tool" verify --json "$work/hostile-names.exe"
+run_case "verify --json (a million)" "$tool" verify --json "$work/hostile-names.exe"
