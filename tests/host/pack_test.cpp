@@ -141,6 +141,14 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         {"empty launch name: the folder opens", {{"a.txt", text_like(100, 6)}}, false, ""},
         {"compressible behind an incompressible head", {{"late.bin", late}}, false},
         {"three segments, and files beside", {{"big.txt", text_like((4 << 20) + 5000, 15)}, {"b", {3}}}, false},
+        // An 8.3 name has no short name of its own; the others' numbers,
+        // hashes and extensions are none Windows or Wine would give.
+        {"names like short names, of no other entry", {{"setup.exe", {1}}, {"SETUP~1.EXE", {2}},
+                                                       {"helper-library.dll", {3}}, {"HELPER~1.DL", {4}},
+                                                       {"HELPER~1", {5}}, {"HELPEX~1.DLL", {6}},
+                                                       {"HELP~1Z9.DLL", {7}}, {"HE1A2G~1.DLL", {8}},
+                                                       {"a b.dll", {9}}, {"AB1~1.DLL", {10}}},
+         false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -246,6 +254,20 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return args;
          }, 1, "'a.txt' is also the name of"},
         {"names differing in case", files({"Setup.exe", "SETUP.EXE"}), 1, "differs only in letter case"},
+        // Short (8.3) names Windows may give another entry's file.
+        {"the short name of another entry", files({"helper-library.dll", "HELPER~1.DLL"}), 1,
+         "/HELPER~1.DLL: entry name 'HELPER~1.DLL' may be the short (8.3) name Windows gives "
+         "'helper-library.dll' ("},
+        {"Wine's short name of another entry", files({"helper-library.dll", "HELP~1ZK.DLL"}), 1,
+         "'HELP~1ZK.DLL' may be the short (8.3) name Windows gives 'helper-library.dll'"},
+        {"a hashed short name, in lower case", files({"helper-library.dll", "he1a2b~1.dll"}), 1,
+         "'he1a2b~1.dll' may be the short"},
+        {"a short name past ~9, its base cut to 5", files({"helper-library.dll", "HELPE~10.DLL"}), 1,
+         "'HELPE~10.DLL' may be the short"},
+        {"a short name with '+' as '_'", files({"ver +1.2.text", "VER_12~1.TEX"}), 1,
+         "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
+        {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
+         "'VER12~1.TEX' may be the short"},
         {"sub-folder", [&](const std::string& in) {
              fs::create_directories(in + "/sub");
              return files({"a"})(in);
@@ -774,6 +796,15 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
+    // A doubt said of three entries alike, and more of one kind than the
+    // tool keeps (1000).
+    const std::string thrice = dir / "thrice.exe", doubts = dir / "doubts.exe", paused = dir / "paused.exe";
+    const std::string long_name = std::string(206, 'n') + ".txt";
+    write_file(thrice, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {long_name, {}}, {long_name, {}}, {long_name, {}}}));
+    std::vector<ArchiveEntry> dotted = {{"a", {1}}};
+    for (size_t i = 0; i <= 1000; ++i) dotted.push_back({"d" + std::to_string(i) + ".", {}});
+    write_file(doubts, packed_carrier(minimal_pe_stub(), "a", dotted));
+    write_file(paused, packed_carrier(minimal_pe_stub(), "f0", many));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -797,7 +828,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"pack -v", pack({"-v", one}), 0, "a: 1 byte, ", ""},
         {"pack -q", pack({"-q", one}), 0, "", ""},
         {"pack of 51 files", pack({fifty_one}, "f0"), 0, "51 entries",
-         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each, about 5.1 s in all\n"},
+         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each and 0.5 s after the "
+         "launch, 5.6 s in all\n"},
+        {"verify of 51 files: the launcher's pauses", {"verify", paused}, 0,
+         "51 files: the launcher pauses 0.1 s after each and 0.5 s after the launch, 5.6 s in all\n" +
+             paused + ": ok, 51 entries",
+         ""},
         {"pack -o -: the carrier on stdout, the rest on stderr",
          {"pack", "-o", "-", "-v", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
          "a: 1 byte, "},
@@ -841,6 +877,20 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"extract of entries Windows takes for one file", {"extract", one_file, "-C", dir / "one-file"}, 0,
          "3 entries (4 bytes) unpacked into " + dir / "one-file" + " as 2 files",
          "entries 'a' and 'A.' are one file on Windows; the last one stays"},
+        {"verify: the launch file written again under another spelling", {"verify", one_file}, 0,
+         one_file + ": ok, 3 entries, 4 bytes unpacked, opens nothing\n",
+         "launch name 'a' at archive offset 0: its file is written again by the later entry 'A.', "
+         "which Windows takes for the same file, so the launcher opens nothing\n"},
+        {"extract NAME: the file as the launcher leaves it", {"extract", one_file, "-C", dir / "chosen", "A"}, 0,
+         "2 entries (3 bytes) unpacked into " + dir / "chosen" + " as 1 file", "one file on Windows"},
+        {"a doubt of entries alike, said once", {"verify", thrice}, 0, thrice + ": ok",
+         "so it unpacks only under a shorter %TEMP% (3 times)\n"},
+        {"--json: how often", {"verify", "--json", thrice}, 0, "\"count\": 3", "(3 times)"},
+        {"more doubts of a kind than are kept", {"verify", doubts}, 0, doubts + ": ok",
+         "courier-pack: warning: " + doubts + ": 1 more warnings of the kind name-may-change, "
+         "each of another entry, not listed\n"},
+        {"--json: counted, not listed", {"verify", "--json", doubts}, 0,
+         "\"warnings_not_listed\": {\n    \"name-may-change\": 1\n  }", "not listed"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
@@ -937,6 +987,8 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     // The launcher's folder: the first name, the last bytes.
     EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
+    EXPECT_EQ(read_file(dir / "chosen/a"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_FALSE(file_exists(dir / "chosen/b"));
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.
@@ -1054,8 +1106,8 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},
-        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}}},
-        {"warnings", Json::array()}, {"resources", nullptr}};
+        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}, {"pauses_ms", 3 * 100 + 500}}},
+        {"warnings", Json::array()}, {"warnings_not_listed", Json::object()}, {"resources", nullptr}};
     for (const char* command : {"list", "verify"}) {
         const ToolResult r = run({command, "--json", dir / "out.exe"});
         EXPECT_EQ(r.code, 0) << r.err;
@@ -1179,6 +1231,17 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          build_carrier(pe_header_stub(), launch, {entries[0], {"Second.bin", {1}}, {"SECOND.BIN", {2}}}),
          offset("entry 'SECOND.BIN'", second + 15 + stored_size({1})),
          "entries 'Second.bin' and 'SECOND.BIN' are one file on Windows; the last one stays", false, true,
+         true},
+        {"the short name of another entry",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"second-library.bin", {1}}, {"SECOND~1.BIN", {2}}}),
+         offset("entry 'SECOND~1.BIN'", second + 19 + 4 + stored_size({1})),
+         "may be the short (8.3) name Windows gives 'second-library.bin' (the volume decides): then the two "
+         "are one file, and the later one's bytes stay under both names",
+         false, true, true},
+        {"a name five times: the group's members past a few counted",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}}),
+         offset("entry 'dup'", second + 4 * (4 + 4 + stored_size({1}))),
+         "entries 'dup', 'dup', 'dup', 1 more and 'dup' are one file on Windows; the last one stays", false, true,
          true},
         {"name with DEL and a C1 control",
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x7F\xC2\x9B", {1}}}),

@@ -33,10 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The launcher pauses 100 ms after each file; past this many files the
-// pauses alone add more than a few seconds.
-constexpr size_t kPausesWorthAWarning = 50;
-
 // The output's own checks, once links are followed to the file they lead
 // to: its folder must exist, and it must be neither an input nor the stub,
 // which a rename over them would destroy.
@@ -162,13 +158,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (inputs.size() > kPausesWorthAWarning) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.1f", double(inputs.size()) / 10);
-        report_warning(std::to_string(inputs.size()) +
-                       " files: the launcher pauses 0.1 s after each, about " + seconds +
-                       " s in all");
-    }
+    if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     fs::path target;
     Carrier carrier;
     const bool to_stdout = request.output == "-";

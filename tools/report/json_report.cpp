@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "archive/format_rules.h"
+
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -33,16 +35,6 @@ Json finding(const WalkFinding& found) {
     object["offset"] = found.has_offset ? Json(found.offset) : Json();
     object["reason"] = found.reason;
     return object;
-}
-
-const char* doubt_kind(Doubt doubt) {
-    switch (doubt) {
-    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
-    case Doubt::kNeedsShortTemp: return "needs-short-temp";
-    case Doubt::kNameMayChange: return "name-may-change";
-    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
-    }
-    return "";
 }
 
 const char* integrity_state(Integrity integrity) {
@@ -152,13 +144,19 @@ std::string json_report(const std::string& command, const std::string& carrier,
     }
     document["total"] = {{"entries", walk.carrier.entry_count()},
                          {"stored", walk.carrier.stored_total()},
-                         {"decoded", walk.carrier.decoded_total()}};
+                         {"decoded", walk.carrier.decoded_total()},
+                         {"pauses_ms", run_pauses_ms(walk.carrier.entry_count())}};
     document["warnings"] = Json::array();
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};
         object.update(finding(warning));
+        object["message"] = warning.line();
+        object["count"] = warning.count;
         document["warnings"].push_back(object);
     }
+    document["warnings_not_listed"] = Json::object();
+    for (const auto& [doubt, count] : walk.unlisted_warnings)
+        document["warnings_not_listed"][doubt_kind(doubt)] = count;
     document["resources"] = resource_json(walk.carrier.resources);
     // Paths from a Linux command line may not be UTF-8: such bytes become
     // U+FFFD rather than an invalid document.
