@@ -1196,6 +1196,8 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x1B[2Jb", {1}}}),
          offset("entry 'a\\x1B[2Jb'", second), "byte 0x1B is not printable ASCII", false, false,
          false, "611b5b324a62"},
+        {"launch name a device", build_carrier(pe_header_stub(), "conout$", {entries[0]}),
+         offset("launch name 'conout$'", 0), "reserved Windows device name", true, false},
         {"launch name no entry has", build_carrier(pe_header_stub(), "setup.exe", entries),
          offset("launch name 'setup.exe'", 0), "names no entry", false, true, true},
         {"launch name with an escape sequence",

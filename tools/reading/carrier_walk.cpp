@@ -456,6 +456,11 @@ private:
         named_ = true;
         name_ = launch;
         if (!check_name(where, launch, start_)) return;
+        // The launcher refuses to open a device, and its run fails there.
+        if (is_device_name(launch.c_str())) {
+            fail(where, start_, "reserved Windows device name: the launcher fails rather than open it");
+            return;
+        }
         // An empty launch name opens the folder itself.
         const bool found = launch.empty() || launch_held_;
         result_.carrier.launch_opens = found;
