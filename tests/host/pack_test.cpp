@@ -761,6 +761,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
+    // A stub over 1 MiB whose folder name straddles the 1 MiB boundary.
+    auto big_stub_bytes = minimal_pe_stub((1 << 20) + 0x400);
+    std::fill(big_stub_bytes.begin() + 0x200, big_stub_bytes.begin() + 0x210, 0xCC);
+    std::copy_n("BriskCourierTmp\\", 16, big_stub_bytes.begin() + (1 << 20) - 8);
+    const std::string big_stub = dir / "big-stub.exe", named_in_manifest = dir / "named.manifest";
+    write_file(big_stub, big_stub_bytes);
+    write_file(named_in_manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
+                                        "manifestVersion=\"1.0\"><!-- BriskCourierTmp\\ --></assembly>"));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -771,7 +779,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         std::string out, err;  // what each holds; "" for nothing at all
         std::string input = "";  // on stdin
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"unknown command", {"bogus"}, 2, "",
          "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
         {"no command", {}, 2, "", "no command given"},
@@ -833,7 +841,34 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"a stub that is no launcher, insisted on",
          {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
         {"the carrier it makes", {"verify", out}, 1, "", "stub is not a Brisk Courier launcher"},
+        {"a stub whose folder name straddles 1 MiB",
+         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry", ""},
+        {"the carrier it makes: a launcher", {"verify", dir / "big.exe"}, 0, dir / "big.exe: ok", ""},
+        {"a stub that is no launcher, with the folder name in its manifest",
+         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", "--manifest",
+          named_in_manifest, one}, 0, out + ": 1 entry", ""},
+        {"the carrier it makes: its resources are not searched", {"verify", out}, 1, "",
+         "stub is not a Brisk Courier launcher"},
     };
+    // Code page 1252's letter pairs at both ends of its range and beyond
+    // it, and letters it keeps apart: extract makes one file of a pair.
+    const struct {
+        const char *what, *a, *b;
+        bool one_file;
+    } pairs[] = {{"extract of \xE9t\xE9 and \xC9T\xC9", "\xE9t\xE9", "\xC9T\xC9", true},
+                 {"extract of E0 and C0, the range's first pair", "\xE0", "\xC0", true},
+                 {"extract of FE and DE, its last pair", "\xFE", "\xDE", true},
+                 {"extract of FF and 9F, a pair outside it", "\xFF", "\x9F", true},
+                 {"extract of F7 and D7, no letters", "\xF7", "\xD7", false},
+                 {"extract of FF and DF, no pair", "\xFF", "\xDF", false}};
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+        const std::string carrier_path = dir / ("pair" + std::to_string(i) + ".exe"), into = dir / ("pair" + std::to_string(i));
+        write_file(carrier_path, packed_carrier(minimal_pe_stub(), pairs[i].a, {{pairs[i].a, {1}}, {pairs[i].b, {2}}}));
+        cases.push_back({pairs[i].what, {"extract", carrier_path, "-C", into}, 0,
+                         "2 entries (2 bytes) unpacked into " + into + (pairs[i].one_file ? " as 1 file" : "\n"),
+                         pairs[i].one_file ? "are one file on Windows (letters as code page 1252 has them)"
+                                           : "depends on the ANSI code page"});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
@@ -854,6 +889,11 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     // The launcher's folder: the first name, the last bytes.
     EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+        const std::string into = dir / ("pair" + std::to_string(i)) + "/";
+        EXPECT_EQ(read_file(into + pairs[i].a), std::vector<uint8_t>{uint8_t(pairs[i].one_file ? 2 : 1)}) << i;
+        EXPECT_EQ(file_exists(into + pairs[i].b), !pairs[i].one_file) << i;
+    }
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.
