@@ -268,6 +268,13 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              stub_bytes.resize(1030, 0);
              return with_stub(stub_bytes)(in);
          }, 1, "1030 bytes, but its image ends at offset 1024: data after the image"},
+        {"stub with a section whose raw data wraps past 4 GiB", [&](const std::string& in) {
+             auto stub_bytes = minimal_pe_stub(1024);
+             stub_bytes[0x46] = 2;  // a second section header, after the first
+             const uint8_t wraps[] = {0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00};  // 0xFFFFFF00 bytes at 0x400
+             std::copy_n(wraps, 8, stub_bytes.begin() + 0x160 + 16);
+             return with_stub(stub_bytes)(in);
+         }, 1, "the launcher cannot read these headers"},
         {"signed stub", [&](const std::string& in) {
              auto stub_bytes = minimal_pe_stub(1024);
              stub_bytes.resize(1024 + 16, 0);

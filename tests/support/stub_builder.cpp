@@ -65,6 +65,10 @@ void set_directory(std::vector<uint8_t>& image, PeDirectory entry, uint32_t at, 
     put_u32(image, offset + 4, size);
 }
 
+void set_directory_count(std::vector<uint8_t>& image, uint32_t count) {
+    put_u32(image, kOptional + 92, count);
+}
+
 std::vector<uint8_t> pe_header_stub(uint16_t machine, uint32_t lfanew, size_t size) {
     std::vector<uint8_t> stub(size, 0);
     stub[0] = 'M', stub[1] = 'Z';

@@ -19,6 +19,8 @@ enum class PeDirectory { kResources = 2, kCertificates = 4 };
 // certificate table `at` is a file offset (what signing writes), for the
 // others an address in the image.
 void set_directory(std::vector<uint8_t>& image, PeDirectory entry, uint32_t at, uint32_t size);
+// How many data directory entries its headers say they hold (16 as made).
+void set_directory_count(std::vector<uint8_t>& image, uint32_t count);
 
 // The first fields Windows checks, and nothing else: MZ, the PE header's
 // offset, "PE" there and the machine. The launcher cannot find the image's
