@@ -603,6 +603,61 @@ TEST_F(Courier, InterruptedPackLeavesNothing) {
     }
 }
 
+// Two packs to one output at once, through named temporary files: each
+// keeps its own, both succeed, and the output is one carrier whole. The
+// first is stopped while it writes, holding its file's lock, or by the
+// tool itself between creating its file and locking it, when the second
+// may take the file for stale and remove it: the first must see that.
+TEST_F(Courier, TwoPacksToOneOutputAtOnce) {
+    fs::create_directories(dir / "in");
+    write_file(dir / "in/big", {});
+    fs::resize_file(dir / "in/big", uint64_t(2) << 20);  // sparse: a second to pack
+    const std::string small = folder("small", {{"a", {1}}}), out = dir / "out.exe";
+    // True once process `pid` holds a flock.
+    auto holds_lock = [](pid_t pid) {
+        std::istringstream locks(text(read_file("/proc/locks")));
+        for (std::string line; std::getline(locks, line);) {
+            std::istringstream fields(line);
+            std::string number, kind, mode, access, holder;
+            fields >> number >> kind >> mode >> access >> holder;
+            if (kind == "FLOCK" && holder == std::to_string(pid)) return true;
+        }
+        return false;
+    };
+    for (bool before_lock : {false, true}) {
+        SCOPED_TRACE(before_lock ? "stopped between creating its file and locking it"
+                                 : "stopped holding its lock");
+        const pid_t first = fork();
+        if (first == 0) {
+            setenv("COURIER_PACK_NAMED_TEMP", "1", 1);
+            if (before_lock) setenv("COURIER_PACK_STOP_BEFORE_LOCK", "1", 1);
+            execl(COURIER_PACK_PATH, "courier-pack", "pack", "-q", "-o", out.c_str(), "--launch", "big",
+                  "--stub", stub().c_str(), (dir / "in").c_str(), nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        if (!before_lock) {
+            for (int wait = 0; wait < 30000 && !holds_lock(first); ++wait) usleep(1000);
+            kill(first, SIGSTOP);
+        }
+        ASSERT_EQ(waitpid(first, &status, WUNTRACED), first);
+        ASSERT_TRUE(WIFSTOPPED(status)) << "the first pack ended before the second began";
+        const ToolResult second = run({"COURIER_PACK_NAMED_TEMP=1", COURIER_PACK_PATH, "pack", "-q", "-o", out,
+                                       "--launch", "a", "--stub", stub(), small}, "env");
+        EXPECT_EQ(second.code, 0) << second.err;
+        EXPECT_EQ(read_file(out), packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}}));
+        // On again, each time it stops itself.
+        for (kill(first, SIGCONT); waitpid(first, &status, WUNTRACED) == first && WIFSTOPPED(status);)
+            kill(first, SIGCONT);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first pack failed";
+        const ToolResult r = run({"list", out});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("big  "), std::string::npos) << r.out;
+        EXPECT_FALSE(temp_left());
+        fs::remove(out);
+    }
+}
+
 TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
     const std::vector<ArchiveEntry> entries = {{"a.txt", text_like(3000, 1)}, {"c.exe", {2}}};
     const auto carrier = packed_carrier(minimal_pe_stub(), "a.txt", entries);
