@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -1080,6 +1081,56 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         want["command"] = command;
         EXPECT_EQ(Json::parse(r.out), want) << r.out;
     }
+}
+
+// A crafted carrier of 1,000,001 entries, as bench/hostile.sh makes one:
+// list shows the first million and says so, and the totals count them all.
+TEST_F(Courier, ListingStopsAtAMillionEntriesAndCountsThemAll) {
+    const auto last = text_like(3000, 1);
+    std::vector<uint8_t> archive;
+    append_name(archive, "last");
+    char name[8];
+    for (int i = 0; i < 1000000; ++i) {
+        std::snprintf(name, sizeof name, "%06x", i);
+        archive.insert(archive.end(), name, name + 7);  // the name, its NUL
+        archive.insert(archive.end(), 4, 0);            // stored size 0
+    }
+    ASSERT_TRUE(append_entry(archive, "last", last.data(), last.size(), EncoderOptions()));
+    archive.push_back(0);
+    write_file(dir / "many.exe", carrier_around(archive));
+    const std::string stored = std::to_string(stored_size(last));
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(stored_size(last)) / 3000.0);
+    // 100 MB of output: to a file, read in one go (a stream's iterators
+    // take longer under the sanitizers than the listing itself).
+    auto output = [&](const char* options) {
+        const ToolResult r = run({"-c", std::string("exec \"$0\" list ") + options + " \"$1\" >\"$2\"",
+                                  COURIER_PACK_PATH, dir / "many.exe", dir / "many.out"}, "sh");
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::string text(size_t(fs::file_size(dir / "many.out")), '\0');
+        FILE* in = std::fopen((dir / "many.out").c_str(), "rb");
+        EXPECT_EQ(std::fread(&text[0], 1, text.size(), in), text.size());
+        std::fclose(in);
+        return text;
+    };
+
+    std::string text = output("");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5 + 1000000);
+    EXPECT_EQ(text.find("entries after the first 1000000 are checked and counted, not listed or compared by name\n"),
+              text.find('\n') + 1);
+    const auto tail = lines(text.substr(text.rfind("\n0f423f ") + 1));
+    ASSERT_EQ(tail.size(), 2u);
+    EXPECT_EQ(lines(std::regex_replace(tail[1], std::regex("  +"), "\n")),
+              (std::vector<std::string>{"total (1000001 entries)", stored, "3000", ratio}));
+
+    text = output("--json");
+    size_t entries = 0;
+    for (size_t at = text.find("\"offset\": "); at != std::string::npos; at = text.find("\"offset\": ", at + 1))
+        ++entries;
+    EXPECT_EQ(entries, 1000000u);
+    EXPECT_NE(text.find("\"total\": {\n    \"entries\": 1000001,\n    \"stored\": " + stored +
+                        ",\n    \"decoded\": 3000\n  }"),
+              std::string::npos);
 }
 
 uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
