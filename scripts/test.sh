@@ -9,7 +9,7 @@ scripts/install-deps.sh
 
 cmake --preset host >/dev/null
 cmake --build --preset host
-fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 60 s
+fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 75 s
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 

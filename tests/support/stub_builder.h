@@ -13,7 +13,7 @@ std::vector<uint8_t> fake_stub(size_t size = 1000);
 // section whose raw data ends exactly at `size`.
 std::vector<uint8_t> minimal_pe_stub(size_t size = 1024);
 
-// Data directory entries of that image.
+// Data directory entries of a PE32 image such as that one.
 enum class PeDirectory { kResources = 2, kCertificates = 4 };
 // Points a data directory entry at `size` bytes from `at`. For the
 // certificate table `at` is a file offset (what signing writes), for the
