@@ -827,7 +827,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     // A stub over 1 MiB whose folder name straddles the 1 MiB boundary.
     auto big_stub_bytes = minimal_pe_stub((1 << 20) + 0x400);
     std::fill(big_stub_bytes.begin() + 0x200, big_stub_bytes.begin() + 0x210, 0xCC);
-    std::copy_n("BriskCourierTmp\\", 16, big_stub_bytes.begin() + (1 << 20) - 8);
+    std::copy_n(kFolderName, kFolderNameLength, big_stub_bytes.begin() + (1 << 20) - 8);
     const std::string big_stub = dir / "big-stub.exe", named_in_manifest = dir / "named.manifest";
     write_file(big_stub, big_stub_bytes);
     write_file(named_in_manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
@@ -918,7 +918,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     const struct {
         const char *what, *a, *b;
         bool one_file;
-    } pairs[] = {{"extract of \xE9t\xE9 and \xC9T\xC9", "\xE9t\xE9", "\xC9T\xC9", true},
+    } pairs[] = {{"extract of E9 't' E9 and C9 'T' C9", "\xE9t\xE9", "\xC9T\xC9", true},
                  {"extract of E0 and C0, the range's first pair", "\xE0", "\xC0", true},
                  {"extract of FE and DE, its last pair", "\xFE", "\xDE", true},
                  {"extract of FF and 9F, a pair outside it", "\xFF", "\x9F", true},
