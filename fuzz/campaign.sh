@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-1200}
 jobs=${JOBS:-1}
-read -r -a targets <<<"${TARGETS:-decode_chunk decode_chunk_word32 extract_run carrier_walk}"
+read -r -a targets <<<"${TARGETS:-decode_chunk decode_chunk_word32 extract_run carrier_walk carrier_layout}"
 root=$PWD
 tree=$root/build/fuzz
 

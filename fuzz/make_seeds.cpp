@@ -2,10 +2,12 @@
 // with the project's encoder and the tests' stub and carrier builders, and
 // hand-made edge cases.
 //
-//   build/host/fuzz/fuzz_make_seeds fuzz/corpus
+//   build/host/fuzz/fuzz_make_seeds fuzz/corpus [build/windows/launcher.exe]
 //
-// Seeds are rewritten in place; other files (crash inputs) are left alone.
-// The output is deterministic, so a rerun leaves git with nothing to commit.
+// Given the launcher, the layout reader's seeds include it, bare, packed
+// and signed. Seeds are rewritten in place; other files (crash inputs) are
+// left alone. The output is deterministic, so a rerun with the same launcher
+// leaves git with nothing to commit.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -109,6 +111,22 @@ void carrier_seed(const std::string& name, const Bytes& bytes) {
 
 Bytes around(const Bytes& archive) { return carrier_around(archive, kStub); }
 
+// --- carrier_layout: programs, packed, signed, with resources.
+
+void layout_seed(const std::string& name, const Bytes& bytes) { seed("carrier_layout", name, bytes); }
+
+void launcher_seeds(const std::string& path) {
+    const Bytes launcher = read_file(path);
+    if (launcher.empty()) {
+        std::fprintf(stderr, "%s: no launcher to seed from\n", path.c_str());
+        return;
+    }
+    const Bytes packed = packed_carrier(launcher, "setup.exe", {{"setup.exe", {1, 2, 3}}, {"a.txt", text_like(200, 41)}});
+    layout_seed("launcher", launcher);
+    layout_seed("launcher-packed", packed);
+    layout_seed("launcher-packed-signed", signed_copy(packed, 40));
+}
+
 // Carriers as courier-pack packs them: a PE image, its integrity record,
 // the archive; signed, damaged and cut.
 void signed_carrier_seeds(const std::vector<ArchiveEntry>& entries) {
@@ -117,6 +135,15 @@ void signed_carrier_seeds(const std::vector<ArchiveEntry>& entries) {
     const Bytes packed = packed_carrier(stub, "setup.exe", some);
     carrier_seed("pe-record", packed);
     carrier_seed("pe-record-certificate", signed_copy(packed, 40));
+    layout_seed("pe-record", packed);
+    layout_seed("pe-record-certificate", signed_copy(packed, 40));
+    // 5 data directories hold a certificate entry, 4 do not.
+    for (uint32_t count : {4u, 5u}) {
+        Bytes fewer = signed_copy(packed, 40);
+        set_directory_count(fewer, count);
+        layout_seed("pe-record-certificate-" + std::to_string(count) + "-directories", fewer);
+    }
+    layout_seed("pe-no-record", build_carrier(stub, "setup.exe", some));
     carrier_seed("pe-no-record", build_carrier(stub, "setup.exe", some));
     Bytes damaged = packed;
     damaged[kPeStub + kRecordSize + 100] ^= 0x10;
@@ -153,6 +180,9 @@ void resource_seeds() {
     const std::vector<ArchiveEntry> entries = {{"setup.exe", {1, 2, 3}}, {"Setup.exe", {4}}};
     carrier_seed("resources-icon-version-manifest", packed_carrier(with_all, "setup.exe", entries));
     carrier_seed("resources-version", packed_carrier(with_version, "setup.exe", {entries[0]}));
+    layout_seed("resources-icon-version-manifest", packed_carrier(with_all, "setup.exe", entries));
+    layout_seed("resources-version-signed",
+                signed_copy(packed_carrier(with_version, "setup.exe", {entries[0]}), 40));
 }
 
 void carrier_seeds() {
@@ -246,13 +276,14 @@ void carrier_seeds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <corpus folder> [launcher.exe]\n", argv[0]);
         return 2;
     }
     g_root = argv[1];
     decode_chunk_seeds();
     carrier_seeds();
+    if (argc == 3) launcher_seeds(argv[2]);
     std::printf("%d seeds written under %s\n", g_written, g_root.c_str());
     return 0;
 }

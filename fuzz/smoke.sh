@@ -1,5 +1,5 @@
 #!/bin/bash
-# Fuzz smoke: each libFuzzer target for 15 s (60 s in all) from its seed
+# Fuzz smoke: each libFuzzer target for 15 s (75 s in all) from its seed
 # corpus; new inputs go to build/fuzz/smoke/, never into fuzz/corpus/.
 #
 #   fuzz/smoke.sh               configure and build the fuzz preset, then run
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=${1:-}
-targets=(decode_chunk decode_chunk_word32 extract_run carrier_walk)
+targets=(decode_chunk decode_chunk_word32 extract_run carrier_walk carrier_layout)
 seconds=${BRISK_FUZZ_SMOKE_SECONDS:-15}
 tree=build/fuzz
 

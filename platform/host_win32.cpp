@@ -337,7 +337,10 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
     return path.size() < size ? DWORD(n) : size;
 }
 
-void Sleep(DWORD milliseconds) { log("Sleep(" + std::to_string(milliseconds) + ")"); }
+void Sleep(DWORD milliseconds) {
+    log("Sleep(" + std::to_string(milliseconds) + ")");
+    state().ticks += milliseconds;
+}
 
 DWORD GetTickCount() { return state().ticks += state().tick_step; }
 

@@ -139,6 +139,7 @@ BOOL CloseHandle(HANDLE handle);
 BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* security);
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+// Returns at once, logged, with GetTickCount's clock moved on by the pause.
 void Sleep(DWORD milliseconds);
 // The wide forms the launcher uses for paths.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
@@ -196,7 +197,8 @@ void set_module_path(const std::string& path);
 // The folder GetTempPathA reports, with '/' or '\'; "" makes it fail.
 void set_temp_path(const std::string& path);
 void set_screen_size(int width, int height);
-// Each GetTickCount call moves the clock on by `step` ms (0: it stands still).
+// Each GetTickCount call moves the clock on by `step` ms (0: it stands
+// still but for Sleep).
 void set_tick_step(DWORD step);
 // Every window, drawing, shell and sleep call since the last clear, in
 // order, one line each, e.g. "SendMessageA(#2,0x402,0,0)".

@@ -12,7 +12,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 cmake --preset host >/dev/null
 cmake --build --preset host
-fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 60 s
+fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 75 s
 
 status=0
 ctest --preset host || status=1

@@ -220,12 +220,44 @@ TEST_F(Integrity, CarrierWithoutRecordRunsAsBefore) {
 
 TEST_F(Integrity, SignedCarrierRunsVerifiesAndStillCatchesDamage) {
     const auto signed_carrier = signed_copy(packed);
-    expect_extracts(signed_carrier, "signed");
     const std::string note = "signed: certificate table at offset " + n(packed.size()) + "\n";
-    ToolResult r = verify(signed_carrier);
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out.rfind(note, 0), 0u) << r.out;
-    r = courier({"verify", "--json", dir / "check.exe"});
+    // A table is a signature only where the headers hold its entry (more
+    // than 4 data directories) and it ends the file: bytes after it, which
+    // the signature does not cover, were added after packing.
+    auto directories = [&](uint32_t count) {
+        auto carrier = signed_carrier;
+        set_directory_count(carrier, count);
+        return carrier;
+    };
+    auto appended = signed_carrier;
+    appended.insert(appended.end(), 8, 0);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> carrier;
+        std::string reason;  // "" when it runs and verifies
+    } cases[] = {
+        {"signed", signed_carrier, ""},
+        {"signed, 5 data directories", directories(5), ""},
+        {"signed, 4 data directories: no certificate entry", directories(4),
+         "expected " + n(packed.size()) + " bytes, found " + n(signed_carrier.size()) +
+             ": data was added after packing"},
+        {"signed, 8 bytes after the table", appended,
+         "expected " + n(signed_carrier.size()) + " bytes, found " + n(appended.size()) +
+             ": data was added after packing"},
+    };
+    for (const auto& c : cases) {
+        if (!c.reason.empty()) {
+            expect_refused(c.carrier, c.what);
+            expect_verify_fails(c.carrier, c.reason, c.what);
+            continue;
+        }
+        expect_extracts(c.carrier, c.what);
+        const ToolResult r = verify(c.carrier);
+        EXPECT_EQ(r.code, 0) << c.what << ": " << r.err;
+        EXPECT_EQ(r.out.rfind(note, 0), 0u) << c.what << ": " << r.out;
+    }
+    write_file(dir / "check.exe", signed_carrier);
+    ToolResult r = courier({"verify", "--json", dir / "check.exe"});
     const nlohmann::json doc = nlohmann::json::parse(r.out);
     EXPECT_EQ(doc["signature"], (nlohmann::json{{"offset", packed.size()}, {"size", signed_carrier.size() - packed.size()}}));
     EXPECT_EQ(doc["integrity"]["state"], "intact");

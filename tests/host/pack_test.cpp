@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -303,6 +304,13 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              stub_bytes.resize(1030, 0);
              return with_stub(stub_bytes)(in);
          }, 1, "1030 bytes, but its image ends at offset 1024: data after the image"},
+        {"stub with a section whose raw data wraps past 4 GiB", [&](const std::string& in) {
+             auto stub_bytes = minimal_pe_stub(1024);
+             stub_bytes[0x46] = 2;  // a second section header, after the first
+             const uint8_t wraps[] = {0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00};  // 0xFFFFFF00 bytes at 0x400
+             std::copy_n(wraps, 8, stub_bytes.begin() + 0x160 + 16);
+             return with_stub(stub_bytes)(in);
+         }, 1, "the launcher cannot read these headers"},
         {"signed stub", [&](const std::string& in) {
              auto stub_bytes = minimal_pe_stub(1024);
              stub_bytes.resize(1024 + 16, 0);
@@ -631,6 +639,61 @@ TEST_F(Courier, InterruptedPackLeavesNothing) {
     }
 }
 
+// Two packs to one output at once, through named temporary files: each
+// keeps its own, both succeed, and the output is one carrier whole. The
+// first is stopped while it writes, holding its file's lock, or by the
+// tool itself between creating its file and locking it, when the second
+// may take the file for stale and remove it: the first must see that.
+TEST_F(Courier, TwoPacksToOneOutputAtOnce) {
+    fs::create_directories(dir / "in");
+    write_file(dir / "in/big", {});
+    fs::resize_file(dir / "in/big", uint64_t(2) << 20);  // sparse: a second to pack
+    const std::string small = folder("small", {{"a", {1}}}), out = dir / "out.exe";
+    // True once process `pid` holds a flock.
+    auto holds_lock = [](pid_t pid) {
+        std::istringstream locks(text(read_file("/proc/locks")));
+        for (std::string line; std::getline(locks, line);) {
+            std::istringstream fields(line);
+            std::string number, kind, mode, access, holder;
+            fields >> number >> kind >> mode >> access >> holder;
+            if (kind == "FLOCK" && holder == std::to_string(pid)) return true;
+        }
+        return false;
+    };
+    for (bool before_lock : {false, true}) {
+        SCOPED_TRACE(before_lock ? "stopped between creating its file and locking it"
+                                 : "stopped holding its lock");
+        const pid_t first = fork();
+        if (first == 0) {
+            setenv("COURIER_PACK_NAMED_TEMP", "1", 1);
+            if (before_lock) setenv("COURIER_PACK_STOP_BEFORE_LOCK", "1", 1);
+            execl(COURIER_PACK_PATH, "courier-pack", "pack", "-q", "-o", out.c_str(), "--launch", "big",
+                  "--stub", stub().c_str(), (dir / "in").c_str(), nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        if (!before_lock) {
+            for (int wait = 0; wait < 30000 && !holds_lock(first); ++wait) usleep(1000);
+            kill(first, SIGSTOP);
+        }
+        ASSERT_EQ(waitpid(first, &status, WUNTRACED), first);
+        ASSERT_TRUE(WIFSTOPPED(status)) << "the first pack ended before the second began";
+        const ToolResult second = run({"COURIER_PACK_NAMED_TEMP=1", COURIER_PACK_PATH, "pack", "-q", "-o", out,
+                                       "--launch", "a", "--stub", stub(), small}, "env");
+        EXPECT_EQ(second.code, 0) << second.err;
+        EXPECT_EQ(read_file(out), packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}}));
+        // On again, each time it stops itself.
+        for (kill(first, SIGCONT); waitpid(first, &status, WUNTRACED) == first && WIFSTOPPED(status);)
+            kill(first, SIGCONT);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first pack failed";
+        const ToolResult r = run({"list", out});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("big  "), std::string::npos) << r.out;
+        EXPECT_FALSE(temp_left());
+        fs::remove(out);
+    }
+}
+
 TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
     const std::vector<ArchiveEntry> entries = {{"a.txt", text_like(3000, 1)}, {"c.exe", {2}}};
     const auto carrier = packed_carrier(minimal_pe_stub(), "a.txt", entries);
@@ -805,6 +868,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     for (size_t i = 0; i <= 1000; ++i) dotted.push_back({"d" + std::to_string(i) + ".", {}});
     write_file(doubts, packed_carrier(minimal_pe_stub(), "a", dotted));
     write_file(paused, packed_carrier(minimal_pe_stub(), "f0", many));
+    // A stub over 1 MiB whose folder name straddles the 1 MiB boundary.
+    auto big_stub_bytes = minimal_pe_stub((1 << 20) + 0x400);
+    std::fill(big_stub_bytes.begin() + 0x200, big_stub_bytes.begin() + 0x210, 0xCC);
+    std::copy_n(kFolderName, kFolderNameLength, big_stub_bytes.begin() + (1 << 20) - 8);
+    const std::string big_stub = dir / "big-stub.exe", named_in_manifest = dir / "named.manifest";
+    write_file(big_stub, big_stub_bytes);
+    write_file(named_in_manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
+                                        "manifestVersion=\"1.0\"><!-- BriskCourierTmp\\ --></assembly>"));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -900,6 +971,15 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "stub is not a Brisk Courier launcher"},
         {"--json of it", {"verify", "--json", out}, 1,
          "\"kind\": \"other\",\n    \"version\": null,\n    \"modified\": true", "stub is not"},
+        {"a stub whose folder name straddles 1 MiB",
+         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry", ""},
+        {"the carrier it makes: a launcher", {"verify", dir / "big.exe"}, 0, dir / "big.exe: ok", ""},
+        {"a stub that is no launcher, with the folder name in its manifest",
+         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", "--manifest",
+          named_in_manifest, one}, 0, out + ": 1 entry", ""},
+        {"the carrier it makes: its resources are not searched", {"verify", out}, 1,
+         "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
+         "stub is not a Brisk Courier launcher"},
     };
     // The launcher in front of a carrier: the one the tool was built with, as
     // pack and signing leave it, or changed, before or after packing.
@@ -967,6 +1047,25 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         };
         cases.insert(cases.end(), identity.begin(), identity.end());
     }
+    // Code page 1252's letter pairs at both ends of its range and beyond
+    // it, and letters it keeps apart: extract makes one file of a pair.
+    const struct {
+        const char *what, *a, *b;
+        bool one_file;
+    } pairs[] = {{"extract of E9 't' E9 and C9 'T' C9", "\xE9t\xE9", "\xC9T\xC9", true},
+                 {"extract of E0 and C0, the range's first pair", "\xE0", "\xC0", true},
+                 {"extract of FE and DE, its last pair", "\xFE", "\xDE", true},
+                 {"extract of FF and 9F, a pair outside it", "\xFF", "\x9F", true},
+                 {"extract of F7 and D7, no letters", "\xF7", "\xD7", false},
+                 {"extract of FF and DF, no pair", "\xFF", "\xDF", false}};
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+        const std::string carrier_path = dir / ("pair" + std::to_string(i) + ".exe"), into = dir / ("pair" + std::to_string(i));
+        write_file(carrier_path, packed_carrier(minimal_pe_stub(), pairs[i].a, {{pairs[i].a, {1}}, {pairs[i].b, {2}}}));
+        cases.push_back({pairs[i].what, {"extract", carrier_path, "-C", into}, 0,
+                         "2 entries (2 bytes) unpacked into " + into + (pairs[i].one_file ? " as 1 file" : "\n"),
+                         pairs[i].one_file ? "are one file on Windows (letters as code page 1252 has them)"
+                                           : "depends on the ANSI code page"});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
@@ -989,6 +1088,11 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
     EXPECT_EQ(read_file(dir / "chosen/a"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "chosen/b"));
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+        const std::string into = dir / ("pair" + std::to_string(i)) + "/";
+        EXPECT_EQ(read_file(into + pairs[i].a), std::vector<uint8_t>{uint8_t(pairs[i].one_file ? 2 : 1)}) << i;
+        EXPECT_EQ(file_exists(into + pairs[i].b), !pairs[i].one_file) << i;
+    }
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.
@@ -1117,6 +1221,56 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         doc.erase("launcher");
         EXPECT_EQ(doc, want) << r.out;
     }
+}
+
+// A crafted carrier of 1,000,001 entries, as bench/hostile.sh makes one:
+// list shows the first million and says so, and the totals count them all.
+TEST_F(Courier, ListingStopsAtAMillionEntriesAndCountsThemAll) {
+    const auto last = text_like(3000, 1);
+    std::vector<uint8_t> archive;
+    append_name(archive, "last");
+    char name[8];
+    for (int i = 0; i < 1000000; ++i) {
+        std::snprintf(name, sizeof name, "%06x", i);
+        archive.insert(archive.end(), name, name + 7);  // the name, its NUL
+        archive.insert(archive.end(), 4, 0);            // stored size 0
+    }
+    ASSERT_TRUE(append_entry(archive, "last", last.data(), last.size(), EncoderOptions()));
+    archive.push_back(0);
+    write_file(dir / "many.exe", carrier_around(archive));
+    const std::string stored = std::to_string(stored_size(last));
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(stored_size(last)) / 3000.0);
+    // 100 MB of output: to a file, read in one go (a stream's iterators
+    // take longer under the sanitizers than the listing itself).
+    auto output = [&](const char* options) {
+        const ToolResult r = run({"-c", std::string("exec \"$0\" list ") + options + " \"$1\" >\"$2\"",
+                                  COURIER_PACK_PATH, dir / "many.exe", dir / "many.out"}, "sh");
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::string text(size_t(fs::file_size(dir / "many.out")), '\0');
+        FILE* in = std::fopen((dir / "many.out").c_str(), "rb");
+        EXPECT_EQ(std::fread(&text[0], 1, text.size(), in), text.size());
+        std::fclose(in);
+        return text;
+    };
+
+    std::string text = output("");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6 + 1000000);
+    EXPECT_EQ(text.find("entries after the first 1000000 are checked and counted, not listed or compared by name\n"),
+              text.find('\n') + 1);
+    const auto tail = lines(text.substr(text.rfind("\n0f423f ") + 1));
+    ASSERT_EQ(tail.size(), 2u);
+    EXPECT_EQ(lines(std::regex_replace(tail[1], std::regex("  +"), "\n")),
+              (std::vector<std::string>{"total (1000001 entries)", stored, "3000", ratio}));
+
+    text = output("--json");
+    size_t entries = 0;
+    for (size_t at = text.find("\"offset\": "); at != std::string::npos; at = text.find("\"offset\": ", at + 1))
+        ++entries;
+    EXPECT_EQ(entries, 1000000u);
+    EXPECT_NE(text.find("\"total\": {\n    \"entries\": 1000001,\n    \"stored\": " + stored +
+                        ",\n    \"decoded\": 3000,\n"),
+              std::string::npos);
 }
 
 uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {

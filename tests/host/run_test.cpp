@@ -132,7 +132,8 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
     // gets its range (R) if it is new and its position (P) and is repainted
     // (U) if either changed, and the entry's name is painted (N) if it was
     // not yet. A bar full at the last entry's end and full again is left
-    // alone. The stand-in's clock moves on by `step` ms at each look.
+    // alone. The stand-in's clock moves on by `step` ms at each look, and
+    // by 100 ms at the pause after each entry.
     std::vector<uint8_t> seven, three, early, failing;
     for (int i = 0; i < 3; ++i) append_u32(three, 1), three.push_back(0x00);
     early = three;
@@ -153,6 +154,7 @@ TEST(Run, BarIsUpdatedAtDisplayRateAndAtEachEntrysEnd) {
         {15, &seven, 35, "RPUN PU PU PU PU PU PU"},
         {1000, &seven, 35, "RPUN PU PU PU PU PU PU"},
         {1000, &seven, 700035, "RPUN"},  // scaled by 100: every position is 0
+        {1000, &seven, 100035, "RPUN PU PU PU"},  // by 10: the first record leaves the bar at 0
         {0, &failing, 100, "RPUN"},
         {0, &seven, 35, "RPUN N", &three},       // full, then full again
         {0, &early, 100, "RPUN RPUN", &three},  // ended early, then full

@@ -61,7 +61,7 @@ std::vector<uint8_t> packed_carrier(const std::vector<uint8_t>& stub, const std:
                                     const std::vector<ArchiveEntry>& entries,
                                     const EncoderOptions& options = EncoderOptions());
 
-// What signing adds to a carrier whose stub is minimal_pe_stub's: a
-// certificate table at the end, and the image's certificate entry pointing
-// at it. The table's contents are never read.
+// What signing adds to a carrier whose stub is a PE32 image: a certificate
+// table at the end, and the image's certificate entry pointing at it. The
+// table's contents are never read.
 std::vector<uint8_t> signed_copy(std::vector<uint8_t> carrier, size_t table_size = 1304);

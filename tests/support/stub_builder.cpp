@@ -15,7 +15,6 @@ void put_u32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
 }
 
 constexpr uint32_t kHeaders = 0x200, kPe = 0x40, kOptional = kPe + 24, kSection = kOptional + 224;
-constexpr uint32_t kDirectories = kOptional + 96;
 
 }  // namespace
 
@@ -59,10 +58,23 @@ std::vector<uint8_t> minimal_pe_stub(size_t size) {
     return image;
 }
 
+namespace {
+
+// The optional header's offset, through the PE header's.
+size_t optional_header(const std::vector<uint8_t>& image) {
+    return size_t(image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | uint32_t(image[0x3F]) << 24) + 24;
+}
+
+}  // namespace
+
 void set_directory(std::vector<uint8_t>& image, PeDirectory entry, uint32_t at, uint32_t size) {
-    const size_t offset = kDirectories + 8 * size_t(entry);
+    const size_t offset = optional_header(image) + 96 + 8 * size_t(entry);
     put_u32(image, offset, at);
     put_u32(image, offset + 4, size);
+}
+
+void set_directory_count(std::vector<uint8_t>& image, uint32_t count) {
+    put_u32(image, optional_header(image) + 92, count);
 }
 
 std::vector<uint8_t> pe_header_stub(uint16_t machine, uint32_t lfanew, size_t size) {

@@ -312,6 +312,8 @@ OutputFile::OutputFile(const fs::path& target) : target_(target) {
             if (errno != EEXIST) break;
             continue;
         }
+        // Tests stop here, for another run to take the file for stale.
+        if (std::getenv("COURIER_PACK_STOP_BEFORE_LOCK")) raise(SIGSTOP);
         // Another run may have taken it for stale in the instant before our
         // lock: it holds the lock, or has removed the name.
         const bool locked_elsewhere = !lock(fd_) && errno == EWOULDBLOCK;
