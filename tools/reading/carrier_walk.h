@@ -40,6 +40,7 @@ enum class Doubt {
     kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
+    kDllFromSharedFolder, // the launch program loads a DLL another carrier could leave in the folder
 };
 
 struct WalkWarning : WalkFinding {
