@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "tools/carrier/image_bytes.h"
 #include "tools/carrier/names.h"
@@ -148,13 +149,15 @@ private:
                 if (name_field == 0) return;
                 uint64_t name_rva = 0, names_rva = 0;
                 const uint64_t names_field = delayed ? le32(d + 16) : le32(d + 0) ? le32(d + 0) : le32(d + 16);
-                std::string name;
-                if (!to_rva(name_field, addresses, &name_rva)) why = "lies below the image";
-                else if (read_name(name_rva, kLongestDllName, name, &why) && !name.empty())
+                std::string name, unnamed;
+                if (!to_rva(name_field, addresses, &name_rva)) {
+                    unnamed = "lies below the image";
+                } else if (read_name(name_rva, kLongestDllName, name, &unnamed) && !name.empty()) {
                     add(name, delayed, to_rva(names_field, addresses, &names_rva) ? names_rva : 0, addresses);
-                else
-                    problem(std::string(table) + ": the name of DLL " + std::to_string(i + k + 1) + " " +
-                            (why.empty() ? "is empty" : why));
+                    continue;
+                }
+                problem(std::string(table) + ": the name of DLL " + std::to_string(i + k + 1) + " " +
+                        (unnamed.empty() ? "is empty" : unnamed));
             }
         }
         problem(std::string(table) + ": more than " + std::to_string(kMostDescriptorsRead) +
@@ -163,10 +166,9 @@ private:
 
     void add(const std::string& name, bool delayed, uint64_t names_rva, bool addresses) {
         const std::string key = lower_ascii(name);
-        const auto known = std::find_if(out_.dlls.begin(), out_.dlls.end(),
-                                        [&](const ImportedDll& d) { return lower_ascii(d.name) == key; });
-        if (known == out_.dlls.end()) out_.dlls.push_back({name, delayed});
-        else if (!delayed) known->delayed = false;  // loaded at start after all
+        const auto known = index_.emplace(key, out_.dlls.size());
+        if (known.second) out_.dlls.push_back({name, delayed});
+        else if (!delayed) out_.dlls[known.first->second].delayed = false;  // loaded at start after all
         const bool loader = key == "kernel32.dll" || key == "kernelbase.dll" ||
                             key.rfind("api-ms-win-core-libraryloader-", 0) == 0;
         if (loader && !out_.sets_dll_directories && names_rva != 0) find_set_directories(names_rva, addresses);
@@ -279,6 +281,7 @@ private:
     uint64_t headers_size_ = 0;
     uint64_t image_base_ = 0;
     size_t thunks_read_ = 0;
+    std::unordered_map<std::string, size_t> index_;  // a DLL's name, lower case: its place in out_.dlls
 };
 
 }  // namespace
