@@ -956,6 +956,7 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         std::string warning;   // how the one warning starts; "" for none
         std::string note = ""; // a line verify shows
         bool by_hand = false;  // the program first and the rest after it, as pack would not order them
+        std::string pack_says = "";  // a line pack prints
     };
     const Case cases[] = {
         {"a mingw program importing version.dll", program({kernel32, msvcrt, version}), {},
@@ -964,7 +965,8 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
                  "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only), delay-load it "
                  "after SetDefaultDllDirectories, or carry VERSION.dll in the archive."},
         {"that program carrying version.dll", program({kernel32, msvcrt, version}), {{"version.dll", {1}}},
-         "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:archive", ""},
+         "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:archive", "", "", false,
+         "version.dll packed before setup.exe, which loads it: the launcher writes it before it can open it\n"},
         {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
          "VERSION.dll:folder", "setup.exe loads VERSION.dll, which the archive carries only after setup.exe: "
          "should writing it fail", "", true},
@@ -1020,6 +1022,7 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         } else {
             const ToolResult packed = run({"pack", "-o", out, "--launch", "setup.exe", "--stub", stub(), in});
             ASSERT_EQ(packed.code, 0) << packed.err;
+            EXPECT_NE(packed.out.find(c.pack_says), std::string::npos) << packed.out;
             if (c.warning.empty()) {
                 EXPECT_EQ(packed.err, "");
             } else {
@@ -1100,7 +1103,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
                        {"archive_offset", archive}, {"archive_length", carrier.size() - 4 - archive},
                        {"archive_crc32", crc32_update(0, carrier.data() + archive, carrier.size() - 4 - archive)}}},
         {"signature", nullptr}, {"archive_offset", archive},
-        {"launch", {{"name", "readme.txt"}, {"opens", true}}},
+        {"launch", {{"name", "readme.txt"}, {"opens", true}, {"dll_exposure", nullptr}, {"dll_search", nullptr}}},
         {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},

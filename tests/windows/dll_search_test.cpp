@@ -113,6 +113,7 @@ TEST(DllSearch, SetupProgramLoadsTheDllAnotherCarrierLeftAndVerifyWarnsOfIt) {
                                 said);
     };
     CreateDirectoryA(input.c_str(), nullptr);
+    DeleteFileA((input + "\\version.dll").c_str());  // an earlier run's
     write_file(input + "\\setup.exe", read_file(exe_dir() + "brisk_version_probe.exe"));
     write_file(input + "\\readme.txt", {'o', 'k'});
     std::string said;

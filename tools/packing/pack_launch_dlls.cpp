@@ -43,11 +43,11 @@ void order_launch_dlls(const std::string& launch, std::vector<PackInput>& inputs
     std::string names;
     for (auto input = program + 1; input != moved; ++input)
         names += (names.empty() ? "" : input + 1 == moved ? " and " : ", ") + printable(input->name);
+    const char* them = moved - program == 2 ? "it" : "them";
     std::rotate(program, program + 1, moved);
     if (!names.empty() && verbosity() != Verbosity::kQuiet)
-        print(names + " packed before " + printable(launch) +
-              ", which loads " + (program + 1 == moved ? "it" : "them") +
-              ": the launcher writes " + (program + 1 == moved ? "it" : "them") + " before it can open it\n");
+        print(names + " packed before " + printable(launch) + ", which loads " + them + ": the launcher writes " +
+              them + " before it can open it\n");
     const auto now = std::find_if(inputs.begin(), inputs.end(), is_program);
     const LaunchDlls dlls = judge(launch, imports, inputs, size_t(now - inputs.begin()));
     if (!dlls.warning.empty()) report_warning(dlls.warning);
