@@ -162,14 +162,14 @@ void resource_seeds() {
 void launch_program_seeds() {
     const ProgramImport kernel32{"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}},
         version{"VERSION.dll", {"GetFileVersionInfoSizeA"}};
-    ProgramSpec mingw;
+    ProgramShape mingw;
     mingw.imports = {kernel32, {"msvcrt.dll", {"printf"}}, version};
     const Bytes program = program_with_imports(mingw);
     const Bytes stub = minimal_pe_stub(kPeStub);
     carrier_seed("launch-program-imports", packed_carrier(stub, "setup.exe", {{"setup.exe", program}}));
     carrier_seed("launch-program-carries-its-dll",
                  packed_carrier(stub, "setup.exe", {{"version.dll", {1}}, {"setup.exe", program}}));
-    ProgramSpec every;
+    ProgramShape every;
     every.imports = {kernel32};
     every.delay_imports = {version, {"dwmapi.dll", {"DwmFlush"}}};
     every.dependent_load_flags = 0x800;
@@ -178,7 +178,7 @@ void launch_program_seeds() {
                      "name=\"Microsoft.Windows.Common-Controls\"/></dependentAssembly></dependency></assembly>";
     carrier_seed("launch-program-delay-flags-manifest",
                  packed_carrier(stub, "setup.exe", {{"setup.exe", program_with_imports(every)}}));
-    ProgramSpec x64 = mingw;
+    ProgramShape x64 = mingw;
     x64.pe32_plus = true;
     carrier_seed("launch-program-x64", packed_carrier(stub, "setup.exe", {{"setup.exe", program_with_imports(x64)}}));
     Bytes cut = program;

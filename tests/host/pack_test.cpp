@@ -923,16 +923,16 @@ TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
 TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
     const ProgramImport kernel32{"KERNEL32.dll", {"ExitProcess"}}, msvcrt{"msvcrt.dll", {"printf"}},
         version{"VERSION.dll", {"GetFileVersionInfoSizeA"}};
-    auto program = [](std::vector<ProgramImport> imports, std::function<void(ProgramSpec&)> more = nullptr) {
-        ProgramSpec spec;
-        spec.imports = std::move(imports);
-        if (more) more(spec);
-        return program_with_imports(spec);
+    auto program = [](std::vector<ProgramImport> imports, std::function<void(ProgramShape&)> more = nullptr) {
+        ProgramShape shape;
+        shape.imports = std::move(imports);
+        if (more) more(shape);
+        return program_with_imports(shape);
     };
     auto delayed = [&](ProgramImport kernel) {
-        return program({kernel}, [&](ProgramSpec& s) { s.delay_imports = {version}; });
+        return program({kernel}, [&](ProgramShape& s) { s.delay_imports = {version}; });
     };
-    auto flags = [&](int value) { return [value](ProgramSpec& s) { s.dependent_load_flags = value; }; };
+    auto flags = [&](int value) { return [value](ProgramShape& s) { s.dependent_load_flags = value; }; };
     // The import table ends the file: its last 512 bytes, 20 a DLL.
     auto table_edited = [&](std::function<void(std::vector<uint8_t>&, size_t table)> edit) {
         std::vector<uint8_t> bytes = program({version, kernel32});
@@ -984,13 +984,13 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         {"DependentLoadFlags that add the program's folder", program({kernel32, version}, flags(0x1800)), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads, "0x1800 still lets its static imports come"},
         {"a manifest naming version.dll as its own file, flags 0x800 or not",
-         program({version}, [](ProgramSpec& s) {
+         program({version}, [](ProgramShape& s) {
              s.dependent_load_flags = 0x800;
              s.manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
                           "<file name=\"version.dll\"/></assembly>";
          }), {}, "VERSION.dll:folder", "setup.exe's manifest names VERSION.dll as its own file",
          "setup.exe: its manifest takes its own files version.dll from the folder it starts in"},
-        {"an x64 program", program({kernel32, version}, [](ProgramSpec& s) { s.pe32_plus = true; }), {},
+        {"an x64 program", program({kernel32, version}, [](ProgramShape& s) { s.pe32_plus = true; }), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads},
         {"known DLLs and API sets only",
          program({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-2-0.dll"}, {"ext-ms-win-x-l1-1-0.dll"}}),
@@ -1001,11 +1001,11 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          "VERSION.dll:folder", loads, "setup.exe: import table: DLL 2 is cut short: the file ends inside it"},
         {"an import name 10,000 bytes long", program({version, {std::string(10000, 'a') + ".dll"}}), {},
          "VERSION.dll:folder", loads, "setup.exe: import table: the name of DLL 2 is longer than 255 characters"},
-        {"an import table that loops", program({version}, [](ProgramSpec& s) { s.table_mappings = 5; }), {},
+        {"an import table that loops", program({version}, [](ProgramShape& s) { s.table_mappings = 5; }), {},
          "VERSION.dll:folder", loads, "import table: more than 4096 DLLs; the rest are not read"},
         {"a name outside every section", table_edited([](auto& b, size_t table) { b[table + 20 + 15] = 0x7F; }),
          {}, "VERSION.dll:folder", loads, "setup.exe: import table: the name of DLL 2 lies outside every section"},
-        {"its names 576 KiB before its import table", program({kernel32, version}, [&](ProgramSpec& s) {
+        {"its names 576 KiB before its import table", program({kernel32, version}, [&](ProgramShape& s) {
              s.filler = names;
          }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads},
     };

@@ -74,11 +74,11 @@ uint32_t section_span(const Section& s) { return align(std::max<size_t>(s.bytes.
 
 }  // namespace
 
-std::vector<uint8_t> program_with_imports(const ProgramSpec& spec) {
-    const bool wide = spec.pe32_plus;
+std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
+    const bool wide = shape.pe32_plus;
     std::vector<Section> sections;
     constexpr uint32_t kCode = 0x60000020, kData = 0x40000040;
-    if (!spec.filler.empty()) sections.push_back({".text", spec.filler, kCode});
+    if (!shape.filler.empty()) sections.push_back({".text", shape.filler, kCode});
     const uint32_t rdata_rva = kSectionAlignment + (sections.empty() ? 0 : section_span(sections[0]));
     Rdata rdata(rdata_rva, wide);
 
@@ -86,12 +86,12 @@ std::vector<uint8_t> program_with_imports(const ProgramSpec& spec) {
         uint32_t names, addresses, dll;
     };
     std::vector<Named> imports;
-    for (const ProgramImport& i : spec.imports) {
+    for (const ProgramImport& i : shape.imports) {
         const uint32_t names = rdata.thunks(i.functions), addresses = rdata.thunks(i.functions);
         imports.push_back({names, addresses, rdata.string(i.dll)});
     }
     std::vector<uint8_t> delay_table;
-    for (const ProgramImport& i : spec.delay_imports) {
+    for (const ProgramImport& i : shape.delay_imports) {
         const uint32_t dll = rdata.string(i.dll), handle = rdata.zeros(8);
         const uint32_t addresses = rdata.thunks(i.functions), names = rdata.thunks(i.functions);
         for (uint32_t field : {1u, dll, handle, addresses, names, 0u, 0u, 0u}) add_le32(delay_table, field);
@@ -104,14 +104,14 @@ std::vector<uint8_t> program_with_imports(const ProgramSpec& spec) {
     }
     uint32_t config_rva = 0;
     const uint32_t config_size = wide ? 112 : 64;
-    if (spec.dependent_load_flags >= 0) {
+    if (shape.dependent_load_flags >= 0) {
         config_rva = rdata.zeros(config_size);
         uint8_t* config = &rdata.bytes()[config_rva - rdata_rva];
         set_le32(config, config_size);
-        set_le16(config + (wide ? 78 : 54), uint32_t(spec.dependent_load_flags));
+        set_le16(config + (wide ? 78 : 54), uint32_t(shape.dependent_load_flags));
     }
     uint32_t resources_rva = 0, resources_size = 0;
-    if (!spec.manifest.empty()) {
+    if (!shape.manifest.empty()) {
         // Type 24, ID 1, language 0x409: three directories of one entry,
         // each at the offset from the root the entry above gives.
         resources_rva = rdata.zeros(0);
@@ -126,23 +126,23 @@ std::vector<uint8_t> program_with_imports(const ProgramSpec& spec) {
         add_le16(b, 1);
         add_le32(b, 0x409);
         add_le32(b, 72);
-        for (uint32_t field : {resources_rva + 88, uint32_t(spec.manifest.size()), 0u, 0u}) add_le32(b, field);
-        b.insert(b.end(), spec.manifest.begin(), spec.manifest.end());
+        for (uint32_t field : {resources_rva + 88, uint32_t(shape.manifest.size()), 0u, 0u}) add_le32(b, field);
+        b.insert(b.end(), shape.manifest.begin(), shape.manifest.end());
         resources_size = rdata.rva() - resources_rva;
     }
     if (rdata.bytes().empty()) rdata.zeros(8);
     sections.push_back({".rdata", rdata.bytes(), kData});
-    if (!spec.filler.empty()) sections.push_back({".text2", spec.filler, kCode});
+    if (!shape.filler.empty()) sections.push_back({".text2", shape.filler, kCode});
 
     std::vector<uint8_t> table;
-    const bool loops = spec.table_mappings > 1 && !imports.empty();
+    const bool loops = shape.table_mappings > 1 && !imports.empty();
     const size_t descriptors = loops ? kLoopCopies : imports.size();
     for (size_t k = 0; k < descriptors; ++k) {
         const Named& i = imports[k % imports.size()];
         for (uint32_t field : {i.names, 0u, 0u, i.dll, i.addresses}) add_le32(table, field);
     }
     if (!loops) table.resize(table.size() + kImportDescriptor, 0);
-    sections.push_back({".idata", table, kData, loops ? spec.table_mappings : 1});
+    sections.push_back({".idata", table, kData, loops ? shape.table_mappings : 1});
 
     uint32_t rva = kSectionAlignment, raw = kHeaders;
     for (Section& s : sections) {

@@ -18,7 +18,7 @@ struct ProgramImport {
     std::vector<std::string> functions = {"Function"};
 };
 
-struct ProgramSpec {
+struct ProgramShape {
     bool pe32_plus = false;                   // an x64 program rather than an i386 one
     std::vector<ProgramImport> imports;       // the import table
     std::vector<ProgramImport> delay_imports; // the delay-load table, with RVAs
@@ -30,4 +30,4 @@ struct ProgramSpec {
     int table_mappings = 1;
 };
 
-std::vector<uint8_t> program_with_imports(const ProgramSpec& spec);
+std::vector<uint8_t> program_with_imports(const ProgramShape& shape);
