@@ -11,6 +11,10 @@
 #   entries    a program followed by an archive of 4 million empty entries
 #   names      the same with a million empty entries of one 236-character
 #              name (241 MB), each a warning or two
+#   imports    1000 carriers whose launch programs have fuzzed import tables
+#              (loops, names 10,000 bytes long, cut short, RVAs outside every
+#              section, counts of 65535), each packed and verified; and one
+#              launch program of 256 MiB whose import table is at its end
 # Each is run RUNS times; the median is given. A run is stopped after
 # BRISK_HOSTILE_LIMIT seconds (120 unless set), shown as "> 120".
 #
@@ -100,6 +104,111 @@ open(f'{work}/hostile-entries.exe', 'wb').write(image + archive + struct.pack('<
 # %TEMP% assumed, all one file on Windows.
 archive = b'a\0' + (b'n' * 236 + b'\0' + bytes(4)) * 1000000 + b'\0'
 open(f'{work}/hostile-names.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
+
+# Launch programs: a PE32 image with .rdata (names, thunks, a delay-load
+# table, a load configuration, a manifest), an optional big section, then
+# .idata (the import descriptors), mapped `mappings` times.
+def launch_program(dlls, big=0, mappings=1):
+    headers, align, page = 0x1000, 0x200, 0x1000
+    rdata = bytearray()
+    base = page
+    def at(): return base + len(rdata)
+    def pad(n):
+        while len(rdata) % n: rdata.append(0)
+    def string(t):
+        a = at(); rdata.extend(t + b'\0'); pad(2); return a
+    def thunks(names):
+        hints = []
+        for n in names:
+            hints.append(at()); rdata.extend(b'\0\0'); string(n)
+        pad(8); a = at()
+        for h in hints: rdata.extend(struct.pack('<I', h))
+        rdata.extend(bytes(4)); return a
+    descriptors = []
+    for dll, functions in dlls:
+        ilt, iat = thunks(functions), thunks(functions)
+        descriptors.append((ilt, string(dll), iat))
+    delay = []
+    for dll in (b'dwmapi.dll', b'uxtheme.dll'):
+        name, handle = string(dll), at(); rdata.extend(bytes(8))
+        delay.append(struct.pack('<8I', 1, name, handle, thunks([b'F']), thunks([b'F']), 0, 0, 0))
+    pad(8); delay_rva = at(); rdata.extend(b''.join(delay) + bytes(32))
+    pad(8); config_rva = at(); rdata.extend(struct.pack('<I', 64) + bytes(50) + struct.pack('<H', 0x800) + bytes(8))
+    text = b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"><file name="a.dll"/></assembly>'
+    pad(8); res = at()
+    rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 24, 0x80000000 | 24))
+    rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 1, 0x80000000 | 48))
+    rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 0x409, 72))
+    rdata.extend(struct.pack('<IIII', res + 88, len(text), 0, 0) + text)
+    big_rva = base + (len(rdata) + page - 1) // page * page
+    idata_rva = big_rva + (big + page - 1) // page * page
+    table = b''.join(struct.pack('<5I', ilt, 0, 0, name, iat) for ilt, name, iat in descriptors)
+    table = table * (1024 if mappings > 1 else 1) + (b'' if mappings > 1 else bytes(20))
+    sections = [(b'.rdata', bytes(rdata), base, 1)]
+    if big: sections.append((b'.big', None, big_rva, 1))
+    sections.append((b'.idata', table, idata_rva, mappings))
+    image = bytearray(headers)
+    image[0:2] = b'MZ'
+    struct.pack_into('<I', image, 0x3C, 0x40)
+    image[0x40:0x44] = b'PE\0\0'
+    count = sum(m for _, _, _, m in sections)
+    struct.pack_into('<HHIIIHH', image, 0x44, 0x14C, count, 0, 0, 0, 224, 0x0102)
+    o = 0x58
+    struct.pack_into('<H', image, o, 0x10B)
+    struct.pack_into('<I', image, o + 16, page)
+    struct.pack_into('<I', image, o + 28, 0x400000)
+    struct.pack_into('<II', image, o + 32, page, align)
+    span = lambda data: (len(data) + page - 1) // page * page
+    end = idata_rva + span(table) * mappings
+    struct.pack_into('<I', image, o + 56, end)
+    struct.pack_into('<I', image, o + 60, headers)
+    struct.pack_into('<H', image, o + 68, 2)
+    struct.pack_into('<I', image, o + 92, 16)
+    for index, rva, size in ((1, idata_rva, len(table)), (2, res, 100), (10, config_rva, 64), (13, delay_rva, 96)):
+        struct.pack_into('<II', image, o + 96 + 8 * index, rva, size)
+    raw, s = headers, o + 224
+    places = {'resources': headers + res - base, 'idata_rva': idata_rva}
+    body = bytearray()
+    for name, data, rva, m in sections:
+        size = big if data is None else len(data)
+        rawsize = (size + align - 1) // align * align
+        for k in range(m):
+            image[s:s + 8] = name.ljust(8, b'\0')
+            struct.pack_into('<IIII', image, s + 8, size, rva + k * ((size + page - 1) // page * page), rawsize, raw)
+            struct.pack_into('<I', image, s + 36, 0x40000040)
+            s += 40
+        if name == b'.idata': places['idata'] = raw
+        body.extend(bytes(rawsize) if data is None else data + bytes(rawsize - size))
+        raw += rawsize
+    return bytearray(image + body), places
+
+import os, random
+dlls = [(b'KERNEL32.dll', [b'ExitProcess', b'SetDefaultDllDirectories']), (b'VERSION.dll', [b'GetFileVersionInfoSizeA']),
+        (b'msvcrt.dll', [b'printf'])] + [(b'lib%d.dll' % i, [b'f']) for i in range(20)]
+os.makedirs(f'{work}/imports', exist_ok=True)
+for i in range(1000):
+    rng = random.Random(i)
+    kind = i % 8
+    use = list(dlls)
+    if kind == 1: use[1] = (b'A' * 10000 + b'.dll', [b'f'])
+    program, places = launch_program(use, mappings=90 if kind in (2, 7) else 1)
+    for _ in range(rng.randrange(1, 12)):
+        # The directories, the section table and the tables, changed at random.
+        at = rng.choice([rng.randrange(0xB8, 0x200), rng.randrange(0x1000, len(program))])
+        program[at] = rng.randrange(256)
+    if kind == 3: program = program[:rng.randrange(0x1000, len(program))]
+    if kind == 4: struct.pack_into('<II', program, 0x58 + 96 + 8, rng.randrange(1 << 32), 0xFFFFFFFF)
+    if kind == 5:
+        for level in (0, 24, 48): struct.pack_into('<HH', program, places['resources'] + level + 12, 0xFFFF, 0xFFFF)
+    if kind == 6: struct.pack_into('<H', program, 0x46, 0xFFFF)
+    if kind == 7: struct.pack_into('<I', program, places['idata'], places['idata_rva'])  # kernel32's names: the table
+    folder = f'{work}/imports/{i:04}'
+    os.makedirs(folder, exist_ok=True)
+    open(f'{folder}/setup.exe', 'wb').write(program)
+
+# 256 MiB: the tables read last lie at the end, past the big section.
+os.makedirs(f'{work}/imports-big', exist_ok=True)
+open(f'{work}/imports-big/setup.exe', 'wb').write(launch_program(dlls, big=256 << 20)[0])
 PY
 
 mkdir -p "$work/in"
@@ -144,3 +253,22 @@ run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"
 run_case "list (a million alike)" "$tool" list "$work/hostile-names.exe"
 run_case "verify (a million alike)" "$tool" verify "$work/hostile-names.exe"
 run_case "verify --json (a million)" "$tool" verify --json "$work/hostile-names.exe"
+
+# Each of the 1000 programs packed, then each carrier verified: one run is
+# the 1000 calls, its memory the most any one of them held.
+stub_given=
+[ -f "$stub" ] && stub_given=$stub
+programs=("$work"/imports/*/)
+for d in "${programs[@]}"; do
+    [ -f "${d%/}.exe" ] || "$tool" pack -q -o "${d%/}.exe" ${stub_given:+--stub "$stub_given"} \
+        --launch setup.exe "$d" 2>/dev/null || true
+done
+run_case "pack (1000 import tables)" bash -c 'tool=$1 out=$2 stub=$3; shift 3
+    for d; do "$tool" pack -q -o "$out" ${stub:+--stub "$stub"} --launch setup.exe "$d" >/dev/null 2>&1; done
+    true' _ "$tool" "$work/out.exe" "$stub_given" "${programs[@]}"
+run_case "verify (1000 import tables)" bash -c 'tool=$1; shift
+    for d; do "$tool" verify "${d%/}.exe" >/dev/null 2>&1; done
+    true' _ "$tool" "${programs[@]}"
+[ -f "$work/imports-big.exe" ] || "$tool" pack -q -o "$work/imports-big.exe" ${stub_given:+--stub "$stub_given"} \
+    --launch setup.exe "$work/imports-big"
+run_case "verify (256 MiB launch program)" "$tool" verify "$work/imports-big.exe"

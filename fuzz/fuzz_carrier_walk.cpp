@@ -8,7 +8,10 @@
 // name is not UTF-8 (below). Entries that Windows takes for one file are
 // warned of, and any execution level reported is one Windows knows.
 // Reading the carrier's resources, as list and verify do, stays within the
-// file's bytes whatever its headers say.
+// file's bytes whatever its headers say. verify's reading of the DLLs the
+// launch program loads ends with a verdict for each DLL it names, one
+// warning exactly when one comes from the shared folder first, and names
+// no longer than any file's.
 #include <cstdint>
 #include <map>
 #include <set>
@@ -19,6 +22,7 @@
 #include "platform/platform.h"
 #include "run/extract_run.h"
 #include "tools/reading/carrier_walk.h"
+#include "tools/reading/verify_launch_dlls.h"
 #include "tools/carrier/names.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
@@ -78,6 +82,21 @@ void check_same_files(const WalkResult& walk) {
                    printable(name).c_str());
 }
 
+void check_launch_dlls_verdict(const WalkResult& walk) {
+    const LaunchDlls& dlls = walk.carrier.launch_dlls;
+    FUZZ_CHECK(!dlls.read || walk.ok, "DLLs read from a carrier the walk failed");
+    bool from_folder = false;
+    for (const DllVerdict& dll : dlls.dlls) {
+        FUZZ_CHECK(!dll.name.empty() && dll.name.size() <= kLongestDllName, "a DLL name of %zu bytes",
+                   dll.name.size());
+        from_folder = from_folder || dll.from == DllSource::kFolder;
+    }
+    size_t warnings = 0;
+    for (const WalkWarning& warning : walk.warnings) warnings += warning.doubt == Doubt::kDllFromSharedFolder;
+    FUZZ_CHECK(warnings == (from_folder ? 1u : 0u), "%zu DLL warnings for %s", warnings,
+               from_folder ? "a DLL from the folder" : "none from it");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.write_carrier(data, size);
 
     Collect sink;
-    const WalkResult walk =
-        walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
+    WalkResult walk = walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
+    check_launch_dlls(s.carrier(), walk);
+    check_launch_dlls_verdict(walk);
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.failure.reason.empty(), "failed without a reason");
     const ResourceReport& resources = walk.carrier.resources;

@@ -16,6 +16,7 @@
 
 #include "archive/carrier_integrity.h"
 #include "tests/support/carrier_builder.h"
+#include "tests/support/program_builder.h"
 #include "tests/support/test_data.h"
 #include "tests/support/test_files.h"
 #include "tools/packing/chunk_encoder.h"
@@ -185,6 +186,36 @@ void resource_seeds() {
                 signed_copy(packed_carrier(with_version, "setup.exe", {entries[0]}), 40));
 }
 
+// Carriers whose launch entry is a program with import tables, for the
+// reader of the DLLs it loads: mingw's import table, a delay-load table,
+// a load configuration and a manifest, an x64 program, one cut short.
+void launch_program_seeds() {
+    const ProgramImport kernel32{"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}},
+        version{"VERSION.dll", {"GetFileVersionInfoSizeA"}};
+    ProgramShape mingw;
+    mingw.imports = {kernel32, {"msvcrt.dll", {"printf"}}, version};
+    const Bytes program = program_with_imports(mingw);
+    const Bytes stub = minimal_pe_stub(kPeStub);
+    carrier_seed("launch-program-imports", packed_carrier(stub, "setup.exe", {{"setup.exe", program}}));
+    carrier_seed("launch-program-carries-its-dll",
+                 packed_carrier(stub, "setup.exe", {{"version.dll", {1}}, {"setup.exe", program}}));
+    ProgramShape every;
+    every.imports = {kernel32};
+    every.delay_imports = {version, {"dwmapi.dll", {"DwmFlush"}}};
+    every.dependent_load_flags = 0x800;
+    every.manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                     "<file name=\"version.dll\"/><dependency><dependentAssembly><assemblyIdentity "
+                     "name=\"Microsoft.Windows.Common-Controls\"/></dependentAssembly></dependency></assembly>";
+    carrier_seed("launch-program-delay-flags-manifest",
+                 packed_carrier(stub, "setup.exe", {{"setup.exe", program_with_imports(every)}}));
+    ProgramShape x64 = mingw;
+    x64.pe32_plus = true;
+    carrier_seed("launch-program-x64", packed_carrier(stub, "setup.exe", {{"setup.exe", program_with_imports(x64)}}));
+    Bytes cut = program;
+    cut.resize(cut.size() - 512 + 30);
+    carrier_seed("launch-program-import-table-cut", packed_carrier(stub, "setup.exe", {{"setup.exe", cut}}));
+}
+
 void carrier_seeds() {
     const Bytes stub = fake_stub(kStub);
     const std::vector<ArchiveEntry> entries = {
@@ -271,6 +302,7 @@ void carrier_seeds() {
     carrier_seed("same-file-code-page-1252",
                  build_carrier(stub, "x", {{"x", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}, {"\xFF", {4}}, {"\x9F", {5}}}));
     resource_seeds();
+    launch_program_seeds();
 }
 
 }  // namespace

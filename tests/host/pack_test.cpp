@@ -24,6 +24,7 @@
 #include "archive/carrier_integrity.h"
 #include "archive/format_rules.h"
 #include "test_support.h"
+#include "tests/support/program_builder.h"
 #include "tests/support/test_icons.h"
 
 namespace fs = std::filesystem;
@@ -1155,6 +1156,143 @@ TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
     EXPECT_EQ(r.code, 0) << r.err;
 }
 
+// The DLLs a launch program loads, once the launcher opens it in the folder
+// every carrier shares: where each comes from, as pack and verify judge it,
+// one warning when any comes from that folder first, and --strict failing.
+TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
+    const ProgramImport kernel32{"KERNEL32.dll", {"ExitProcess"}}, msvcrt{"msvcrt.dll", {"printf"}},
+        version{"VERSION.dll", {"GetFileVersionInfoSizeA"}};
+    auto program = [](std::vector<ProgramImport> imports, std::function<void(ProgramShape&)> more = nullptr) {
+        ProgramShape shape;
+        shape.imports = std::move(imports);
+        if (more) more(shape);
+        return program_with_imports(shape);
+    };
+    auto delayed = [&](ProgramImport kernel) {
+        return program({kernel}, [&](ProgramShape& s) { s.delay_imports = {version}; });
+    };
+    auto flags = [&](int value) { return [value](ProgramShape& s) { s.dependent_load_flags = value; }; };
+    // The import table ends the file: its last 512 bytes, 20 a DLL.
+    auto table_edited = [&](std::function<void(std::vector<uint8_t>&, size_t table)> edit) {
+        std::vector<uint8_t> bytes = program({version, kernel32});
+        edit(bytes, bytes.size() - 512);
+        return bytes;
+    };
+    // Filler of the DLLs' names, so the names after it decode from matches
+    // into it; 1151 blocks of 512 bytes put them 512 bytes into the chunk at
+    // 576 KiB, where verify keeps a place: read back from there, after the
+    // import table, they come out right only with the ring that place kept.
+    const std::string pattern("VERSION.dll\0\0\0KERNEL32.dll\0\0", 28);
+    std::vector<uint8_t> names;
+    while (names.size() < 1151 * 512) names.insert(names.end(), pattern.begin(), pattern.end());
+    names.resize(1151 * 512);
+    const std::string loads = "setup.exe loads VERSION.dll from the folder it starts in first";
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> program;
+        std::vector<ArchiveEntry> beside;  // packed with it
+        std::string exposure;  // verify --json's dll_exposure as "name:from", "(delay)" when delay-loaded
+        std::string warning;   // how the one warning starts; "" for none
+        std::string note = ""; // a line verify shows
+        bool by_hand = false;  // the program first and the rest after it, as pack would not order them
+        std::string pack_says = "";  // a line pack prints
+    };
+    const Case cases[] = {
+        {"a mingw program importing version.dll", program({kernel32, msvcrt, version}), {},
+         "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:folder",
+         loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
+                 "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only), delay-load it "
+                 "after SetDefaultDllDirectories, or carry VERSION.dll in the archive."},
+        {"that program carrying version.dll", program({kernel32, msvcrt, version}), {{"version.dll", {1}}},
+         "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:archive", "", "", false,
+         "version.dll packed before setup.exe, which loads it: the launcher writes it before it can open it\n"},
+        {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
+         "VERSION.dll:folder", "setup.exe loads VERSION.dll, which the archive carries only after setup.exe: "
+         "should writing it fail", "", true},
+        {"naming it without its extension", program({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
+         "VERSION:archive", ""},
+        {"delay-loading version.dll", delayed(kernel32), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",
+         "setup.exe delay-loads VERSION.dll and imports no SetDefaultDllDirectories"},
+        {"delay-loading it after SetDefaultDllDirectories",
+         delayed({"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}}), {},
+         "KERNEL32.dll:system VERSION.dll:program(delay)", "",
+         "setup.exe: delay-loads VERSION.dll and imports SetDefaultDllDirectories"},
+        {"DependentLoadFlags 0x800", program({kernel32, version}, flags(0x800)), {},
+         "KERNEL32.dll:system VERSION.dll:system", "",
+         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder"},
+        {"DependentLoadFlags that add the program's folder", program({kernel32, version}, flags(0x1800)), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads, "0x1800 still lets its static imports come"},
+        {"a manifest naming version.dll as its own file, flags 0x800 or not",
+         program({version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0x800;
+             s.manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                          "<file name=\"version.dll\"/></assembly>";
+         }), {}, "VERSION.dll:folder", "setup.exe's manifest names VERSION.dll as its own file",
+         "setup.exe: its manifest takes its own files version.dll from the folder it starts in"},
+        {"an x64 program", program({kernel32, version}, [](ProgramShape& s) { s.pe32_plus = true; }), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads},
+        {"known DLLs and API sets only",
+         program({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-2-0.dll"}, {"ext-ms-win-x-l1-1-0.dll"}}),
+         {}, "USER32.dll:system ADVAPI32.dll:system api-ms-win-core-synch-l1-2-0.dll:system "
+             "ext-ms-win-x-l1-1-0.dll:system", ""},
+        {"a launch file that is no program", bytes("@echo off\r\n"), {}, "null", ""},
+        {"an import table cut short", table_edited([](auto& b, size_t table) { b.resize(table + 30); }), {},
+         "VERSION.dll:folder", loads, "setup.exe: import table: DLL 2 is cut short: the file ends inside it"},
+        {"an import name 10,000 bytes long", program({version, {std::string(10000, 'a') + ".dll"}}), {},
+         "VERSION.dll:folder", loads, "setup.exe: import table: the name of DLL 2 is longer than 255 characters"},
+        {"an import table that loops", program({version}, [](ProgramShape& s) { s.table_mappings = 5; }), {},
+         "VERSION.dll:folder", loads, "import table: more than 4096 DLLs; the rest are not read"},
+        {"a name outside every section", table_edited([](auto& b, size_t table) { b[table + 20 + 15] = 0x7F; }),
+         {}, "VERSION.dll:folder", loads, "setup.exe: import table: the name of DLL 2 lies outside every section"},
+        {"its names 576 KiB before its import table", program({kernel32, version}, [&](ProgramShape& s) {
+             s.filler = names;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads},
+    };
+    const std::string out = dir / "dlls.exe";
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string in = folder("dlls" + std::to_string(n++), c.beside);
+        write_file(in + "/setup.exe", c.program);
+        if (c.by_hand) {
+            std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
+            entries.insert(entries.end(), c.beside.begin(), c.beside.end());
+            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
+        } else {
+            const ToolResult packed = run({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in});
+            ASSERT_EQ(packed.code, 0) << packed.err;
+            EXPECT_NE(packed.out.find(c.pack_says), std::string::npos) << packed.out;
+            if (c.warning.empty()) {
+                EXPECT_EQ(packed.err, "");
+            } else {
+                EXPECT_EQ(packed.err.find("courier-pack: warning: " + c.warning), 0u) << packed.err;
+            }
+        }
+        ToolResult r = run({"verify", "--json", out});
+        EXPECT_EQ(r.code, 0) << r.err;
+        const Json document = Json::parse(r.out);
+        const Json& found = document["launch"]["dll_exposure"];
+        std::string exposure = found.is_null() ? "null" : "";
+        for (const Json& dll : found)
+            exposure += (exposure.empty() ? "" : " ") + dll["name"].get<std::string>() + ":" +
+                        dll["from"].get<std::string>() + (dll["delay_loaded"].get<bool>() ? "(delay)" : "");
+        EXPECT_EQ(exposure, c.exposure);
+        std::vector<std::string> warnings;
+        for (const Json& w : document["warnings"])
+            if (w["kind"] == "dll-from-shared-folder") warnings.push_back(w["message"]);
+        ASSERT_EQ(warnings.size(), c.warning.empty() ? 0u : 1u);
+        for (const std::string& w : warnings) EXPECT_EQ(w.find(c.warning), 0u) << w;
+        r = run({"verify", out});
+        EXPECT_NE(r.out.find(c.note), std::string::npos) << r.out;
+        if (c.warning.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_NE(r.err.find("warning: " + out + ": " + c.warning), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(run({"verify", "--strict", out}).code, c.warning.empty() ? 0 : 1);
+    }
+}
+
 TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
     const std::vector<ArchiveEntry> files = {
         {"readme.txt", text_like(30000, 1)}, {"e", {}}, {"zeros.bin", std::vector<uint8_t>(100000, 0)}};
@@ -1206,7 +1344,7 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
                        {"archive_offset", archive}, {"archive_length", carrier.size() - 4 - archive},
                        {"archive_crc32", crc32_update(0, carrier.data() + archive, carrier.size() - 4 - archive)}}},
         {"signature", nullptr}, {"archive_offset", archive},
-        {"launch", {{"name", "readme.txt"}, {"opens", true}}},
+        {"launch", {{"name", "readme.txt"}, {"opens", true}, {"dll_exposure", nullptr}, {"dll_search", nullptr}}},
         {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},

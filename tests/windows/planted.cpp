@@ -1,7 +1,8 @@
 // A DLL planted beside a program, under the name of a DLL the program uses:
 // loaded, it leaves a mark, NAME.loaded beside itself. It exports what the
 // launcher once imported from comctl32, so a launcher that imports it again
-// starts with the plant and shows the mark rather than failing to start.
+// starts with the plant and shows the mark rather than failing to start,
+// and what brisk_version_probe imports from version.dll.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
@@ -19,3 +20,4 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 }
 
 extern "C" __declspec(dllexport) void WINAPI InitCommonControls() {}
+extern "C" __declspec(dllexport) DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR, LPDWORD) { return 0; }

@@ -1,11 +1,18 @@
 // Stands in for an installer's setup program: records that it ran, its
 // command line and its working directory in %TEMP%\brisk-probe.txt (found
 // through the wide services, so a %TEMP% outside the ANSI code page works).
+// Built again as brisk_version_probe, it imports version.dll too.
 #include <windows.h>
 
 #include <cstdio>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#ifdef BRISK_PROBE_IMPORTS_VERSION
+    // A setup program's use of version.dll, which the loader finds before
+    // this runs: imported, as most programs do.
+    DWORD handle = 0;
+    GetFileVersionInfoSizeA("kernel32.dll", &handle);
+#endif
     wchar_t temp[MAX_PATH], path[MAX_PATH + 32], partial[MAX_PATH + 40];
     char cwd[MAX_PATH], record[3 * MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

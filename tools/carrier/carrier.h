@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/carrier_integrity.h"
+#include "tools/carrier/dll_exposure.h"
 #include "tools/packing/launcher_identity.h"
 #include "tools/resources/resource_report.h"
 
@@ -39,6 +40,7 @@ struct Carrier {
     std::string launch_name;
     bool launch_opens = false;   // it names an entry, or (empty) the folder
     std::vector<CarrierEntry> entries;  // those read whole, up to kMostListedEntries
+    LaunchDlls launch_dlls;  // verify: the DLLs the launch program loads, and from where
     // Entries read whole past kMostListedEntries: checked and counted, not
     // kept, so a crafted carrier of millions of tiny entries stays in bounds.
     struct {

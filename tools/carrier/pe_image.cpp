@@ -8,7 +8,10 @@
 namespace {
 
 constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint32_t kPe32 = 0x10B;
+constexpr uint32_t kPe32 = 0x10B, kPe32Plus = 0x20B;
+// PE32+ has an 8-byte image base where PE32 has a 4-byte one and the base
+// of data: its later fields lie 16 bytes further on.
+constexpr uint32_t kPe32PlusShift = 16;
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
@@ -52,7 +55,7 @@ bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
 
 std::pair<uint32_t, uint32_t> PeHeaders::directory(uint32_t index, const uint8_t* image) const {
     if (index >= directories) return {0, 0};
-    const uint8_t* entry = image + optional + kDirectories + 8 * index;
+    const uint8_t* entry = image + optional + kDirectories + (pe32_plus ? kPe32PlusShift : 0) + 8 * index;
     return {le32(entry), le32(entry + 4)};
 }
 
@@ -96,7 +99,7 @@ std::string stub_problem(const uint8_t* image, size_t size, uint64_t file_size) 
     return text;
 }
 
-std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers) {
+std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers, bool pe32_plus_too) {
     headers = PeHeaders();
     uint32_t pe = 0;
     const std::string problem = find_pe_header(image, size, size, &pe);
@@ -104,11 +107,14 @@ std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& header
     headers.machine = le16(image + pe + 4);
     const uint32_t optional_size = le16(image + pe + 20);
     headers.optional = pe + kCoffHeaderSize;
-    if (optional_size < kDirectories || size - headers.optional < optional_size ||
-        le16(image + headers.optional) != kPe32)
-        return "no PE32 optional header";
-    headers.directories = std::min(le32(image + headers.optional + kDirectoryCount),
-                                   (optional_size - kDirectories) / 8);
+    headers.pe32_plus = pe32_plus_too && size - headers.optional >= 2 &&
+                        le16(image + headers.optional) == kPe32Plus;
+    const uint32_t shift = headers.pe32_plus ? kPe32PlusShift : 0;
+    if (optional_size < kDirectories + shift || size - headers.optional < optional_size ||
+        le16(image + headers.optional) != (headers.pe32_plus ? kPe32Plus : kPe32))
+        return pe32_plus_too ? "no PE32 or PE32+ optional header" : "no PE32 optional header";
+    headers.directories = std::min(le32(image + headers.optional + kDirectoryCount + shift),
+                                   (optional_size - kDirectories - shift) / 8);
     headers.section_table = headers.optional + optional_size;
     const uint32_t count = le16(image + pe + 6);
     if ((size - headers.section_table) / kSectionHeader < count) return "section table cut short";

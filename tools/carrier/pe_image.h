@@ -1,7 +1,8 @@
 // The tool's one reader of PE headers (the launcher has its own small one in
-// archive/carrier_integrity.cpp): a PE32 image's headers read with every
-// offset checked, whether 32-bit Windows starts it at all, and one more
-// section added at its end, as the resource writer needs.
+// archive/carrier_integrity.cpp): a PE32 image's headers (or, for a program
+// the carrier opens, a PE32+ one's) read with every offset checked, whether
+// 32-bit Windows starts it at all, and one more section added at its end,
+// as the resource writer needs.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@ struct PeHeaders {
     uint32_t optional = 0;       // file offset of the optional header
     uint32_t section_table = 0;  // file offset of the section table
     uint32_t directories = 0;    // data directories present
+    bool pe32_plus = false;      // a 64-bit image's optional header
     std::vector<PeSection> sections;
 
     // A data directory's {RVA, size}; {0, 0} when the image has no such entry.
@@ -42,15 +44,19 @@ inline uint64_t align_up(uint64_t value, uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
+constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kCertificateDirectory = 4;
+constexpr uint32_t kLoadConfigDirectory = 10;
+constexpr uint32_t kDelayImportDirectory = 13;
 
 // How many bytes from a file's start the tool reads for its headers.
 constexpr size_t kPeHeaderRead = 4096;
 
-// The headers of a PE32 image whose first `size` bytes are at `image`;
-// "" or why they are not readable ones.
-std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers);
+// The headers of a PE32 image (or with pe32_plus_too, a PE32+ one) whose
+// first `size` bytes are at `image`; "" or why they are not readable ones.
+std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& headers,
+                            bool pe32_plus_too = false);
 
 // Why a file of `file_size` bytes, whose first `size` bytes are at `image`,
 // is not a program 32-bit Windows starts (an MZ header leading to a PE

@@ -48,6 +48,9 @@ std::string pack_notes() {
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n"
+           "When the launch file is a program, the DLLs it imports that Windows would look "
+           "for first in the folder it starts in, which every carrier shares, draw one warning; "
+           "inputs that are DLLs it loads are packed before it.\n"
            "Windows asks for administrator rights before starting a program named like an "
            "installer (setup, install, update) unless its manifest names an execution level: "
            "--execution-level asInvoker runs the carrier as the user who starts it.\n" +
@@ -205,7 +208,8 @@ void add_reading_commands(CommandLine& line) {
     verify->add_flag("--strict", request.strict,
                      "Fail on warnings too: a launch name that names no entry, a name "
                      "outside ASCII or with a trailing dot, a name too long for "
-                     "--temp-length; and on a modified Brisk Courier launcher, not the one "
+                     "--temp-length, a launch program that loads a DLL from the shared "
+                     "folder; and on a modified Brisk Courier launcher, not the one "
                      "courier-pack was built with");
     line.verify = verify;
 

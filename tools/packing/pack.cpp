@@ -12,6 +12,7 @@
 #include "tools/packing/depfile.h"
 #include "tools/packing/launcher_identity.h"
 #include "tools/packing/pack_inputs.h"
+#include "tools/packing/pack_launch_dlls.h"
 #include "tools/packing/stub.h"
 #include "tools/report/text_report.h"
 #include "tools/resources/resource_request.h"
@@ -158,6 +159,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
+    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, inputs);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     fs::path target;
     Carrier carrier;

@@ -506,6 +506,7 @@ const char* doubt_kind(Doubt doubt) {
     case Doubt::kNameMayChange: return "name-may-change";
     case Doubt::kSameFileOnWindows: return "same-file-on-windows";
     case Doubt::kShortNameAlias: return "short-name-alias";
+    case Doubt::kDllFromSharedFolder: return "dll-from-shared-folder";
     }
     return "";
 }

@@ -43,6 +43,7 @@ enum class Doubt {
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
     kShortNameAlias,      // an entry named as another's short (8.3) name may be: the same
+    kDllFromSharedFolder, // the launch program loads a DLL another carrier could leave in the folder
 };
 
 // The name a kind of doubt has in --json ("same-file-on-windows").

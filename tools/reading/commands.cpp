@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/reading/carrier_walk.h"
+#include "tools/reading/verify_launch_dlls.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/report/json_report.h"
@@ -152,7 +153,8 @@ int list_carrier(const CarrierRequest& request) {
 int verify_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
     WalkSink decoder_only;
-    const WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
+    WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
+    check_launch_dlls(carrier, result);
     const ResourceReport& resources = result.carrier.resources;
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.

@@ -71,6 +71,31 @@ Json launcher_json(const LauncherIdentity& launcher) {
     return object;
 }
 
+// verify: where each DLL the launch program loads comes from (null when the
+// launch file is no program, or was not read), and what decided it.
+void put_launch_dlls(Json& launch, const LaunchDlls& dlls) {
+    launch["dll_exposure"] = Json();
+    launch["dll_search"] = Json();
+    if (!dlls.read) return;
+    launch["dll_exposure"] = Json::array();
+    for (const DllVerdict& dll : dlls.dlls) {
+        Json object;
+        put_name(object, dll.name);
+        object["from"] = dll_source_name(dll.from);
+        object["delay_loaded"] = dll.delayed;
+        launch["dll_exposure"].push_back(object);
+    }
+    Json search;
+    search["dependent_load_flags"] = dlls.has_load_flags ? Json(dlls.dependent_load_flags) : Json();
+    search["manifest_files"] = Json::array();
+    for (const std::string& file : dlls.manifest_files) search["manifest_files"].push_back(printable(file));
+    search["manifest_assemblies"] = Json::array();
+    for (const std::string& name : dlls.manifest_assemblies)
+        search["manifest_assemblies"].push_back(printable(name));
+    search["problems"] = dlls.problems;
+    launch["dll_search"] = search;
+}
+
 Json resource_json(const ResourceReport& report) {
     if (!report.any) return Json();
     Json object;
@@ -131,6 +156,7 @@ std::string json_report(const std::string& command, const std::string& carrier,
     if (walk.carrier.launch_read) {
         put_name(launch, walk.carrier.launch_name);
         launch["opens"] = walk.ok ? Json(walk.carrier.launch_opens) : Json();
+        put_launch_dlls(launch, walk.carrier.launch_dlls);
     }
     document["launch"] = launch;
     document["entries"] = Json::array();

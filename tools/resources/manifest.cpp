@@ -85,3 +85,25 @@ std::string check_manifest(const std::string& text, std::string& execution_level
     }
     return "";
 }
+
+std::string manifest_dll_redirects(const std::string& text, std::vector<std::string>& files,
+                                   std::vector<std::string>& assemblies) {
+    files.clear();
+    assemblies.clear();
+    std::string ignored;
+    const std::string problem = check_manifest(text, ignored);
+    if (!problem.empty()) return problem;
+    std::vector<XmlElement> elements;
+    read_xml(text, elements);
+    std::vector<std::string> path;  // the open elements' names, the root's first
+    for (const XmlElement& element : elements) {
+        path.resize(size_t(element.depth));
+        path.push_back(element.local_name);
+        const std::string* name = element.attribute("name");
+        if (!name || element.ns != kAssemblyNamespace) continue;
+        if (path == std::vector<std::string>{"assembly", "file"}) files.push_back(*name);
+        if (path == std::vector<std::string>{"assembly", "dependency", "dependentAssembly", "assemblyIdentity"})
+            assemblies.push_back(*name);
+    }
+    return "";
+}

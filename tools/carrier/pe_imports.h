@@ -1,0 +1,39 @@
+// The DLLs a program names in its import and delay-import tables, and what
+// else decides where Windows looks for them: the load configuration's
+// DependentLoadFlags, whether it imports SetDefaultDllDirectories, and the
+// manifest it starts with. Read through ImageBytes where the headers point,
+// so the program is never held whole; every count, name and table is
+// bounded, whatever the headers say.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ImageBytes;
+
+struct ImportedDll {
+    std::string name;      // as the table spells it
+    bool delayed = false;  // named only in the delay-load table
+};
+
+struct ProgramImports {
+    std::string not_a_program;  // why Windows would not start the file as a program; "" if it would
+    uint16_t machine = 0;
+    std::vector<ImportedDll> dlls;  // each name once, letter case ignored, in table order
+    bool has_load_flags = false;    // the load configuration is long enough to hold them
+    uint16_t dependent_load_flags = 0;
+    bool sets_dll_directories = false;  // imports SetDefaultDllDirectories, by name
+    bool has_manifest = false;
+    std::string manifest;               // its manifest resource (ID 1): the one Windows starts it with
+    std::vector<std::string> problems;  // what could not be read, in reading order
+};
+
+// What is read at most, whatever the tables say.
+constexpr size_t kMostDescriptorsRead = 4096;  // per table
+constexpr size_t kLongestDllName = 255;        // Windows' longest file name
+constexpr size_t kMostThunksRead = 16384;      // function names looked at, in all
+constexpr size_t kLongestProgramManifest = 1 << 20;
+
+ProgramImports read_program_imports(ImageBytes& image);

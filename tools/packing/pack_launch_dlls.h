@@ -1,0 +1,13 @@
+// pack's look at the DLLs the launch program loads, read from its input
+// file and judged as verify judges them (tools/carrier/dll_exposure.h).
+// Inputs that are such DLLs move before the launch program, so the launcher
+// has written them before it can open the program, whatever fails after;
+// what still comes from the shared folder first draws the one warning.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/packing/pack_inputs.h"
+
+void order_launch_dlls(const std::string& launch, std::vector<PackInput>& inputs);
