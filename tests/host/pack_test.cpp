@@ -637,6 +637,13 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
              EXPECT_TRUE(fs::is_fifo(x + "/a.txt"));
              EXPECT_EQ(read_file(x + "/c.exe"), std::vector<uint8_t>{2});
          }, {"C.EXE"}},
+        {"a folder that is not there yet: made for the first file",
+         [](const std::string& x) { fs::remove(x); }, false, "", [&](const std::string& x) {
+             EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
+         }},
+        {"a folder that is not there yet, and no entry of the name asked for: not made",
+         [](const std::string& x) { fs::remove(x); }, false, "c.exe: no entry named 'b.txt'",
+         [](const std::string& x) { EXPECT_FALSE(file_exists(x)); }, {"b.txt"}},
         {"a name no entry has: the others are unpacked", [](const std::string&) {}, false,
          "c.exe: no entry named 'b.txt'", [&](const std::string& x) {
              EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
