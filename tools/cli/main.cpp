@@ -302,6 +302,7 @@ int run(const CommandLine& line, const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    open_closed_standard_streams();
     CommandLine line;
     line.app.set_version_flag("-V,--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
     line.app.footer(kExitCodes);
