@@ -566,7 +566,8 @@ TEST_F(Courier, OutputIsNeverAnInputTheStubOrALink) {
     const auto carrier = packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}});
     // With --depfile, the carrier goes here.
     const std::string carrier_path = dir / "carrier.exe";
-    const auto rule = bytes(carrier_path + ": \\\n  " + stub() + " \\\n  " + in + " \\\n  " + in + "/a\n");
+    const auto rule = bytes(carrier_path + ": \\\n  " + stub() + " \\\n  " + in + " \\\n  " + in + "/a\n\n" +
+                            stub() + ":\n\n" + in + ":\n\n" + in + "/a:\n");
     const auto read = [&] {
         return std::vector<std::vector<uint8_t>>{read_file(in + "/a"), read_file(stub()), read_file(icon),
                                                  read_file(manifest), read_file(list)};
@@ -1034,10 +1035,14 @@ TEST_F(Courier, DependencyFileNamesEveryFileRead) {
     ToolResult r = run(args);
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string folder = dir / "a\\ b$$\\#c";
+    std::string own_rules;  // one for each file, so make goes on once it is removed
+    for (const std::string& file : {stub(), dir / "app.ico", dir / "list", folder, folder + "/setup.exe",
+                                    folder + "/x.txt", folder + "/x.txt"})
+        own_rules += "\n" + file + ":\n";
     EXPECT_EQ(text(read_file(rule)), out + ": \\\n  " + stub() + " \\\n  " + dir / "app.ico" +
                                          " \\\n  " + dir / "list" + " \\\n  " + folder + " \\\n  " +
                                          folder + "/setup.exe \\\n  " + folder + "/x.txt \\\n  " +
-                                         folder + "/x.txt\n");
+                                         folder + "/x.txt\n" + own_rules);
     args.back() = dir / "missing";
     args[args.size() - 2] = dir / "none.d";
     EXPECT_EQ(run(args).code, 1);

@@ -15,9 +15,9 @@ constexpr char kUnwritable[] = "\"&'*;<>?^`|";
 // Why make or Ninja would read `path` otherwise than as it is spelt, or ""
 // once `rule` holds it as both read it back: '\ ' a space, '\#' a '#', '$$'
 // a '$', '\:' a ':', and 2N+1 backslashes before a space N of them.
-// `target`: the rule's target, which make takes for a pattern when it
+// Each path is a rule's target, which make takes for a pattern when it
 // holds '%'.
-std::string escape(const std::string& path, bool target, std::string& rule) {
+std::string escape(const std::string& path, std::string& rule) {
     if (path.empty()) return "an empty path";
     if (path[0] == '~') return "make reads a leading '~' as a home folder";
     const size_t open = path.find('(');
@@ -26,7 +26,7 @@ std::string escape(const std::string& path, bool target, std::string& rule) {
     const size_t bracket = path.find('[');
     if (bracket != std::string::npos && path.find(']', bracket) != std::string::npos)
         return "make reads '[...]' as a wildcard";
-    if (target && path.find('%') != std::string::npos) return "make reads a target with '%' as a pattern";
+    if (path.find('%') != std::string::npos) return "make reads a target with '%' as a pattern";
     const char last = path.back();
     if (last == ' ' || last == ':' || last == '\\')
         return std::string("make and Ninja cannot both read a trailing '") + last + "'";
@@ -77,16 +77,21 @@ std::string absolute_path(const fs::path& path) {
 
 bool dependency_rule(const std::string& target, const std::vector<fs::path>& read,
                      std::string& rule, std::string& problem) {
+    // Then a rule of its own for each file read, as gcc -MP writes: make
+    // takes a file that is gone for one it cannot make, and would stop.
+    std::string own_rules;
     rule.clear();
     for (size_t i = 0; i <= read.size(); ++i) {
         const std::string path = i == 0 ? target : absolute_path(read[i - 1]);
-        const std::string why = escape(path, i == 0, rule);
+        std::string escaped;
+        const std::string why = escape(path, escaped);
         if (!why.empty()) {
             problem = "cannot name " + path + " in a dependency file: " + why;
             return false;
         }
-        rule += i == 0 ? ":" : "";
-        rule += i < read.size() ? " \\\n  " : "\n";
+        rule += escaped + (i == 0 ? ":" : "") + (i < read.size() ? " \\\n  " : "\n");
+        if (i > 0) own_rules += "\n" + escaped + ":\n";
     }
+    rule += own_rules;
     return true;
 }
