@@ -36,7 +36,7 @@ namespace {
 constexpr size_t kPausesWorthAWarning = 50;
 
 // A file the pack reads, and what messages call it.
-struct ReadFile {
+struct SourceFile {
     fs::path path;
     const char* role;
 };
@@ -44,10 +44,10 @@ struct ReadFile {
 // Everything the pack reads, in the dependency file's order: the stub, the
 // icon and manifest, the list of --files-from, each folder given (its
 // listing is what a new or removed file changes) and each input.
-std::vector<ReadFile> files_read(const PackRequest& request, const fs::path& stub,
+std::vector<SourceFile> files_read(const PackRequest& request, const fs::path& stub,
                                  const std::vector<std::string>& args,
                                  const std::vector<PackInput>& inputs) {
-    std::vector<ReadFile> read;
+    std::vector<SourceFile> read;
     if (!stub.empty()) read.push_back({stub, "the stub"});
     if (!request.resources.icon.empty()) read.push_back({path_from_utf8(request.resources.icon), "the icon"});
     if (!request.resources.manifest.empty())
@@ -94,7 +94,7 @@ bool same_target(const fs::path& a, const fs::path& b) {
 // but a regular file, any file the pack reads, or `other`, the other file
 // it writes. A rename over those would destroy them.
 bool check_output(const char* option, const std::string& given, const char* what,
-                  const std::vector<ReadFile>& read, const fs::path& other, const char* other_role,
+                  const std::vector<SourceFile>& read, const fs::path& other, const char* other_role,
                   fs::path& file, std::vector<std::string>& problems) {
     std::string reason;
 #ifdef _WIN32
@@ -123,7 +123,7 @@ bool check_output(const char* option, const std::string& given, const char* what
         return false;
     }
     bool ok = true;
-    for (const ReadFile& input : read) {
+    for (const SourceFile& input : read) {
         if (same_file(file, input.path)) {
             problems.push_back(given + ": is " + input.role + " " + path_to_utf8(input.path) +
                                ": write " + what + " elsewhere");
@@ -207,7 +207,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     }
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.
-    const std::vector<ReadFile> read = files_read(request, stub_path, args, inputs);
+    const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);
     const bool to_stdout = request.output == "-";
     fs::path target, depfile;
     if (to_stdout) stdout_target(target, problems);
@@ -217,7 +217,7 @@ int pack(const PackRequest& request, const fs::path& program) {
         check_output("--depfile", request.depfile, "the dependency file", read,
                      to_stdout ? fs::path() : target, "the carrier", depfile, problems);
         std::vector<fs::path> paths;
-        for (const ReadFile& file : read) paths.push_back(file.path);
+        for (const SourceFile& file : read) paths.push_back(file.path);
         std::string problem;
         if (!dependency_rule(request.output, paths, rule, problem))
             problems.push_back(request.depfile + ": " + problem);
