@@ -235,6 +235,17 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         };
     };
     std::vector<pid_t> writers;  // of files rewritten while read
+    // A list of `times` lines, each `line`, after the folder of files({"a"}).
+    auto with_list = [files](std::string line, int times) {
+        return [=](const std::string& in) {
+            auto args = files({"a"})(in);
+            std::string list;
+            for (int i = 0; i < times; ++i) list += line + "\n";
+            write_file(in + ".list", bytes(list));
+            args.insert(args.end(), {"--files-from", in + ".list"});
+            return args;
+        };
+    };
     std::vector<Case> cases = {
         {"launch name is no entry",
          [&](const std::string& in) {
@@ -344,25 +355,11 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              args.insert(args.end(), {"--files-from", "/dev/zero"});
              return args;
          }, 1, "/dev/zero: line 1 is longer than 128 KiB"},
-        {"--files-from, more than 64 MiB", [&](const std::string& in) {
-             auto args = files({"a"})(in);
-             std::vector<uint8_t> list;
-             for (int i = 0; i < 520; ++i) {  // 128 KiB lines, but not one too long
-                 list.insert(list.end(), 131000, 'x');
-                 list.push_back('\n');
-             }
-             write_file(in + ".list", list);
-             args.insert(args.end(), {"--files-from", in + ".list"});
-             return args;
-         }, 1, ".list: more than 64 MiB or 1000000 inputs"},
-        {"--files-from, more than a million inputs", [&](const std::string& in) {
-             auto args = files({"a"})(in);
-             std::vector<uint8_t> list;
-             for (int i = 0; i <= 1000000; ++i) list.insert(list.end(), {'x', '\n'});
-             write_file(in + ".list", list);
-             args.insert(args.end(), {"--files-from", in + ".list"});
-             return args;
-         }, 1, ".list: more than 64 MiB or 1000000 inputs"},
+        // 128 KiB lines, but not one too long.
+        {"--files-from, more than 64 MiB", with_list(std::string(131000, 'x'), 520), 1,
+         ".list: more than 64 MiB or 1000000 inputs"},
+        {"--files-from, more than a million inputs", with_list("x", 1000001), 1,
+         ".list: more than 64 MiB or 1000000 inputs"},
         {"--depfile, a name that would run a command from make", [&](const std::string& in) {
              auto args = files({"setup.exe;touch${IFS}PWNED"})(in);
              args.insert(args.end(), {"--depfile", in + ".d"});
