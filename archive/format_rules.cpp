@@ -53,3 +53,8 @@ bool same_name(const char* a, const char* b) {
         if (x == '\0') return true;
     }
 }
+
+LaunchStep launch_step(bool named, bool rewrote, bool whole) {
+    if (named && whole) return LaunchStep::kTake;
+    return rewrote ? LaunchStep::kDrop : LaunchStep::kKeep;
+}

@@ -16,6 +16,13 @@ constexpr int32_t kChunkOutputCapacity = 8192;  // largest decoded chunk
 constexpr uint64_t kLargestStoredSize = 0xFFFFFFFFu;  // an entry's stored size is a u32
 constexpr uint32_t kTrailerSize = 4;            // the archive's offset, at the file's end
 constexpr uint32_t kArchiveOffsetLimit = 0x80000000u;  // the trailer is a signed distance
+constexpr uint32_t kEntryPauseMs = 100;         // the run sleeps this long after each entry
+constexpr uint32_t kLaunchPauseMs = 500;        // and this long after it opens the launch file
+
+// The run's sleeps in all, in milliseconds, over `entries` entries written.
+constexpr uint64_t run_pauses_ms(uint64_t entries) {
+    return entries * kEntryPauseMs + kLaunchPauseMs;
+}
 
 // Integers in carriers are little-endian, whatever the machine.
 inline uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
@@ -41,3 +48,11 @@ bool is_device_name(const char* name);
 // Equal as Windows compares file names, ASCII letters without case
 // ("install.exe" names the entry "Install.exe").
 bool same_name(const char* a, const char* b);
+
+// The launch rule, entry by entry: the launch file may be opened only while
+// the last entry written into it had the launch name and was written whole.
+// named: the entry has the launch name (same_name); rewrote: it was written
+// into the launch file held so far, under any spelling Windows takes for it
+// ("setup.exe." after "setup.exe"); whole: it was written whole.
+enum class LaunchStep { kKeep, kTake, kDrop };
+LaunchStep launch_step(bool named, bool rewrote, bool whole);

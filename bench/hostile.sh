@@ -9,6 +9,8 @@
 #   icon       an .ico of 512 directory entries that share one 4 MiB image
 #   versions   3000 copies of --version-string K=v
 #   entries    a program followed by an archive of 4 million empty entries
+#   names      the same with a million empty entries of one 236-character
+#              name (241 MB), each a warning or two
 # Each is run RUNS times; the median is given. A run is stopped after
 # BRISK_HOSTILE_LIMIT seconds (120 unless set), shown as "> 120".
 #
@@ -93,6 +95,11 @@ for i in range(4000000):
     archive += b'%06x\0' % i + bytes(4)
 archive += b'\0'
 open(f'{work}/hostile-entries.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
+
+# A million entries of one 236-character name: each too long for the
+# %TEMP% assumed, all one file on Windows.
+archive = b'a\0' + (b'n' * 236 + b'\0' + bytes(4)) * 1000000 + b'\0'
+open(f'{work}/hostile-names.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
 PY
 
 mkdir -p "$work/in"
@@ -134,3 +141,6 @@ run_case "pack --icon (512 x 4 MiB)" "$tool" pack "${args[@]}" --icon "$work/hos
 run_case "pack 3000 --version-string" "$tool" pack "${args[@]}" "${versions[@]}" "$work/in"
 run_case "list (4 million entries)" "$tool" list "$work/hostile-entries.exe"
 run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"
+run_case "list (a million alike)" "$tool" list "$work/hostile-names.exe"
+run_case "verify (a million alike)" "$tool" verify "$work/hostile-names.exe"
+run_case "verify --json (a million)" "$tool" verify --json "$work/hostile-names.exe"

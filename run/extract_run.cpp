@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr DWORD kEntryPauseMs = 100;
-constexpr DWORD kLaunchPauseMs = 500;
 // Each message to the window is a round trip to the display, each repaint
 // more: under Wine, PBM_SETPOS after every chunk cost 15 s for 100 MB, and
 // a small file's name, emptied bar and full bar cost 4 ms of its 6. What
@@ -210,20 +208,18 @@ bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const 
     HANDLE output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return false;
-    // Any spelling of the launch file rewrites it: not whole until it ends.
-    // Looked up only where it counts: under Wine each look-up costs more
-    // than writing a small file.
+    // Any spelling of the launch file rewrites it. Looked up only where it
+    // counts: under Wine each look-up costs more than writing a small file.
     const bool is_launch = same_name(name, launch_name);
     FileId written;
-    if (is_launch || is_known(result.launch)) {
-        written = file_id(output);
-        if (same_file(written, result.launch)) result.launch = FileId();
-    }
+    if (is_launch || is_known(result.launch)) written = file_id(output);
     show_entry_name(name);
     begin_entry_progress(stored_size);
     const bool whole = extract_entry(output, archive, stored_size);
     CloseHandle(output);
-    if (whole && is_launch) result.launch = written;
+    const LaunchStep step = launch_step(is_launch, same_file(written, result.launch), whole);
+    if (step == LaunchStep::kTake) result.launch = written;
+    if (step == LaunchStep::kDrop) result.launch = FileId();
     return whole;
 }
 

@@ -8,10 +8,11 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 
 scripts/install-deps.sh
-cmake --preset host >/dev/null
-cmake --build --preset host --target courier-pack
+# The launcher first: courier-pack embeds it, to name it in front of carriers.
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target launcher demo_setup
+cmake --preset host >/dev/null
+cmake --build --preset host --target courier-pack
 
 demo="$root/build/demo"
 mkdir -p "$demo"

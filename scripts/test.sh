@@ -1,17 +1,18 @@
 #!/bin/bash
-# The whole test suite: installs what is missing, builds both trees and the
-# fuzz targets, runs the host tests (ASan + UBSan, corpus replays, a short
-# fuzz smoke) and the Windows tests under Wine.
+# The whole test suite: installs what is missing, builds both trees (the
+# Windows one first, for the launcher the host's courier-pack embeds) and
+# the fuzz targets, runs the host tests (ASan + UBSan, corpus replays, a
+# short fuzz smoke) and the Windows tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+cmake --preset windows >/dev/null
+cmake --build --preset windows
 cmake --preset host >/dev/null
 cmake --build --preset host
 fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 60 s
-cmake --preset windows >/dev/null
-cmake --build --preset windows
 
 status=0
 ctest --preset host || status=1

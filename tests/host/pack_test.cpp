@@ -109,6 +109,19 @@ protected:
 
     std::string stub() const { return dir / "stub.exe"; }
 
+    // The launcher the tool was built with, as it embedded it; nothing when
+    // it was built without one.
+    static std::vector<uint8_t> release() {
+        return file_exists(RELEASE_LAUNCHER_COPY) ? read_file(RELEASE_LAUNCHER_COPY) : std::vector<uint8_t>();
+    }
+    // A stub verify --strict passes: that launcher, or the test stub when
+    // the tool has none (it then cannot tell).
+    std::string strict_stub() const {
+        if (release().empty()) return stub();
+        write_file(dir / "release.exe", release());
+        return dir / "release.exe";
+    }
+
     ToolResult run(const std::vector<std::string>& args, const std::string& program = COURIER_PACK_PATH) {
         return run_tool(program, args, dir);
     }
@@ -161,6 +174,14 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         {"empty launch name: the folder opens", {{"a.txt", text_like(100, 6)}}, false, ""},
         {"compressible behind an incompressible head", {{"late.bin", late}}, false},
         {"three segments, and files beside", {{"big.txt", text_like((4 << 20) + 5000, 15)}, {"b", {3}}}, false},
+        // An 8.3 name has no short name of its own; the others' numbers,
+        // hashes and extensions are none Windows or Wine would give.
+        {"names like short names, of no other entry", {{"setup.exe", {1}}, {"SETUP~1.EXE", {2}},
+                                                       {"helper-library.dll", {3}}, {"HELPER~1.DL", {4}},
+                                                       {"HELPER~1", {5}}, {"HELPEX~1.DLL", {6}},
+                                                       {"HELP~1Z9.DLL", {7}}, {"HE1A2G~1.DLL", {8}},
+                                                       {"a b.dll", {9}}, {"AB1~1.DLL", {10}}},
+         false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -284,6 +305,20 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return args;
          }, 1, "'a.txt' is also the name of"},
         {"names differing in case", files({"Setup.exe", "SETUP.EXE"}), 1, "differs only in letter case"},
+        // Short (8.3) names Windows may give another entry's file.
+        {"the short name of another entry", files({"helper-library.dll", "HELPER~1.DLL"}), 1,
+         "/HELPER~1.DLL: entry name 'HELPER~1.DLL' may be the short (8.3) name Windows gives "
+         "'helper-library.dll' ("},
+        {"Wine's short name of another entry", files({"helper-library.dll", "HELP~1ZK.DLL"}), 1,
+         "'HELP~1ZK.DLL' may be the short (8.3) name Windows gives 'helper-library.dll'"},
+        {"a hashed short name, in lower case", files({"helper-library.dll", "he1a2b~1.dll"}), 1,
+         "'he1a2b~1.dll' may be the short"},
+        {"a short name past ~9, its base cut to 5", files({"helper-library.dll", "HELPE~10.DLL"}), 1,
+         "'HELPE~10.DLL' may be the short"},
+        {"a short name with '+' as '_'", files({"ver +1.2.text", "VER_12~1.TEX"}), 1,
+         "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
+        {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
+         "'VER12~1.TEX' may be the short"},
         {"sub-folder", [&](const std::string& in) {
              fs::create_directories(in + "/sub");
              return files({"a"})(in);
@@ -887,6 +922,15 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
+    // A doubt said of three entries alike, and more of one kind than the
+    // tool keeps (1000).
+    const std::string thrice = dir / "thrice.exe", doubts = dir / "doubts.exe", paused = dir / "paused.exe";
+    const std::string long_name = std::string(206, 'n') + ".txt";
+    write_file(thrice, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {long_name, {}}, {long_name, {}}, {long_name, {}}}));
+    std::vector<ArchiveEntry> dotted = {{"a", {1}}};
+    for (size_t i = 0; i <= 1000; ++i) dotted.push_back({"d" + std::to_string(i) + ".", {}});
+    write_file(doubts, packed_carrier(minimal_pe_stub(), "a", dotted));
+    write_file(paused, packed_carrier(minimal_pe_stub(), "f0", many));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
@@ -899,7 +943,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         std::string redirect = "";  // of the tool's own streams, as sh writes it
         std::string before = "";    // sh commands run first, in the process the tool then is
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"unknown command", {"bogus"}, 2, "",
          "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
         {"no command", {}, 2, "", "no command given"},
@@ -912,7 +956,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"pack -v", pack({"-v", one}), 0, "a: 1 byte, ", ""},
         {"pack -q", pack({"-q", one}), 0, "", ""},
         {"pack of 51 files", pack({fifty_one}, "f0"), 0, "51 entries",
-         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each, about 5.1 s in all\n"},
+         "courier-pack: warning: 51 files: the launcher pauses 0.1 s after each and 0.5 s after the "
+         "launch, 5.6 s in all\n"},
+        {"verify of 51 files: the launcher's pauses", {"verify", paused}, 0,
+         "51 files: the launcher pauses 0.1 s after each and 0.5 s after the launch, 5.6 s in all\n" +
+             paused + ": ok, 51 entries",
+         ""},
         {"pack -o -: the carrier on stdout, the rest on stderr",
          {"pack", "-o", "-", "-v", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
          "a: 1 byte, "},
@@ -976,12 +1025,96 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"extract of entries Windows takes for one file", {"extract", one_file, "-C", dir / "one-file"}, 0,
          "3 entries (4 bytes) unpacked into " + dir / "one-file" + " as 2 files",
          "entries 'a' and 'A.' are one file on Windows; the last one stays"},
+        {"verify: the launch file written again under another spelling", {"verify", one_file}, 0,
+         one_file + ": ok, 3 entries, 4 bytes unpacked, opens nothing\n",
+         "launch name 'a' at archive offset 0: its file is written again by the later entry 'A.', "
+         "which Windows takes for the same file, so the launcher opens nothing\n"},
+        {"extract NAME: the file as the launcher leaves it", {"extract", one_file, "-C", dir / "chosen", "A"}, 0,
+         "2 entries (3 bytes) unpacked into " + dir / "chosen" + " as 1 file", "one file on Windows"},
+        {"a doubt of entries alike, said once", {"verify", thrice}, 0, thrice + ": ok",
+         "so it unpacks only under a shorter %TEMP% (3 times)\n"},
+        {"--json: how often", {"verify", "--json", thrice}, 0, "\"count\": 3", "(3 times)"},
+        {"more doubts of a kind than are kept", {"verify", doubts}, 0, doubts + ": ok",
+         "courier-pack: warning: " + doubts + ": 1 more warnings of the kind name-may-change, "
+         "each of another entry, not listed\n"},
+        {"--json: counted, not listed", {"verify", "--json", doubts}, 0,
+         "\"warnings_not_listed\": {\n    \"name-may-change\": 1\n  }", "not listed"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
          {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
-        {"the carrier it makes", {"verify", out}, 1, "", "stub is not a Brisk Courier launcher"},
+        {"the carrier it makes", {"verify", out}, 1,
+         "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
+         "stub is not a Brisk Courier launcher"},
+        {"--json of it", {"verify", "--json", out}, 1,
+         "\"kind\": \"other\",\n    \"version\": null,\n    \"modified\": true", "stub is not"},
     };
+    // The launcher in front of a carrier: the one the tool was built with, as
+    // pack and signing leave it, or changed, before or after packing.
+    const std::vector<uint8_t> launcher = release();
+    const std::string released = " Brisk Courier " COURIER_PACK_VERSION;
+    if (launcher.empty()) {
+        cases.push_back({"a tool built without the launcher says so", {"verify", carrier}, 0,
+                         "launcher: a Brisk Courier launcher, not compared: this courier-pack was built "
+                         "without the launcher to compare it with\n", ""});
+    } else {
+        auto packed_with = [&](const std::string& name, const std::vector<uint8_t>& stub_bytes,
+                               std::vector<std::string> options = {}) {
+            write_file(dir / (name + "-stub.exe"), stub_bytes);
+            std::vector<std::string> args = {"pack", "-o", dir / name, "--launch", "a", "--stub",
+                                             dir / (name + "-stub.exe"), one};
+            args.insert(args.end(), options.begin(), options.end());
+            EXPECT_EQ(run(args).code, 0);
+            return dir / name;
+        };
+        const std::vector<std::string> resources = {"--execution-level", "asInvoker", "--file-version",
+                                                    "1.2.3.4"};
+        const std::string plain_release = packed_with("release.exe", launcher),
+                          with_resources = packed_with("resources.exe", launcher, resources);
+        // Signed as a publisher signs: a certificate table after the trailer,
+        // its directory entry and the checksum rewritten.
+        const std::string signed_release = dir / "signed.exe";
+        ASSERT_EQ(run_tool("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                       "/CN=test", "-keyout", dir / "key.pem", "-out", dir / "cert.pem"}, dir).code, 0);
+        const ToolResult signing = run_tool("osslsigncode", {"sign", "-certs", dir / "cert.pem", "-key", dir / "key.pem",
+                                                             "-in", with_resources, "-out", signed_release}, dir);
+        ASSERT_EQ(signing.code, 0) << "osslsigncode (scripts/install-deps.sh) " << signing.err;
+        // The first byte of its code; the image version, a header field the
+        // resource writer leaves alone, in a carrier whose headers it moved.
+        const uint32_t pe = le32(&launcher[0x3C]);
+        const uint32_t code_at = le32(&launcher[pe + 24 + le16(&launcher[pe + 20]) + 20]);
+        auto code = launcher, header = launcher;
+        code[code_at] ^= 1;
+        header[pe + 24 + 44] ^= 1;
+        const std::string code_changed = packed_with("code.exe", code), header_changed = packed_with("header.exe", header, resources);
+        const uint32_t moved = le32(&read_file(header_changed)[0x3C]);
+        const std::string code_differs = "modified Brisk Courier launcher (code differs in .text: 1 byte at offset " +
+                                         std::to_string(code_at) + ")";
+        const std::vector<Case> identity = {
+            {"verify names the launcher", {"verify", plain_release}, 0, "launcher:" + released + "\n", ""},
+            {"list too", {"list", plain_release}, 0, "launcher:" + released + "\n", ""},
+            {"--json: its version, not modified", {"verify", "--json", plain_release}, 0,
+             "\"launcher\": {\n    \"kind\": \"release\",\n    \"version\": \"" COURIER_PACK_VERSION
+             "\",\n    \"modified\": false,\n    \"differences\": []\n  }", ""},
+            {"the resources pack adds are not the launcher", {"verify", "--strict", with_resources}, 0,
+             "launcher:" + released + "\n", ""},
+            {"nor is a signature", {"verify", "--strict", signed_release}, 0, "launcher:" + released + "\n", ""},
+            {"one code byte changed", {"verify", code_changed}, 0, "launcher: " + code_differs + "\n", ""},
+            {"--strict fails it", {"verify", "--strict", code_changed}, 1, "launcher: " + code_differs + "\n",
+             code_changed + ": stub is a " + code_differs + ": --strict passes only the launcher of" + released + "\n"},
+            {"--json of it", {"verify", "--json", code_changed}, 0,
+             "\"kind\": \"modified\",\n    \"version\": null,\n    \"modified\": true,\n    \"differences\": "
+             "[\n      {\n        \"part\": \"code\",\n        \"where\": \".text\",\n        \"offset\": " +
+             std::to_string(code_at) + ",\n        \"bytes\": 1\n      }\n    ]", ""},
+            {"a header field the resource writer leaves alone", {"verify", "--strict", header_changed}, 1,
+             "launcher: modified Brisk Courier launcher (headers differ in the optional header: 1 byte at offset " +
+             std::to_string(moved + 24 + 44) + ")\n", "stub is a modified Brisk Courier launcher"},
+            {"pack says so of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, "stub " + dir / "code.exe-stub.exe: a " + code_differs +
+             ": verify says so, and verify --strict fails the carrier\n", ""},
+        };
+        cases.insert(cases.end(), identity.begin(), identity.end());
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
@@ -1004,6 +1137,8 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     // The launcher's folder: the first name, the last bytes.
     EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
+    EXPECT_EQ(read_file(dir / "chosen/a"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_FALSE(file_exists(dir / "chosen/b"));
 
     // On a terminal, a pack that takes seconds shows its progress, then
     // clears the line.
@@ -1050,7 +1185,7 @@ TEST_F(Courier, LongNamesWarnAndVerifyHoldsThemToTheTempLength) {
     const std::string name = std::string(206, 'n') + ".txt";  // 210: fits 236, not 199
     const std::string in = folder("in", {{name, {1}}});
     std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", name,
-                                     "--stub", stub(), in};
+                                     "--stub", strict_stub(), in};
     ToolResult r = run(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("warning: "), std::string::npos) << r.err;
@@ -1078,8 +1213,10 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
                    in + "/readme.txt", in + "/e", in + "/zeros.bin"}).code, 0);
     const ToolResult r = run({"list", dir / "out.exe"});
     ASSERT_EQ(r.code, 0) << r.err;
-    const auto got = lines(r.out);
-    ASSERT_EQ(got.size(), 6u) << r.out;
+    auto got = lines(r.out);
+    ASSERT_EQ(got.size(), 7u) << r.out;
+    EXPECT_EQ(got[0].rfind("launcher: ", 0), 0u) << r.out;  // the identity table has its verdicts
+    got.erase(got.begin());
     EXPECT_EQ(got[0], "launch: readme.txt");
 
     const size_t s0 = stored_size(files[0].data), s2 = stored_size(files[2].data);
@@ -1123,14 +1260,16 @@ TEST_F(Courier, ListShowsAlignedSizesAndTotals) {
         {"entries", {{{"name", "readme.txt"}, {"offset", 11}, {"stored", s0}, {"decoded", 30000}},
                      {{"name", "e"}, {"offset", 11 + 15 + s0}, {"stored", 0}, {"decoded", 0}},
                      {{"name", "zeros.bin"}, {"offset", 11 + 15 + s0 + 6}, {"stored", s2}, {"decoded", 100000}}}},
-        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}}},
-        {"warnings", Json::array()}, {"resources", nullptr}};
+        {"total", {{"entries", 3}, {"stored", s0 + s2}, {"decoded", 130000}, {"pauses_ms", 3 * 100 + 500}}},
+        {"warnings", Json::array()}, {"warnings_not_listed", Json::object()}, {"resources", nullptr}};
     for (const char* command : {"list", "verify"}) {
         const ToolResult r = run({command, "--json", dir / "out.exe"});
         EXPECT_EQ(r.code, 0) << r.err;
-        Json want = want_doc;
+        Json want = want_doc, doc = Json::parse(r.out);
         want["command"] = command;
-        EXPECT_EQ(Json::parse(r.out), want) << r.out;
+        EXPECT_TRUE(doc["launcher"].is_object()) << r.out;
+        doc.erase("launcher");
+        EXPECT_EQ(doc, want) << r.out;
     }
 }
 
@@ -1211,6 +1350,8 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x1B[2Jb", {1}}}),
          offset("entry 'a\\x1B[2Jb'", second), "byte 0x1B is not printable ASCII", false, false,
          false, "611b5b324a62"},
+        {"launch name a device", build_carrier(pe_header_stub(), "conout$", {entries[0]}),
+         offset("launch name 'conout$'", 0), "reserved Windows device name", true, false},
         {"launch name no entry has", build_carrier(pe_header_stub(), "setup.exe", entries),
          offset("launch name 'setup.exe'", 0), "names no entry", false, true, true},
         {"launch name with an escape sequence",
@@ -1246,6 +1387,17 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
          build_carrier(pe_header_stub(), launch, {entries[0], {"Second.bin", {1}}, {"SECOND.BIN", {2}}}),
          offset("entry 'SECOND.BIN'", second + 15 + stored_size({1})),
          "entries 'Second.bin' and 'SECOND.BIN' are one file on Windows; the last one stays", false, true,
+         true},
+        {"the short name of another entry",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"second-library.bin", {1}}, {"SECOND~1.BIN", {2}}}),
+         offset("entry 'SECOND~1.BIN'", second + 19 + 4 + stored_size({1})),
+         "may be the short (8.3) name Windows gives 'second-library.bin' (the volume decides): then the two "
+         "are one file, and the later one's bytes stay under both names",
+         false, true, true},
+        {"a name five times: the group's members past a few counted",
+         build_carrier(pe_header_stub(), launch, {entries[0], {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}, {"dup", {1}}}),
+         offset("entry 'dup'", second + 4 * (4 + 4 + stored_size({1}))),
+         "entries 'dup', 'dup', 'dup', 1 more and 'dup' are one file on Windows; the last one stays", false, true,
          true},
         {"name with DEL and a C1 control",
          build_carrier(pe_header_stub(), launch, {entries[0], {"a\x7F\xC2\x9B", {1}}}),
@@ -1486,7 +1638,10 @@ TEST_F(Courier, ResourcesReadBackWithOtherTools) {
         for (const char* command : {"list", "verify"}) {
             r = run({command, carrier});
             EXPECT_EQ(r.code, 0) << r.err;
-            const std::vector<std::string> got = lines(r.out);
+            std::vector<std::string> got = lines(r.out);
+            ASSERT_FALSE(got.empty());
+            EXPECT_EQ(got[0].rfind("launcher: ", 0), 0u) << r.out;
+            got.erase(got.begin());
             EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + std::min(got.size(), c.report.size())),
                       c.report) << r.out;
         }

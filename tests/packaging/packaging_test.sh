@@ -39,7 +39,9 @@ pack_from_tree() {
     echo "read me" >"$work/in/readme.txt"
     echo "setup" >"$work/in/setup.exe"
     "$program" pack -o "$work/out.exe" --launch setup.exe "$work/in" >/dev/null
-    "$program" verify "$work/out.exe" >/dev/null || fail "verify failed"
+    local report
+    report=$("$program" verify "$work/out.exe") || fail "verify failed"
+    [[ $report == *"launcher: Brisk Courier "* ]] || fail "verify does not name the launcher: $report"
     local launcher
     launcher="$(dirname "$program")/../share/brisk-courier/launcher.exe"
     cmp -s -n "$(stat -c %s "$launcher")" "$launcher" "$work/out.exe" ||
@@ -107,7 +109,7 @@ consumer() {
     local carrier=$build/demo-setup.exe tool=$work/moved/bin/courier-pack
     local report
     report=$("$tool" verify "$carrier") || fail "carrier does not verify: $report"
-    for expected in "launches 'Setup.exe'" "icon: 16x16 32-bit, 32x32 32-bit" \
+    for expected in "launches 'Setup.exe'" "launcher: Brisk Courier " "icon: 16x16 32-bit, 32x32 32-bit" \
         "version: file 0.1.0.0, product 0.1.0.0" "version string: ProductName = Brisk Courier demo" \
         "execution level: asInvoker"; do
         [[ $report == *"$expected"* ]] || fail "the carrier's verify does not say '$expected': $report"

@@ -1,9 +1,10 @@
 #!/bin/bash
 # A carrier signed after packing, with real tools: courier-pack (the host
 # build) packs it, osslsigncode signs it with a throwaway self-signed
-# certificate, osslsigncode and courier-pack verify both accept it, and the
-# launcher under Wine unpacks every file byte for byte and opens the launch
-# file. A signed carrier cut by a few bytes must fail both verifications.
+# certificate, osslsigncode and courier-pack verify both accept it (verify
+# naming the launcher it was built with), and the launcher under Wine
+# unpacks every file byte for byte and opens the launch file. A signed
+# carrier cut by a few bytes must fail both verifications.
 # All of it twice: a plain carrier, and one with an icon, version
 # information and a manifest, whose resources wrestool still reads once it
 # is signed.
@@ -90,6 +91,9 @@ check_carrier() {
     grep -qx "signed: certificate table at offset $unsigned_size" courier-verify.log ||
         fail "$name: courier-pack verify did not report the certificate table at $unsigned_size:" \
             "$(cat courier-verify.log)"
+    # Neither the resources nor the signature are the launcher.
+    grep -q "^launcher: Brisk Courier " courier-verify.log ||
+        fail "$name: courier-pack verify did not name the launcher: $(cat courier-verify.log)"
 
     # Cut by a few bytes: both verifications fail.
     signed_size=$(stat -c %s signed.exe)

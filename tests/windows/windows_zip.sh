@@ -3,7 +3,7 @@
 # unzipped into another folder, holds courier-pack.exe with the launcher
 # beside it and the documents; that courier-pack.exe packs a folder under
 # Wine with no --stub, puts the zip's own launcher in front, and its verify
-# and extract accept the result byte for byte.
+# names that launcher and, with extract, accepts the result byte for byte.
 # Usage (with WINEPREFIX set): windows_zip.sh WINDOWS_BUILD_DIR WORK_DIR
 set -u
 build="$1"
@@ -44,6 +44,7 @@ cmp -s -n "$(stat -c %s "$launcher")" "$launcher" out.exe ||
 timeout 300 wine "$tool" verify out.exe >verify.log 2>&1 ||
     { cat verify.log; fail "courier-pack.exe verify rejected its own carrier"; }
 grep -q "launches 'setup.exe'" verify.log || fail "verify did not name the launch file: $(cat verify.log)"
+grep -q "^launcher: Brisk Courier " verify.log || fail "verify did not name the launcher: $(cat verify.log)"
 timeout 300 wine "$tool" extract out.exe -C unpacked >extract.log 2>&1 ||
     { cat extract.log; fail "courier-pack.exe extract"; }
 for file in in/*; do

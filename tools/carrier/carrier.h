@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/carrier_integrity.h"
+#include "tools/packing/launcher_identity.h"
 #include "tools/resources/resource_report.h"
 
 struct CarrierEntry {
@@ -27,6 +28,7 @@ struct Carrier {
     // The image: the launcher's program and its resources.
     uint64_t image_size = 0;
     ResourceReport resources;
+    LauncherIdentity launcher;  // whether it is the launcher this tool was built with
     // What signing appended after packing: 0 when unsigned.
     uint32_t cert_offset = 0, cert_size = 0;
     Integrity integrity = Integrity::kNoRecord;
@@ -43,6 +45,8 @@ struct Carrier {
         uint64_t count = 0, stored = 0, decoded = 0;
     } unlisted;
 
+    // Where the image ends: at the integrity record, else at the archive.
+    uint64_t image_end() const { return image_size != 0 ? image_size : archive_start; }
     uint64_t entry_count() const { return entries.size() + unlisted.count; }
     uint64_t stored_total() const;
     uint64_t decoded_total() const;

@@ -76,16 +76,19 @@ std::string lower_ascii(std::string text) {
     return text;
 }
 
+char folded_letter(char c, bool ansi_letters) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 'a' && u <= 'z') return char(u - 0x20);
+    if (!ansi_letters) return c;
+    if (u >= 0xE0 && u != 0xF7 && u != 0xFF) return char(u - 0x20);     // à..þ
+    if (u == 0x9A || u == 0x9C || u == 0x9E) return char(u - 0x10);      // š œ ž
+    if (u == 0xFF) return char(0x9F);                                   // ÿ
+    return c;
+}
+
 std::string windows_file_key(const std::string& name, bool ansi_letters) {
     std::string key = name.substr(0, name.find_last_not_of(". ") + 1);
-    for (char& c : key) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 'a' && u <= 'z') c = char(u - 0x20);
-        if (!ansi_letters) continue;
-        if (u >= 0xE0 && u != 0xF7 && u != 0xFF) c = char(u - 0x20);     // à..þ
-        else if (u == 0x9A || u == 0x9C || u == 0x9E) c = char(u - 0x10);  // š œ ž
-        else if (u == 0xFF) c = char(0x9F);                               // ÿ
-    }
+    for (char& c : key) c = folded_letter(c, ansi_letters);
     return key;
 }
 

@@ -43,6 +43,8 @@ constexpr int kFoldedCodePage = 1252;
 // and 9A 9C 9E FF) are folded, as Western Windows folds them, so a pair is
 // missed elsewhere rather than invented. Without `ansi_letters`, ASCII's only.
 std::string windows_file_key(const std::string& name, bool ansi_letters = true);
+// One character as windows_file_key folds it.
+char folded_letter(char c, bool ansi_letters = true);
 
 // The name as it may be shown in a message or a listing: bytes outside
 // printable ASCII become \xNN, so a name cannot drive the terminal.

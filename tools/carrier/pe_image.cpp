@@ -7,21 +7,10 @@
 
 namespace {
 
-constexpr uint32_t kLfanewAt = 0x3C;
-constexpr uint32_t kCoffHeaderSize = 24;  // "PE\0\0" and the file header
 constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint32_t kSectionHeader = 40;
 constexpr uint32_t kPe32 = 0x10B;
-// Optional header fields, from its start.
-constexpr uint32_t kInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
-                   kSizeOfImage = 56, kSizeOfHeaders = 60, kCheckSum = 64,
-                   kDirectoryCount = 92, kDirectories = 96;
 
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
-
-uint64_t align_up(uint64_t value, uint32_t alignment) {
-    return (value + alignment - 1) / alignment * alignment;
-}
 
 
 uint32_t table_end(const PeHeaders& headers) {
@@ -50,13 +39,12 @@ uint64_t section_header_room(const std::vector<uint8_t>& image, const PeHeaders&
 // headers, so the headers may move down over it to offset 0x40: a link that
 // fills its 512 bytes of headers then has room for one more section header.
 bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
-    constexpr uint32_t kLowest = 0x40;
-    const uint32_t pe = headers.optional - 24;
+    const uint32_t pe = headers.optional - kCoffHeaderSize;
     const uint32_t end = table_end(headers);
-    if (pe <= kLowest) return false;
-    std::copy(&image[pe], &image[end], &image[kLowest]);
-    std::fill(&image[end - (pe - kLowest)], &image[end], uint8_t(0));
-    set_le32(&image[kLfanewAt], kLowest);
+    if (pe <= kMovedPeHeader) return false;
+    std::copy(&image[pe], &image[end], &image[kMovedPeHeader]);
+    std::fill(&image[end - (pe - kMovedPeHeader)], &image[end], uint8_t(0));
+    set_le32(&image[kLfanewAt], kMovedPeHeader);
     return true;
 }
 

@@ -27,6 +27,21 @@ struct PeHeaders {
     const PeSection* section_at(uint32_t rva) const;
 };
 
+// Where the DOS header holds the PE header's offset; the sizes of the PE
+// signature with the file header, and of a section header.
+constexpr uint32_t kLfanewAt = 0x3C, kCoffHeaderSize = 24, kSectionHeader = 40;
+// Where add_section moves the PE headers when they have no room for another
+// section header: right after the DOS header, over the DOS stub.
+constexpr uint32_t kMovedPeHeader = 0x40;
+// Optional header fields, from its start.
+constexpr uint32_t kInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
+                   kSizeOfImage = 56, kSizeOfHeaders = 60, kCheckSum = 64,
+                   kDirectoryCount = 92, kDirectories = 96;
+
+inline uint64_t align_up(uint64_t value, uint32_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kCertificateDirectory = 4;
 

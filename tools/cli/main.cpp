@@ -199,7 +199,8 @@ void add_reading_commands(CommandLine& line) {
     CLI::App* verify = line.app.add_subcommand(
         "verify", "Check the integrity record, then walk and decode the archive as the "
                   "launcher would; exit 0 exactly when its run would succeed. What it gets "
-                  "through but may not do as meant is a warning.");
+                  "through but may not do as meant is a warning. Names the launcher in "
+                  "front: the one courier-pack was built with, or a modified one.");
     line.carriers.push_back(verify->add_option("carrier", request.carrier, "Carrier to check"));
     add_temp_length(verify, request.temp_length);
     verify->add_flag("--json", request.json, kJsonHelp);
@@ -207,7 +208,8 @@ void add_reading_commands(CommandLine& line) {
     verify->add_flag("--strict", request.strict,
                      "Fail on warnings too: a launch name that names no entry, a name "
                      "outside ASCII or with a trailing dot, a name too long for "
-                     "--temp-length");
+                     "--temp-length; and on a modified Brisk Courier launcher, not the one "
+                     "courier-pack was built with");
     line.verify = verify;
 
     CLI::App* extract = line.app.add_subcommand(

@@ -9,6 +9,7 @@
 #include "archive/format_rules.h"
 #include "tools/packing/carrier_writer.h"
 #include "tools/packing/depfile.h"
+#include "tools/packing/launcher_identity.h"
 #include "tools/packing/pack_inputs.h"
 #include "tools/packing/stub.h"
 #include "tools/report/text_report.h"
@@ -30,10 +31,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The launcher pauses 100 ms after each file; past this many files the
-// pauses alone add more than a few seconds.
-constexpr size_t kPausesWorthAWarning = 50;
 
 // A file the pack reads, and what messages call it.
 struct SourceFile {
@@ -182,6 +179,16 @@ bool write_rule(const fs::path& file, const std::string& rule, const std::string
     return false;
 }
 
+// Said of a stub that is not the launcher this tool was built with, since
+// verify will say it too.
+std::string stub_note(const fs::path& stub, const LauncherIdentity& launcher) {
+    const std::string said = "stub " + escaped(path_to_utf8(stub)) + ": ";
+    if (launcher.kind == LauncherKind::kModified)
+        return said + "a " + launcher.text() + ": verify says so, and verify --strict fails the carrier\n";
+    if (launcher.kind == LauncherKind::kOther) return said + launcher.text() + "; verify fails the carrier\n";
+    return "";
+}
+
 }  // namespace
 
 int pack(const PackRequest& request, const fs::path& program) {
@@ -189,6 +196,9 @@ int pack(const PackRequest& request, const fs::path& program) {
     std::vector<uint8_t> stub;
     fs::path stub_path;
     const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
+    const LauncherIdentity launcher =
+        stub_loaded ? identify_launcher(stub.data(), stub.size(), is_launcher_image(stub.data(), stub.size()))
+                    : LauncherIdentity();
     add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<std::string> args = request.inputs;
     const bool listed =
@@ -198,13 +208,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (inputs.size() > kPausesWorthAWarning) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.1f", double(inputs.size()) / 10);
-        report_warning(std::to_string(inputs.size()) +
-                       " files: the launcher pauses 0.1 s after each, about " + seconds +
-                       " s in all");
-    }
+    if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.
     const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);
@@ -229,8 +233,10 @@ int pack(const PackRequest& request, const fs::path& program) {
         if (write_carrier(request, file, stub, inputs, carrier, problems) &&
             put_in_place(file, to_stdout, request.output, problems) &&
             (rule.empty() || write_rule(depfile, rule, request.depfile, problems)) &&
-            verbosity() != Verbosity::kQuiet)
+            verbosity() != Verbosity::kQuiet) {
             print(packed_text(to_stdout ? "standard output" : request.output, carrier));
+            print(stub_note(stub_path, launcher));
+        }
     }
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;

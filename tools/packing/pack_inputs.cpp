@@ -7,6 +7,7 @@
 #include <map>
 
 #include "tools/carrier/names.h"
+#include "tools/carrier/short_names.h"
 #include "tools/system/console.h"
 #include "tools/system/text_encoding.h"
 
@@ -186,6 +187,18 @@ void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<s
             std::ifstream probe(input.path, std::ios::binary);
             if (!probe) problems.push_back(where + ": cannot open for reading: " + system_reason());
         }
+    }
+    // A name of the 8.3 form that Windows may have given another entry as
+    // its short name lands in that entry's file.
+    const ShortNameTwins twins = find_short_name_twins(
+        inputs.size(), [&](size_t i) -> const std::string& { return inputs[i].name; });
+    for (const ShortNameTwin& twin : twins.twins) {
+        const PackInput& alias = inputs[twin.short_name];
+        const PackInput& other = inputs[twin.long_name];
+        problems.push_back(path_to_utf8(alias.path) + ": entry name '" + printable(alias.name) +
+                           "' may be the short (8.3) name Windows gives '" + printable(other.name) +
+                           "' (" + path_to_utf8(other.path) +
+                           "): on Windows the two can be one file; name it otherwise");
     }
 }
 

@@ -26,8 +26,9 @@ bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>&
                    std::vector<std::string>& problems);
 
 // Names the launcher would refuse, or might unpack as another name, are
-// refused, as are two that Windows takes for one file; a name too long for
-// the %TEMP% assumed draws a warning. Sizes are filled in.
+// refused, as are two that Windows takes for one file (letter case, or a
+// short name it may give the other); a name too long for the %TEMP%
+// assumed draws a warning. Sizes are filled in.
 void check_inputs(std::vector<PackInput>& inputs, int temp_length,
                   std::vector<std::string>& problems);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <tuple>
 #include <unordered_map>
 
@@ -11,11 +12,29 @@
 #include "archive/chunk_decoder.h"
 #include "archive/format_rules.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/carrier/short_names.h"
+#include "tools/packing/launcher_identity.h"
+#include "tools/packing/stub.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 
 namespace {
+
+// Pairs of names compared for short names at most: a real carrier needs a
+// few thousand; a crafted one of a million of each would take hours.
+constexpr uint64_t kMostShortNameChecks = uint64_t(1) << 24;
+// Entries of a group that Windows takes for one file named in its warning,
+// besides the last.
+constexpr size_t kGroupMembersNamed = 3;
+
+// "a", "a and b", "a, b and c".
+std::string listed(const std::vector<std::string>& parts) {
+    std::string text;
+    for (size_t k = 0; k < parts.size(); ++k)
+        text += (k == 0 ? "" : k + 1 < parts.size() ? ", " : " and ") + parts[k];
+    return text;
+}
 
 class Walk {
 public:
@@ -36,6 +55,7 @@ public:
         if (!read_name_at("launch name", name)) return;
         result_.carrier.launch_name = name;
         result_.carrier.launch_read = true;
+        launch_key_ = windows_file_key(name);
         for (;;) {
             entry_ = result_.carrier.entry_count() + 1;
             named_ = false;
@@ -49,13 +69,14 @@ public:
             entry.name = name;
             entry.offset = at - start_;
             if (!read_entry(entry, at)) return;
-            launch_found_ = launch_found_ || same_name(entry.name, result_.carrier.launch_name);
+            follow_launch_rule(entry);
             result_.carrier.add_entry(entry);
         }
         if (result_.carrier.unlisted.count != 0)
             result_.notes.push_back("entries after the first " + std::to_string(kMostListedEntries) +
                                     " are checked and counted, not listed or compared by name");
         check_same_files();
+        check_short_names();
         check_launch_name();
     }
 
@@ -78,7 +99,27 @@ private:
     }
 
     void warn(Doubt doubt, const std::string& where, uint64_t at, const std::string& reason) {
-        result_.warnings.push_back(WalkWarning{finding(where, at - start_, reason), doubt});
+        add_warning(WalkWarning{finding(where, at - start_, reason), doubt});
+    }
+
+    // A warning said again of the same place and for the same reason (a
+    // name repeated) is counted on the first; past kMostWarningsOfAKind of
+    // its kind, a new one is only counted.
+    void add_warning(WalkWarning warning) {
+        std::string key = std::to_string(int(warning.doubt)) + '\n' + warning.where + '\n' + warning.reason;
+        const auto found = warning_at_.find(key);
+        if (found != warning_at_.end()) {
+            ++result_.warnings[found->second].count;
+            return;
+        }
+        size_t& kept = kept_of_kind_[warning.doubt];
+        if (kept == kMostWarningsOfAKind) {
+            ++result_.unlisted_warnings[warning.doubt];
+            return;
+        }
+        ++kept;
+        warning_at_.emplace(std::move(key), result_.warnings.size());
+        result_.warnings.push_back(std::move(warning));
     }
 
     bool fail_carrier(const std::string& reason) {
@@ -331,14 +372,17 @@ private:
         std::sort(shared.begin(), shared.end(),
                   [](const auto& a, const auto& b) { return a.back() < b.back(); });
         for (const std::vector<size_t>& group : shared) {
-            std::string names;
+            // The first few and the last, which stays; the others counted.
+            std::vector<std::string> names;
             bool ansi = false;
+            const std::string ascii_key = windows_file_key(entries[group[0]].name, false);
             for (size_t k = 0; k < group.size(); ++k) {
                 const std::string& name = entries[group[k]].name;
-                names += std::string(k == 0 ? "" : k + 1 < group.size() ? ", " : " and ") + "'" +
-                         printable(name) + "'";
-                ansi = ansi || windows_file_key(name, false) !=
-                                   windows_file_key(entries[group[0]].name, false);
+                if (k < kGroupMembersNamed || k + 1 == group.size())
+                    names.push_back("'" + printable(name) + "'");
+                else if (k == kGroupMembersNamed)
+                    names.push_back(std::to_string(group.size() - kGroupMembersNamed - 1) + " more");
+                ansi = ansi || windows_file_key(name, false) != ascii_key;
             }
             const CarrierEntry& last = entries[group.back()];
             entry_ = group.back() + 1;
@@ -346,10 +390,62 @@ private:
             name_ = last.name;
             warn(Doubt::kSameFileOnWindows, "entry '" + printable(last.name) + "'",
                  start_ + last.offset,
-                 "entries " + names + " are one file on Windows" +
+                 "entries " + listed(names) + " are one file on Windows" +
                      (ansi ? " (letters as code page " + std::to_string(kFoldedCodePage) + " has them)"
                            : "") +
                      "; the last one stays");
+        }
+    }
+
+    // Entries named as Windows may have named another entry's file for
+    // its short (8.3) name: the launcher would write into that file. One
+    // warning each, at the short name.
+    void check_short_names() {
+        const std::vector<CarrierEntry>& entries = result_.carrier.entries;
+        const ShortNameTwins found = find_short_name_twins(
+            entries.size(), [&](size_t i) -> const std::string& { return entries[i].name; },
+            kMostShortNameChecks);
+        const std::string& launch = result_.carrier.launch_name;
+        for (const ShortNameTwin& twin : found.twins) {
+            const CarrierEntry& alias = entries[twin.short_name];
+            const CarrierEntry& other = entries[twin.long_name];
+            entry_ = twin.short_name + 1;
+            named_ = true;
+            name_ = alias.name;
+            // Written after the launch file, into it: the run opens nothing.
+            const bool drops_launch =
+                twin.short_name > twin.long_name && same_name(other.name, launch);
+            warn(Doubt::kShortNameAlias, "entry '" + printable(alias.name) + "'", start_ + alias.offset,
+                 "may be the short (8.3) name Windows gives '" + printable(other.name) +
+                     "' (the volume decides): then the two are one file, and the later one's "
+                     "bytes stay under both names" +
+                     (drops_launch ? std::string(", so the launcher opens nothing") : ""));
+        }
+        if (found.not_compared != 0) {
+            WalkWarning warning;
+            warning.doubt = Doubt::kShortNameAlias;
+            warning.reason = std::to_string(found.not_compared) +
+                             " entries named like short (8.3) names were not compared with every "
+                             "other name: too many to compare";
+            add_warning(warning);
+        }
+    }
+
+    // The launcher's launch rule, as it applies it after each entry: one
+    // read whole with the launch name takes the launch file, and a later
+    // one that Windows writes into the same file drops it.
+    void follow_launch_rule(const CarrierEntry& entry) {
+        const bool rewrote = launch_held_ && windows_file_key(entry.name) == launch_key_;
+        switch (launch_step(same_name(entry.name, result_.carrier.launch_name), rewrote, true)) {
+        case LaunchStep::kTake:
+            launch_held_ = true;
+            break;
+        case LaunchStep::kDrop:
+            launch_held_ = false;
+            launch_dropped_by_ = entry.name;
+            break;
+        case LaunchStep::kKeep:
+            break;
         }
     }
 
@@ -360,10 +456,19 @@ private:
         named_ = true;
         name_ = launch;
         if (!check_name(where, launch, start_)) return;
+        // The launcher refuses to open a device, and its run fails there.
+        if (is_device_name(launch.c_str())) {
+            fail(where, start_, "reserved Windows device name: the launcher fails rather than open it");
+            return;
+        }
         // An empty launch name opens the folder itself.
-        const bool found = launch.empty() || launch_found_;
+        const bool found = launch.empty() || launch_held_;
         result_.carrier.launch_opens = found;
-        if (!found)
+        if (!found && !launch_dropped_by_.empty())
+            warn(Doubt::kLaunchFileRewritten, where, start_,
+                 "its file is written again by the later entry '" + printable(launch_dropped_by_) +
+                     "', which Windows takes for the same file, so the launcher opens nothing");
+        else if (!found)
             warn(Doubt::kLaunchNamesNoEntry, where, start_,
                  "names no entry, so the launcher opens nothing");
         result_.ok = true;
@@ -371,7 +476,13 @@ private:
 
     InputFile& file_;
     WalkSink& sink_;
-    bool launch_found_ = false;  // an entry read whole has the launch name
+    std::unordered_map<std::string, size_t> warning_at_;  // kind, place and reason: its index
+    std::map<Doubt, size_t> kept_of_kind_;
+    // The launch rule's state: whether the launch file would be opened as
+    // things stand, and the entry that last took that away.
+    bool launch_held_ = false;
+    std::string launch_dropped_by_;
+    std::string launch_key_;  // windows_file_key of the launch name
     int temp_length_;
     WalkResult& result_;
     uint64_t size_ = 0;
@@ -386,6 +497,22 @@ private:
 };
 
 }  // namespace
+
+const char* doubt_kind(Doubt doubt) {
+    switch (doubt) {
+    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
+    case Doubt::kLaunchFileRewritten: return "launch-file-rewritten";
+    case Doubt::kNeedsShortTemp: return "needs-short-temp";
+    case Doubt::kNameMayChange: return "name-may-change";
+    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
+    case Doubt::kShortNameAlias: return "short-name-alias";
+    }
+    return "";
+}
+
+std::string WalkWarning::line() const {
+    return count > 1 ? text() + " (" + std::to_string(count) + " times)" : text();
+}
 
 std::string WalkFinding::text() const {
     if (where.empty()) return reason;
@@ -407,5 +534,8 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
     }
     Walk(file, sink, temp_length, result).run();
     result.carrier.resources = read_resource_report(file);
+    const uint64_t image_end = result.carrier.image_end() ? result.carrier.image_end() : file.size();
+    result.carrier.launcher = identify_carrier_launcher(
+        file, image_end, carrier_image_is_launcher(path_from_utf8(path), image_end));
     return result;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,14 +38,27 @@ struct WalkFinding {
 // What the launcher's run gets through, but perhaps not as the packer meant.
 enum class Doubt {
     kLaunchNamesNoEntry,  // the run opens nothing
+    kLaunchFileRewritten, // a later entry rewrites the launch file: the run opens nothing
     kNeedsShortTemp,      // the name fits only a %TEMP% shorter than the one assumed
     kNameMayChange,       // outside ASCII (the code page decides), or a trailing dot or space
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
+    kShortNameAlias,      // an entry named as another's short (8.3) name may be: the same
 };
+
+// The name a kind of doubt has in --json ("same-file-on-windows").
+const char* doubt_kind(Doubt doubt);
 
 struct WalkWarning : WalkFinding {
     Doubt doubt;
+    uint64_t count = 1;  // how often it was found alike; the place given is the first
+
+    // text(), and how often when more than once
+    std::string line() const;
 };
+
+// Warnings of one kind kept whole at most: the rest are only counted, so a
+// crafted carrier of a million entries alike stays small.
+constexpr size_t kMostWarningsOfAKind = 1000;
 
 // The carrier as far as it was read, and the verdict on it.
 struct WalkResult {
@@ -53,7 +67,9 @@ struct WalkResult {
     // What the carrier says of itself, not errors: "no integrity record",
     // "signed: certificate table at offset N".
     std::vector<std::string> notes;
-    std::vector<WalkWarning> warnings;
+    std::vector<WalkWarning> warnings;  // each found again counted on its first
+    // Warnings past kMostWarningsOfAKind of their kind, by kind: counted only.
+    std::map<Doubt, uint64_t> unlisted_warnings;
     WalkFinding failure;  // where and why the walk stopped, when it failed
 };
 

@@ -25,8 +25,12 @@ namespace {
 // Warnings, and the failure when there is one; with strict, warnings are
 // failures too. Returns the exit code.
 int report_walk(const std::string& carrier, const WalkResult& result, bool strict = false) {
-    for (const WalkWarning& warning : result.warnings) {
-        const std::string line = carrier + ": " + warning.text();
+    std::vector<std::string> lines;
+    for (const WalkWarning& warning : result.warnings) lines.push_back(carrier + ": " + warning.line());
+    for (const auto& [doubt, count] : result.unlisted_warnings)
+        lines.push_back(carrier + ": " + std::to_string(count) + " more warnings of the kind " +
+                        doubt_kind(doubt) + ", each of another entry, not listed");
+    for (const std::string& line : lines) {
         if (strict) report_error(line);
         else report_warning(line);
     }
@@ -90,18 +94,22 @@ private:
     std::unique_ptr<OutputFile> out_;  // discarded unless committed
 };
 
-// extract NAME...: only the named entries (letter case ignored, as Windows
-// compares names) reach the writer; the walk still decodes and checks the
-// others, as the launcher would.
+// extract NAME...: only the files named reach the writer, each as the
+// launcher leaves it: every entry Windows writes into that file (letter
+// case, trailing dots and spaces aside), so the last one's bytes. The walk
+// still decodes and checks the others, as the launcher would.
 class ChosenEntries : public WalkSink {
 public:
     ChosenEntries(WalkSink& writer, const std::vector<std::string>& names)
-        : writer_(writer), names_(names), found_(names.size(), false) {}
+        : writer_(writer), names_(names), found_(names.size(), false) {
+        for (const std::string& name : names) keys_.push_back(windows_file_key(name));
+    }
 
     std::string begin_entry(const CarrierEntry& entry) override {
         chosen_ = names_.empty();
+        const std::string key = chosen_ ? "" : windows_file_key(entry.name);
         for (size_t i = 0; i < names_.size(); ++i)
-            if (same_name(names_[i], entry.name)) chosen_ = found_[i] = true;
+            if (keys_[i] == key) chosen_ = found_[i] = true;
         return chosen_ ? writer_.begin_entry(entry) : "";
     }
     std::string write(const uint8_t* data, size_t size) override {
@@ -127,15 +135,11 @@ public:
 private:
     WalkSink& writer_;
     const std::vector<std::string>& names_;
+    std::vector<std::string> keys_;  // windows_file_key of each name
     std::vector<bool> found_;
     bool chosen_ = false;
     uint64_t entries_ = 0, bytes_ = 0;
 };
-
-// Where the carrier's image ends: before its integrity record when it has one.
-uint64_t image_end(const WalkResult& result) {
-    return result.carrier.image_size != 0 ? result.carrier.image_size : result.carrier.archive_start;
-}
 
 }  // namespace
 
@@ -176,7 +180,7 @@ int verify_carrier(const CarrierRequest& request) {
             failure = WalkFinding();
             failure.reason = "stub is not an i386 Windows program: " + problem;
             ok = false;
-        } else if (!carrier_image_is_launcher(path_from_utf8(carrier), image_end(result))) {
+        } else if (result.carrier.launcher.kind == LauncherKind::kOther) {
             failure = WalkFinding();
             failure.reason = std::string("stub is ") + kNotALauncher;
             ok = false;
@@ -191,6 +195,11 @@ int verify_carrier(const CarrierRequest& request) {
             failure = WalkFinding();
             failure.where = "manifest";
             failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
+            ok = false;
+        } else if (request.strict && result.carrier.launcher.kind == LauncherKind::kModified) {
+            failure = WalkFinding();
+            failure.reason = "stub is a " + result.carrier.launcher.text() +
+                             ": --strict passes only the launcher of Brisk Courier " COURIER_PACK_VERSION;
             ok = false;
         }
     }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "archive/format_rules.h"
+
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -35,16 +37,6 @@ Json finding(const WalkFinding& found) {
     return object;
 }
 
-const char* doubt_kind(Doubt doubt) {
-    switch (doubt) {
-    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
-    case Doubt::kNeedsShortTemp: return "needs-short-temp";
-    case Doubt::kNameMayChange: return "name-may-change";
-    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
-    }
-    return "";
-}
-
 const char* integrity_state(Integrity integrity) {
     switch (integrity) {
     case Integrity::kNoRecord: return "none";
@@ -53,6 +45,30 @@ const char* integrity_state(Integrity integrity) {
     case Integrity::kDamaged: return "damaged";
     }
     return "";
+}
+
+const char* launcher_kind(LauncherKind kind) {
+    switch (kind) {
+    case LauncherKind::kRelease: return "release";
+    case LauncherKind::kModified: return "modified";
+    case LauncherKind::kOther: return "other";
+    case LauncherKind::kUnknown: return "unknown";
+    }
+    return "";
+}
+
+Json launcher_json(const LauncherIdentity& launcher) {
+    if (!launcher.read) return Json();
+    Json object;
+    object["kind"] = launcher_kind(launcher.kind);
+    const bool release = launcher.kind == LauncherKind::kRelease;
+    object["version"] = release ? Json(COURIER_PACK_VERSION) : Json();
+    object["modified"] = launcher.kind == LauncherKind::kUnknown ? Json() : Json(!release);
+    object["differences"] = Json::array();
+    for (const LauncherDifference& d : launcher.differences)
+        object["differences"].push_back(
+            {{"part", d.part}, {"where", d.where}, {"offset", d.offset}, {"bytes", d.bytes}});
+    return object;
 }
 
 Json resource_json(const ResourceReport& report) {
@@ -108,6 +124,7 @@ std::string json_report(const std::string& command, const std::string& carrier,
     document["integrity"] = integrity;
     document["signature"] =
         walk.carrier.cert_size ? Json{{"offset", walk.carrier.cert_offset}, {"size", walk.carrier.cert_size}} : Json();
+    document["launcher"] = launcher_json(walk.carrier.launcher);
     document["archive_offset"] = walk.carrier.launch_read ? Json(walk.carrier.archive_start) : Json();
 
     Json launch;
@@ -127,13 +144,19 @@ std::string json_report(const std::string& command, const std::string& carrier,
     }
     document["total"] = {{"entries", walk.carrier.entry_count()},
                          {"stored", walk.carrier.stored_total()},
-                         {"decoded", walk.carrier.decoded_total()}};
+                         {"decoded", walk.carrier.decoded_total()},
+                         {"pauses_ms", run_pauses_ms(walk.carrier.entry_count())}};
     document["warnings"] = Json::array();
     for (const WalkWarning& warning : walk.warnings) {
         Json object = {{"kind", doubt_kind(warning.doubt)}};
         object.update(finding(warning));
+        object["message"] = warning.line();
+        object["count"] = warning.count;
         document["warnings"].push_back(object);
     }
+    document["warnings_not_listed"] = Json::object();
+    for (const auto& [doubt, count] : walk.unlisted_warnings)
+        document["warnings_not_listed"][doubt_kind(doubt)] = count;
     document["resources"] = resource_json(walk.carrier.resources);
     // Paths from a Linux command line may not be UTF-8: such bytes become
     // U+FFFD rather than an invalid document.

@@ -1,9 +1,12 @@
 #include "tools/report/text_report.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 
+#include "archive/format_rules.h"
 #include "tools/carrier/names.h"
 #include "tools/system/console.h"
 
@@ -18,22 +21,30 @@ std::string ratio(uint64_t stored, uint64_t decoded) {
 
 using Row = std::array<std::string, 4>;
 
-// Name left-aligned, numbers right-aligned, two spaces between.
-void print_table(const std::vector<Row>& rows, std::ostream& out) {
+// Name left-aligned, numbers right-aligned, two spaces between. Each row is
+// made twice, to measure and to write, rather than held: a carrier may list
+// a million entries.
+void append_table(size_t rows, const std::function<Row(size_t)>& row, std::string& text) {
     std::array<size_t, 4> width{};
-    for (const Row& row : rows)
-        for (size_t c = 0; c < width.size(); ++c) width[c] = std::max(width[c], row[c].size());
-    for (const Row& row : rows) {
-        std::string line = row[0] + std::string(width[0] - row[0].size(), ' ');
+    for (size_t r = 0; r < rows; ++r) {
+        const Row cells = row(r);
+        for (size_t c = 0; c < width.size(); ++c) width[c] = std::max(width[c], cells[c].size());
+    }
+    text.reserve(text.size() + rows * (width[0] + width[1] + width[2] + width[3] + 7));
+    for (size_t r = 0; r < rows; ++r) {
+        const Row cells = row(r);
+        text += cells[0] + std::string(width[0] - cells[0].size(), ' ');
         for (size_t c = 1; c < width.size(); ++c)
-            line += "  " + std::string(width[c] - row[c].size(), ' ') + row[c];
-        out << line << '\n';
+            text += "  " + std::string(width[c] - cells[c].size(), ' ') + cells[c];
+        text += '\n';
     }
 }
 
-// What the carrier says of itself: notes always, the record with -v.
+// What the carrier says of itself: notes and its launcher always, the
+// record with -v.
 void print_notes(const WalkResult& result, std::ostream& out) {
     for (const std::string& note : result.notes) out << note << '\n';
+    if (result.carrier.launcher.read) out << "launcher: " << result.carrier.launcher.text() << '\n';
     const IntegrityRecord& record = result.carrier.record;
     if (verbosity() != Verbosity::kVerbose || record.carrier_length == 0) return;
     char crc[16];
@@ -88,16 +99,31 @@ std::string list_text(const WalkResult& result) {
     print_resources(carrier.resources, out);
     if (!carrier.launch_read) return out.str();
     out << "launch: " << printable(carrier.launch_name) << "\n";
-    std::vector<Row> rows = {{"name", "stored", "decoded", "ratio"}};
-    for (const CarrierEntry& entry : carrier.entries)
-        rows.push_back({printable(entry.name), std::to_string(entry.stored_size),
-                        std::to_string(entry.decoded_size),
-                        ratio(entry.stored_size, entry.decoded_size)});
+    const std::vector<CarrierEntry>& entries = carrier.entries;
     const uint64_t stored = carrier.stored_total(), decoded = carrier.decoded_total();
-    rows.push_back({"total (" + count(carrier.entry_count(), "entry", "entries") + ")",
-                    std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)});
-    print_table(rows, out);
-    return out.str();
+    // The heading, the entries, the total.
+    std::string text = out.str();
+    append_table(entries.size() + 2, [&](size_t r) -> Row {
+        if (r == 0) return {"name", "stored", "decoded", "ratio"};
+        if (r > entries.size())
+            return {"total (" + count(carrier.entry_count(), "entry", "entries") + ")",
+                    std::to_string(stored), std::to_string(decoded), ratio(stored, decoded)};
+        const CarrierEntry& entry = entries[r - 1];
+        return {printable(entry.name), std::to_string(entry.stored_size),
+                std::to_string(entry.decoded_size), ratio(entry.stored_size, entry.decoded_size)};
+    }, text);
+    return text;
+}
+
+std::string pauses_text(uint64_t files) {
+    auto seconds = [](uint64_t ms) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", double(ms) / 1000);
+        return std::string(text);
+    };
+    return std::to_string(files) + " files: the launcher pauses " + seconds(kEntryPauseMs) +
+           " after each and " + seconds(kLaunchPauseMs) + " after the launch, " +
+           seconds(run_pauses_ms(files)) + " in all";
 }
 
 std::string verified_text(const std::string& path, const WalkResult& result) {
@@ -108,6 +134,7 @@ std::string verified_text(const std::string& path, const WalkResult& result) {
         for (const CarrierEntry& entry : carrier.entries)
             out << "ok: " << printable(entry.name) << " ("
                 << count(entry.decoded_size, "byte", "bytes") << ")\n";
+    if (carrier.entry_count() > kPausesWorthSaying) out << pauses_text(carrier.entry_count()) << "\n";
     out << escaped(path) << ": ok, " << count(carrier.entry_count(), "entry", "entries") << ", "
         << count(carrier.decoded_total(), "byte", "bytes") << " unpacked, "
         << (!carrier.launch_opens         ? std::string("opens nothing")

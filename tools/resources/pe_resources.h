@@ -11,6 +11,10 @@
 constexpr uint16_t kIconType = 3, kGroupIconType = 14, kVersionType = 16, kManifestType = 24;
 constexpr uint16_t kEnglishUs = 0x0409;
 
+// The section pack adds: its name, and its flags (initialized data, readable).
+constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr uint32_t kResourceSectionFlags = 0x40000040;
+
 struct Resource {
     uint16_t type = 0, id = 0, language = 0;
     std::vector<uint8_t> data;

@@ -21,8 +21,6 @@ namespace {
 constexpr uint64_t kLargestInput = 16u << 20;  // far beyond any icon or manifest
 constexpr uint16_t kGroupId = 1, kVersionId = 1;
 constexpr uint16_t kManifestId = 1;  // the manifest Windows reads when it starts a program
-constexpr char kSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
-constexpr uint32_t kReadOnlyData = 0x40000040;  // initialized data, readable
 
 bool read_input(const std::string& option, const std::string& path, std::vector<uint8_t>& bytes,
                 std::vector<std::string>& problems) {
@@ -181,7 +179,7 @@ void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
     std::vector<uint8_t> image = *stub;
     std::string unreadable;
     const std::string problem =
-        add_section(image, kSectionName, kReadOnlyData, kResourceDirectory, kHeaderProbe,
+        add_section(image, kResourceSectionName, kResourceSectionFlags, kResourceDirectory, kHeaderProbe,
                     [&](uint32_t rva) {
                         std::vector<uint8_t> section = build_resource_section(resources, rva);
                         unreadable = read_back_problem(section, rva, resources.size());
