@@ -2,7 +2,9 @@
 // and the launcher's own run; refused inputs; list's table; damaged carriers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +72,37 @@ std::vector<std::string> lines(const std::string& s) {
     std::istringstream in(s);
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
+}
+
+// Rewrites the first byte of `path` in place, its size kept, as each of
+// `packs` packs starts reading it: a copy torn between two versions, unless
+// the pack notices. Gives the writer's process, to be waited for.
+pid_t rewrite_while_read(const std::string& path, int packs) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int events = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(events, path.c_str(), IN_ACCESS | IN_CLOSE_NOWRITE);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        bool written = false;
+        alignas(inotify_event) char buffer[4096];
+        for (int done = 0; done < packs;) {
+            const ssize_t n = read(events, buffer, sizeof buffer);
+            if (n <= 0) _exit(1);
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if ((event->mask & IN_ACCESS) && !written) written = pwrite(fd, "\x01", 1, 0) == 1;
+                if ((event->mask & IN_CLOSE_NOWRITE) && written) {  // that pack is done with it
+                    written = false;
+                    ++done;
+                }
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        _exit(0);
+    }
+    close(fd);
+    close(events);
+    return pid;
 }
 
 class Courier : public ::testing::Test {
@@ -224,6 +257,18 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
             return std::vector<std::string>{"--launch", "a", "--stub", in + ".stub", in};
         };
     };
+    std::vector<pid_t> writers;  // of files rewritten while read
+    // A list of `times` lines, each `line`, after the folder of files({"a"}).
+    auto with_list = [files](std::string line, int times) {
+        return [=](const std::string& in) {
+            auto args = files({"a"})(in);
+            std::string list;
+            for (int i = 0; i < times; ++i) list += line + "\n";
+            write_file(in + ".list", bytes(list));
+            args.insert(args.end(), {"--files-from", in + ".list"});
+            return args;
+        };
+    };
     std::vector<Case> cases = {
         {"launch name is no entry",
          [&](const std::string& in) {
@@ -250,6 +295,12 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              return std::vector<std::string>{"--stub", stub(), "--launch", "version",
                                              "/proc/version"};
          }, 1, "0 bytes when scanned, more when read: it changed while being packed"},
+        {"file rewritten in place while packed", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             fs::resize_file(in + "/a", 64 << 20);  // read a segment at a time
+             writers.push_back(rewrite_while_read(in + "/a", 2));  // for both runs below
+             return args;
+         }, 1, "/a: changed while it was read (its modification or change time moved)"},
         {"same name twice", [&](const std::string& in) {
              auto args = files({"a.txt"})(in);
              args.push_back(in + "/a.txt");
@@ -343,6 +394,21 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              args.insert(args.end(), {"--files-from", in + ".list"});
              return args;
          }, 1, ".list: cannot open the list of inputs: No such file"},
+        {"--files-from, an endless line", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.insert(args.end(), {"--files-from", "/dev/zero"});
+             return args;
+         }, 1, "/dev/zero: line 1 is longer than 128 KiB"},
+        // 128 KiB lines, but not one too long.
+        {"--files-from, more than 64 MiB", with_list(std::string(131000, 'x'), 520), 1,
+         ".list: more than 64 MiB or 1000000 inputs"},
+        {"--files-from, more than a million inputs", with_list("x", 1000001), 1,
+         ".list: more than 64 MiB or 1000000 inputs"},
+        {"--depfile, a name that would run a command from make", [&](const std::string& in) {
+             auto args = files({"setup.exe;touch${IFS}PWNED"})(in);
+             args.insert(args.end(), {"--depfile", in + ".d"});
+             return args;
+         }, 1, "in a dependency file: make would run what follows its ';' as a command"},
         {"--files-from, an empty list", [&](const std::string& in) {
              write_file(in + ".list", bytes("\n"));
              return std::vector<std::string>{"--stub", stub(), "--launch", "a", "--files-from", in + ".list"};
@@ -519,20 +585,43 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         }
         fs::remove(dir / "out.exe");
     }
+    for (const pid_t writer : writers) {
+        int status = 0;
+        EXPECT_EQ(waitpid(writer, &status, WNOHANG), writer) << "a pack never read the file";
+        kill(writer, SIGKILL);
+        waitpid(writer, &status, 0);
+    }
 }
 
+// Both files pack writes, the carrier (-o) and the dependency file
+// (--depfile), under one set of rules: never a file the pack reads, nor
+// the other one, however spelt or linked; no folder or device; through a
+// symbolic link, the file it leads to.
 TEST_F(Courier, OutputIsNeverAnInputTheStubOrALink) {
     const std::string in = folder("in", {{"a", {1}}});
+    const std::string icon = dir / "app.ico", manifest = dir / "app.manifest", list = dir / "list";
+    write_file(icon, ico_file({{16, 4, false}}));
+    write_file(manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>"));
+    write_file(list, bytes(in + "/a=b\n"));
+    const std::set<std::string> kept = {"in", "stub.exe", "app.ico", "app.manifest", "list"};
     const auto carrier = packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}});
-    auto unchanged = [this, in] {
-        EXPECT_EQ(read_file(in + "/a"), std::vector<uint8_t>{1});
-        EXPECT_EQ(read_file(stub()), minimal_pe_stub());
+    // With --depfile, the carrier goes here.
+    const std::string carrier_path = dir / "carrier.exe";
+    const auto rule = bytes(carrier_path + ": \\\n  " + stub() + " \\\n  " + in + " \\\n  " + in + "/a\n\n" +
+                            stub() + ":\n\n" + in + ":\n\n" + in + "/a:\n");
+    const auto read = [&] {
+        return std::vector<std::vector<uint8_t>>{read_file(in + "/a"), read_file(stub()), read_file(icon),
+                                                 read_file(manifest), read_file(list)};
     };
+    const auto before = read();
+    auto unchanged = [&](const std::vector<uint8_t>&) { EXPECT_EQ(read(), before); };
     struct Case {
         const char* what;
-        std::function<std::string()> setup;  // makes what -o meets; gives -o
-        const char* message;                 // "" when the carrier is written
-        std::function<void()> check;
+        std::function<std::string()> setup;  // makes what the option meets; gives its path
+        const char* message;                 // "" when the file is written
+        std::function<void(const std::vector<uint8_t>& written)> check;  // what the option writes
+        std::vector<std::string> options = {};
+        bool depfile_only = false;  // the dependency file against the carrier
     };
     const Case cases[] = {
         {"an input", [&] { return in + "/a"; }, "is the input", unchanged},
@@ -550,40 +639,70 @@ TEST_F(Courier, OutputIsNeverAnInputTheStubOrALink) {
              fs::create_symlink(stub(), dir / "soft.exe");
              return dir / "soft.exe";
          }, "is the stub", unchanged},
+        {"the icon", [&] { return icon; }, "is the icon", unchanged, {"--icon", icon}},
+        {"the manifest", [&] { return dir / "./app.manifest"; }, "is the manifest", unchanged,
+         {"--manifest", manifest}},
+        {"the list of inputs", [&] { return list; }, "is the list of inputs", unchanged,
+         {"--files-from", list}},
+        {"the carrier", [&] { return carrier_path; }, "is the carrier", unchanged, {}, true},
+        {"the carrier spelt another way, before it exists", [&] { return dir / "./carrier.exe"; },
+         "is the carrier", [&](const std::vector<uint8_t>&) { EXPECT_FALSE(file_exists(carrier_path)); },
+         {}, true},
+        {"a symbolic link to the carrier", [&] {
+             write_file(carrier_path, bytes("old"));
+             fs::create_symlink("carrier.exe", dir / "carrier.d");
+             return dir / "carrier.d";
+         }, "is the carrier", [&](const std::vector<uint8_t>&) {
+             EXPECT_EQ(text(read_file(carrier_path)), "old");
+         }, {}, true},
         {"a folder", [&] {
              fs::create_directories(dir / "out.exe/keep");
              return dir / "out.exe";
-         }, "a folder, not replaced", [&] { EXPECT_TRUE(file_exists(dir / "out.exe/keep")); }},
+         }, "a folder, not replaced", [&](const std::vector<uint8_t>&) { EXPECT_TRUE(file_exists(dir / "out.exe/keep")); }},
         {"a FIFO", [&] {
              mkfifo((dir / "fifo.exe").c_str(), 0600);
              return dir / "fifo.exe";
-         }, "not a regular file", [&] { EXPECT_TRUE(fs::is_fifo(dir / "fifo.exe")); }},
+         }, "not a regular file", [&](const std::vector<uint8_t>&) { EXPECT_TRUE(fs::is_fifo(dir / "fifo.exe")); }},
+        {"a symbolic link to a FIFO", [&] {
+             mkfifo((dir / "fifo.exe").c_str(), 0600);
+             fs::create_symlink("fifo.exe", dir / "to-fifo.exe");
+             return dir / "to-fifo.exe";
+         }, "not a regular file", [&](const std::vector<uint8_t>&) { EXPECT_TRUE(fs::is_fifo(dir / "fifo.exe")); }},
         {"in a folder that does not exist", [&] { return dir / "missing/out.exe"; },
-         "missing: no such folder", [&] { EXPECT_FALSE(file_exists(dir / "missing")); }},
+         "missing: no such folder", [&](const std::vector<uint8_t>&) { EXPECT_FALSE(file_exists(dir / "missing")); }},
         {"a symbolic link: written through", [&] {
              write_file(dir / "old.exe", bytes("old"));
              fs::create_symlink("old.exe", dir / "link.exe");
              return dir / "link.exe";
-         }, "", [&] {
+         }, "", [&](const std::vector<uint8_t>& written) {
              EXPECT_TRUE(fs::is_symlink(dir / "link.exe"));
-             EXPECT_EQ(read_file(dir / "old.exe"), carrier);
+             EXPECT_EQ(read_file(dir / "old.exe"), written);
          }},
         {"a link to no file yet", [&] {
              fs::create_symlink("new.exe", dir / "dangling.exe");
              return dir / "dangling.exe";
-         }, "", [&] {
+         }, "", [&](const std::vector<uint8_t>& written) {
              EXPECT_TRUE(fs::is_symlink(dir / "dangling.exe"));
-             EXPECT_EQ(read_file(dir / "new.exe"), carrier);
+             EXPECT_EQ(read_file(dir / "new.exe"), written);
          }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string out = c.setup();
-        const ToolResult r = run({"pack", "-o", out, "--launch", "a", "--stub", stub(), in});
-        EXPECT_EQ(r.code, *c.message ? 1 : 0) << r.err;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        c.check();
-        EXPECT_FALSE(temp_left());
+        for (const bool as_depfile : {false, true}) {
+            if (c.depfile_only && !as_depfile) continue;
+            SCOPED_TRACE(std::string(c.what) + (as_depfile ? ", as --depfile" : ", as -o"));
+            for (const auto& e : fs::directory_iterator(dir.path()))
+                if (!kept.count(e.path().filename())) fs::remove_all(e.path());
+            const std::string out = c.setup();
+            std::vector<std::string> args = {"pack", "-o", as_depfile ? carrier_path : out, "--launch", "a",
+                                             "--stub", stub(), in};
+            if (as_depfile) args.insert(args.end(), {"--depfile", out});
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            const ToolResult r = run(args);
+            EXPECT_EQ(r.code, *c.message ? 1 : 0) << r.err;
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+            c.check(as_depfile ? rule : carrier);
+            EXPECT_FALSE(temp_left());
+        }
     }
 }
 
@@ -736,6 +855,13 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
              EXPECT_TRUE(fs::is_fifo(x + "/a.txt"));
              EXPECT_EQ(read_file(x + "/c.exe"), std::vector<uint8_t>{2});
          }, {"C.EXE"}},
+        {"a folder that is not there yet: made for the first file",
+         [](const std::string& x) { fs::remove(x); }, false, "", [&](const std::string& x) {
+             EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
+         }},
+        {"a folder that is not there yet, and no entry of the name asked for: not made",
+         [](const std::string& x) { fs::remove(x); }, false, "c.exe: no entry named 'b.txt'",
+         [](const std::string& x) { EXPECT_FALSE(file_exists(x)); }, {"b.txt"}},
         {"a name no entry has: the others are unpacked", [](const std::string&) {}, false,
          "c.exe: no entry named 'b.txt'", [&](const std::string& x) {
              EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
@@ -886,6 +1012,8 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         int code;
         std::string out, err;  // what each holds; "" for nothing at all
         std::string input = "";  // on stdin
+        std::string redirect = "";  // of the tool's own streams, as sh writes it
+        std::string before = "";    // sh commands run first, in the process the tool then is
     };
     std::vector<Case> cases = {
         {"unknown command", {"bogus"}, 2, "",
@@ -921,6 +1049,26 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"--depfile with -o -", {"pack", "-o", "-", "--depfile", dir / "out.d", "--launch", "a", one}, 2, "",
          "--depfile needs -o FILE"},
         {"pack -q of 51 files", pack({"-q", fifty_one}, "f0"), 0, "", ""},
+        // Closed streams: no file the tool opens takes their place.
+        {"pack -v with stdout closed", pack({"-v", one}), 0, "", "", "", ">&-"},
+        {"the carrier it made has no line in it", {"verify", out}, 0, out + ": ok", ""},
+        {"pack -o - -v with stderr closed: the carrier, and nothing in it",
+         {"pack", "-o", "-", "-v", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)), "",
+         "", "2>&-"},
+        {"pack -o - with stdout closed", {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
+         "-o -: standard output is closed", "", ">&-"},
+        // Another user may know the process's number, as sh's $$ does here:
+        // -o -'s file in the temporary folder has no name it could take.
+        {"pack -o -, a folder where a temporary name with the process's number would go",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
+         "standard output: 1 entry, ", "", "",
+         "export TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
+        {"the same where only named temporary files can be made",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
+         "standard output: 1 entry, ", "", "",
+         "export COURIER_PACK_NAMED_TEMP=1 TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
+        {"pack -o - to a full device", {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
+         "-o -: cannot send the carrier to standard output: No space left on device\n", "", ">/dev/full"},
         {"verify", {"verify", carrier}, 0, carrier + ": ok, 1 entry, 1 byte unpacked, launches 'a'\n", ""},
         {"verify -v", {"verify", "-v", carrier}, 0, "ok: a (1 byte)\n", ""},
         {"verify, empty launch name", {"verify", opens_folder}, 0,
@@ -1070,11 +1218,13 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
-        if (!c.input.empty()) {
-            write_file(dir / "stdin", bytes(c.input));
-            args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" <" + dir / "stdin", COURIER_PACK_PATH});
-        }
-        const ToolResult r = run(args, c.input.empty() ? COURIER_PACK_PATH : "sh");
+        const bool shell = !c.input.empty() || !c.redirect.empty() || !c.before.empty();
+        if (!c.input.empty()) write_file(dir / "stdin", bytes(c.input));
+        if (shell)
+            args.insert(args.begin(), {"-c", c.before + "\nexec \"$0\" \"$@\" " +
+                                                 (c.input.empty() ? "" : "<" + dir / "stdin" + " ") + c.redirect,
+                                       COURIER_PACK_PATH});
+        const ToolResult r = run(args, shell ? "sh" : COURIER_PACK_PATH);
         EXPECT_EQ(r.code, c.code);
         // A carrier on stdout (-o -) is bytes, not text.
         const bool carrier_out = std::find(c.args.begin(), c.args.end(), "-") != c.args.end();
@@ -1122,10 +1272,14 @@ TEST_F(Courier, DependencyFileNamesEveryFileRead) {
     ToolResult r = run(args);
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string folder = dir / "a\\ b$$\\#c";
+    std::string own_rules;  // one for each file, so make goes on once it is removed
+    for (const std::string& file : {stub(), dir / "app.ico", dir / "list", folder, folder + "/setup.exe",
+                                    folder + "/x.txt", folder + "/x.txt"})
+        own_rules += "\n" + file + ":\n";
     EXPECT_EQ(text(read_file(rule)), out + ": \\\n  " + stub() + " \\\n  " + dir / "app.ico" +
                                          " \\\n  " + dir / "list" + " \\\n  " + folder + " \\\n  " +
                                          folder + "/setup.exe \\\n  " + folder + "/x.txt \\\n  " +
-                                         folder + "/x.txt\n");
+                                         folder + "/x.txt\n" + own_rules);
     args.back() = dir / "missing";
     args[args.size() - 2] = dir / "none.d";
     EXPECT_EQ(run(args).code, 1);

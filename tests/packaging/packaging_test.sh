@@ -127,7 +127,9 @@ consumer() {
 
 # Configures a project holding one brisk_courier_add_carrier call against
 # the installed tree in WORK/moved. The calls in the table must configure
-# (a dash) or fail with a message holding the text given.
+# (a dash) or fail with a message holding the text given; where a third
+# text is given, the project is built too, and what the build and verify
+# of the carrier say must hold it.
 consumer_calls() {
     local work=$1
     need_launcher "$2"
@@ -135,7 +137,7 @@ consumer_calls() {
     local project=$work/calls arguments expected output status
     rm -rf "$project" && mkdir -p "$project/in"
     touch "$project/in/setup.exe" "$project/app.ico" "$project/app.manifest" "$project/list.txt"
-    while IFS='|' read -r arguments expected; do
+    while IFS='|' read -r arguments expected built; do
         cat >"$project/CMakeLists.txt" <<EOF2
 cmake_minimum_required(VERSION 3.25)
 project(Calls NONE)
@@ -148,6 +150,9 @@ EOF2
         output=$(tr -s ' \n' ' ' <<<"$output")
         if [ "$expected" = - ]; then
             [ $status = 0 ] || fail "brisk_courier_add_carrier($arguments) did not configure: $output"
+            [ -n "$built" ] || continue
+            output=$(cmake --build "$project/build" 2>&1; "$work/moved/bin/courier-pack" verify "$project/build/a.exe" 2>&1) || true
+            [[ $output == *"$built"* ]] || fail "brisk_courier_add_carrier($arguments): built, not '$built': $output"
         else
             [ $status != 0 ] || fail "brisk_courier_add_carrier($arguments) configured"
             [[ $output == *"$expected"* ]] ||
@@ -160,6 +165,12 @@ app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST app.manifest|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
 app OUTPUT a.exe LAUNCH install.exe FILES in/setup.exe=install.exe $<1:in/setup.exe>=other.exe|-
 app OUTPUT a.exe LAUNCH setup.exe FILES_FROM list.txt|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in VERSION_STRINGS "Comments=Release 2;notes.txt"|-|version string: Comments = Release 2;notes.txt
+app OUTPUT a.exe LAUNCH "set;up.exe" FILES "in/setup.exe=set;up.exe"|-|launches 'set;up.exe'
+app OUTPUT a.exe LAUNCH setup.exe FILES in FILE_VERSION "1.2.3.4;in/setup.exe"|-|'1.2.3.4;in/setup.exe' is not A.B.C.D
+app OUTPUT a.exe LAUNCH setup.exe FILES "in;in/setup.exe"|FILES in;in/setup.exe: a path holding ';' cannot be a build's dependency
+app OUTPUT a.exe LAUNCH setup.exe FILES in ICON "app.ico;in/setup.exe"|ICON app.ico;in/setup.exe: a path holding ';'
+app OUTPUT "a.exe;b.exe" LAUNCH setup.exe FILES in|OUTPUT a.exe;b.exe: a path holding ';' cannot be a build's output
 app OUTPUT a.exe LAUNCH install.exe FILES missing.exe=install.exe|FILES missing.exe: no such file or folder
 app OUTPUT a.exe LAUNCH setup.exe FILES_FROM missing.txt|FILES_FROM missing.txt: no such file or folder
 app OUTPUT a.exe LAUNCH setup.exe|FILES is required
@@ -181,12 +192,142 @@ app OUTPUT a.exe LAUNCH setup.exe FILES in DEPENDS no_such_target|no_such_target
 EOT
 }
 
+# Ninja's own escaping, for a path in build.ninja.
+ninja_escaped() { sed 's/\$/$$/g; s/ /$ /g; s/:/$:/g' <<<"$1"; }
+
+# The target and the files the dependency file DIR/dep.d names, as the
+# generator's tool reads them: make's database (-p), or Ninja's check of the
+# target and its log of what a gcc-style file named. One line each: the
+# target first, then the files in sorted order.
+read_back() {
+    local generator=$1 dir=$2 target=$3
+    if [ "$generator" = Ninja ]; then
+        cat >"$dir/build.ninja" <<EOF2
+rule check
+  command = true
+  depfile = dep.d
+rule log
+  command = cp dep.d logged.d
+  depfile = logged.d
+  deps = gcc
+build $(ninja_escaped "$target"): check
+build logged: log
+EOF2
+        (cd "$dir" && ninja -n "$target" >/dev/null && ninja logged >/dev/null) || return 1
+        echo "$target"
+        (cd "$dir" && ninja -t deps logged) | sed -n 's/^    //p' | LC_ALL=C sort
+    else
+        echo "include dep.d" >"$dir/Makefile"
+        local database
+        database=$(cd "$dir" && make -r -R -p -q 2>/dev/null)
+        # A rule's target is listed as "target: files"; each file has a rule
+        # of its own with none, "file:".
+        awk -v t="$target" 'index($0, t ": ") == 1 { print t; exit }' <<<"$database"
+        sed -n '/^# Files/,/^# files hash-table stats/s/^\([^#\t].*\):$/\1/p' <<<"$database" |
+            grep -vx -e Makefile -e dep.d -e '\..*' | LC_ALL=C sort
+    fi
+}
+
+# Names in the dependency file: each packed (as an input, or as -o's
+# relative name) must come back from the generator's tool as it is spelt
+# (and the build go on once the file is removed), or be refused naming it;
+# and the function's step that hands the file to
+# CMake must pass on what CMake reads right for the generator and refuse
+# what it would misread (misread: for both generators; ninja: for Ninja).
+depfile_names() {
+    local generator=$1 work=$2 launcher=$3
+    local tool=$work/moved/bin/courier-pack names=$work/depfile-names-${generator// /-}
+    local script=$work/moved/lib/cmake/BriskCourier/BriskCourierDepfile.cmake
+    local kind name expected cmake said wanted got status
+    while IFS='|' read -r kind name expected cmake; do
+        name=${name//<TAB>/$'\t'} name=${name//<BAR>/|} expected=${expected//<BAR>/|}
+        rm -rf "$names" && mkdir -p "$names/in"
+        local input=$names/in/plain.txt target=out.exe.part
+        if [ "$kind" = in ]; then input=$names/in/$name; else target=$name; fi
+        echo x >"$input"
+        status=0
+        said=$(cd "$names" && "$tool" pack -q -o "$target" --launch e.txt --stub "$launcher" \
+            --depfile dep.d "$input=e.txt" 2>&1) || status=$?
+        if [ "$expected" != - ]; then
+            [ $status = 1 ] || fail "$kind '$name': packed, not refused"
+            [[ $said == *"cannot name "*"${name//$'\t'/\\x09}"*" in a dependency file: $expected"* ]] ||
+                fail "$kind '$name': not refused naming it for '$expected': $said"
+            [ ! -e "$names/dep.d" ] && [ ! -e "$names/$target" ] || fail "$kind '$name': written though refused"
+            [ -z "$(find "$names" -name PWNED)" ] || fail "$kind '$name': ran a command"
+            continue
+        fi
+        [ $status = 0 ] || fail "$kind '$name': not packed: $said"
+        wanted=$(printf '%s\n' "$target"; printf '%s\n' "$launcher" "$input" | LC_ALL=C sort)
+        got=$(read_back "$generator" "$names" "$target") || fail "$kind '$name': $generator cannot read the file"
+        [ "$got" = "$wanted" ] || fail "$kind '$name': $generator read '$got', not '$wanted'"
+        rm "$input"  # then the carrier is out of date, and the build goes on
+        status=0
+        if [ "$generator" = Ninja ]; then
+            (cd "$names" && ninja -n "$target" >/dev/null 2>&1) || status=2
+        else
+            (cd "$names" && make -r -R -q "$target" >/dev/null 2>&1) || status=$?
+        fi
+        [ $status != 2 ] || fail "$kind '$name': $generator stops once the file is removed"
+        [ -n "$cmake" ] || continue
+        local refused=0
+        [[ $cmake = misread || ($cmake = ninja && $generator = Ninja) ]] && refused=1
+        status=0
+        said=$(cmake -D "FROM=$names/dep.d" -D "TO=$names/final.d" -D "GENERATOR=$generator" \
+            -P "$script" 2>&1) || status=$?
+        if [ $refused = 1 ]; then
+            [ $status != 0 ] && [[ $(tr -s ' \n' ' ' <<<"$said") == *"$name: CMake's own reading"* ]] ||
+                fail "$kind '$name': handed to CMake for $generator, which misreads it: $said"
+        else
+            [ $status = 0 ] || fail "$kind '$name': not handed to CMake for $generator: $said"
+            [ "$(head -n1 "$names/final.d")" = "out.exe: \\" ] || fail "$kind '$name': $(head -n1 "$names/final.d")"
+        fi
+    done <<'EOT'
+in|a b|-|-
+in|a  b c|-|-
+in|a#b|-|ninja
+in|a$b|-|ninja
+in|a:b|-|misread
+in|a\ b|-|misread
+in|a\\ b|-|misread
+in|a\b|-|misread
+in|a%b|make reads a target with '%' as a pattern
+in|a(b)c|-|-
+in|a(b|-|-
+in|a!@~{},+]b|-|-
+in|café|-|-
+in|setup.exe;touch${IFS}PWNED|make would run what follows its ';' as a command
+in|a(b)|make reads NAME(MEMBER) as a member of an archive
+in|(b)|make reads NAME(MEMBER) as a member of an archive
+in|a[b]c|make reads '[...]' as a wildcard
+in|a=b|make reads '=' as a variable's assignment
+in|a<BAR>b|make or Ninja would not read its '<BAR>' as part of it
+in|a&b|make or Ninja would not read its '&' as part of it
+in|a'b|make or Ninja would not read its ''' as part of it
+in|a*b|make or Ninja would not read its '*' as part of it
+in|a^b|make or Ninja would not read its '^' as part of it
+in|a"b|make or Ninja would not read its '"' as part of it
+in|a`b|make or Ninja would not read its '`' as part of it
+in|a<b|make or Ninja would not read its '<' as part of it
+in|a?b|make or Ninja would not read its '?' as part of it
+in|a<TAB>b|a control character (byte 0x09) cannot be written
+in|a |make and Ninja cannot both read a trailing ' '
+in|a\|make and Ninja cannot both read a trailing '\'
+in|a:|make and Ninja cannot both read a trailing ':'
+in|a\#b|make and Ninja cannot both read '\' before '#'
+in|a\$b|make and Ninja cannot both read '\' before '$'
+in|a\:b|make and Ninja cannot both read '\' before ':'
+out|a b#$:c.exe|-|
+out|~a.exe|make reads a leading '~' as a home folder
+EOT
+}
+
 # A carrier of a folder and a file, built with GENERATOR; each change to
 # the folder's files must repack it, and the carrier must hold the change.
 depfile() {
     local generator=$1 work=$2
     need_launcher "$3"
     [ -d "$work/moved" ] || fail "no installed tree in $work/moved (installed-tree runs first)"
+    depfile_names "$generator" "$work" "$3"
     local project=$work/depfile-${generator// /-} tool=$work/moved/bin/courier-pack
     rm -rf "$project" && mkdir -p "$project/payload"
     echo "setup" >"$project/setup.bin"
@@ -209,15 +350,24 @@ EOF2
     local carrier=$build/app-setup.exe
     [[ $(cmake --build "$build") == *Packing* ]] && fail "$generator: repacked with nothing changed"
 
-    # Each step: a change, then the entries and contents the carrier must hold.
-    local change entries
-    while IFS='|' read -r change entries; do
+    # Each step: a change, then the entries and contents the carrier must
+    # hold, or !TEXT: the build fails saying TEXT (and the next change
+    # builds again); a third field is what Ninja's build does instead.
+    local change entries ninja output
+    while IFS='|' read -r change entries ninja; do
+        [ "$generator" = Ninja ] && [ -n "$ninja" ] && entries=$ninja
         sleep 1  # a new modification time, however coarse the file system's
         (cd "$project/payload" && eval "$change")
+        if [[ $entries == !* ]]; then
+            output=$(cmake --build "$build" 2>&1) && fail "$generator: built after: $change"
+            [[ $(tr -s ' \n' ' ' <<<"$output") == *"${entries#!}"* ]] ||
+                fail "$generator: after '$change' the build did not say '${entries#!}': $output"
+            continue
+        fi
         [[ $(cmake --build "$build") == *Packing* ]] || fail "$generator: not repacked after: $change"
         rm -rf "$project/unpacked"
         "$tool" extract "$carrier" -C "$project/unpacked" >/dev/null || fail "$generator: extract after: $change"
-        [ "$(cd "$project/unpacked" && ls | tr '\n' ' ')" = "$entries" ] ||
+        [ "$(cd "$project/unpacked" && LC_ALL=C ls | tr '\n' '/')" = "$entries" ] ||
             fail "$generator: after '$change' the carrier holds $(ls "$project/unpacked"), not $entries"
         for file in "$project"/payload/*; do
             cmp -s "$file" "$project/unpacked/$(basename "$file")" ||
@@ -225,9 +375,14 @@ EOF2
         done
         [[ $(cmake --build "$build") != *Packing* ]] || fail "$generator: repacked again after: $change"
     done <<'EOT'
-echo changed >>one.txt|one.txt setup.exe two.txt 
-echo three >three.txt|one.txt setup.exe three.txt two.txt 
-rm two.txt|one.txt setup.exe three.txt 
+echo changed >>one.txt|one.txt/setup.exe/two.txt/
+echo three >three.txt|one.txt/setup.exe/three.txt/two.txt/
+rm two.txt|one.txt/setup.exe/three.txt/
+echo 4 >'read me (1)!.txt'|one.txt/read me (1)!.txt/setup.exe/three.txt/
+echo 5 >'x;y.txt'|!x;y.txt in a dependency file: make would run what follows its ';' as a command
+rm 'x;y.txt'|one.txt/read me (1)!.txt/setup.exe/three.txt/
+echo 6 >'c#$.txt'|c#$.txt/one.txt/read me (1)!.txt/setup.exe/three.txt/|!c#$.txt: CMake's own reading of dependency files would misread this path for Ninja
+rm 'c#$.txt' 'read me (1)!.txt'|one.txt/setup.exe/three.txt/
 EOT
 }
 

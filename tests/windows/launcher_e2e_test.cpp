@@ -499,9 +499,18 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
     EXPECT_EQ(run_process_wide(run + L"verify \"" + in + L"-missing.exe\"", said), 1u);
     EXPECT_NE(said.find(in_utf8 + "-missing.exe: cannot open: "), std::string::npos) << said;
     EXPECT_NE(said.find("(Windows error 2)"), std::string::npos) << said;
-    // A device's name opens the device: no carrier is written there.
-    EXPECT_EQ(run_process_wide(run + L"pack -o con.exe --launch install.exe \"" + in + L"\"", said), 1u);
-    EXPECT_NE(said.find("con.exe: a reserved Windows device name"), std::string::npos) << said;
+    // A device's name opens the device: neither file pack writes goes
+    // there, also when only the wide name says so (COM\u00B9 is COM1).
+    const std::pair<std::wstring, std::string> devices[] = {
+        {L"-o con.exe", "con.exe: a reserved Windows device name"},
+        {L"-o COM\u00B9.exe", "COM\xC2\xB9.exe: a reserved Windows device name"},
+        {L"-o \"" + in + L"-d.exe\" --depfile lpt\u00B2.d", "lpt\xC2\xB2.d: a reserved Windows device name"},
+    };
+    for (const auto& [options, message] : devices) {
+        SCOPED_TRACE(message);
+        EXPECT_EQ(run_process_wide(run + L"pack " + options + L" --launch install.exe \"" + in + L"\"", said), 1u);
+        EXPECT_NE(said.find(message), std::string::npos) << said;
+    }
 
     // The default stub, spelt another way, is never the output.
     const std::string stub = exe_dir() + "..\\..\\launcher.exe";
@@ -513,7 +522,9 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
 }
 
 // Ended while it writes, the tool leaves no file: the carrier is marked for
-// deletion until it is renamed into place.
+// deletion until it is renamed into place. And another program writing to
+// an input in place while it is read would tear the copy: it cannot open it
+// for writing meanwhile, or, if it did first, the pack fails.
 TEST(Launcher, WindowsToolEndedMidPackLeavesNothing) {
     const std::string tool = exe_dir() + "..\\..\\courier-pack.exe";
     const std::string input = temp_dir() + "brisk-kill-in\\";
@@ -543,19 +554,43 @@ TEST(Launcher, WindowsToolEndedMidPackLeavesNothing) {
     };
     written(true);
 
-    std::string command = "\"" + tool + "\" pack -o \"" + out + "c.exe\" --launch big \"" +
-                          input.substr(0, input.size() - 1) + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info));
-    EXPECT_TRUE(wait_for([&] { return written(); }, 60000));
-    TerminateProcess(info.hProcess, 9);
-    WaitForSingleObject(info.hProcess, 60000);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    EXPECT_TRUE(wait_for([&] { return !written(); }, 10000));
+    for (const bool rewrite : {false, true}) {
+        SCOPED_TRACE(rewrite ? "an input rewritten in place" : "ended");
+        std::string command = "\"" + tool + "\" pack -o \"" + out + "c.exe\" --launch big \"" +
+                              input.substr(0, input.size() - 1) + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &info));
+        EXPECT_TRUE(wait_for([&] { return written(); }, 60000));
+        HANDLE writer = INVALID_HANDLE_VALUE;
+        DWORD refused = 0;
+        if (rewrite) {
+            writer = CreateFileA((input + "big").c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            refused = GetLastError();
+        }
+        DWORD code = 0;
+        if (writer != INVALID_HANDLE_VALUE) {
+            DWORD done = 0;
+            EXPECT_TRUE(WriteFile(writer, "\x01", 1, &done, nullptr));  // its size kept
+            CloseHandle(writer);
+            EXPECT_EQ(WaitForSingleObject(info.hProcess, 300000), WAIT_OBJECT_0);
+            GetExitCodeProcess(info.hProcess, &code);
+            EXPECT_EQ(code, 1u) << "the pack took a copy torn between two versions";
+        } else {
+            if (rewrite) {
+                EXPECT_EQ(refused, DWORD(ERROR_SHARING_VIOLATION));
+            }
+            TerminateProcess(info.hProcess, 9);
+            WaitForSingleObject(info.hProcess, 60000);
+        }
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        EXPECT_TRUE(wait_for([&] { return !written(); }, 10000));
+    }
 }
 
 }  // namespace

@@ -41,10 +41,13 @@ std::string pack_notes() {
            std::to_string(longest_joinable_name(kShortestTempLength)) +
            ", too long even under C:\\, is refused.\n"
            "OUT is written whole or not at all: an interrupted pack leaves nothing. It may not "
-           "be an input or the stub; through a symbolic link, the file the link leads to is "
-           "replaced (on Windows, a link or junction is refused). With -o - the carrier is "
-           "written whole to the temporary folder, then copied to standard output; the summary "
-           "goes to standard error.\n"
+           "be a file the pack reads (an input, the stub, the icon, the manifest, the list), a "
+           "folder or a device; through a symbolic link, the file the link leads to is "
+           "replaced (on Windows, a link or junction is refused). The --depfile FILE has the "
+           "same rules, and may not be OUT; a path it cannot write so that make and Ninja both "
+           "read it back (';', '=', '%', '|', '&', ...) fails the pack. With -o - the carrier "
+           "is written whole to a file of no name in the temporary folder, then sent to "
+           "standard output; the summary goes to standard error.\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n"
@@ -308,6 +311,7 @@ int run(const CommandLine& line, const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    open_closed_standard_streams();
     CommandLine line;
     line.app.set_version_flag("-V,--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
     line.app.footer(kExitCodes);

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "tools/packing/file_encoder.h"
 #include "tools/report/text_report.h"
 #include "tools/system/console.h"
+#include "tools/system/input_file.h"
 #include "tools/system/le_bytes.h"
 #include "tools/system/text_encoding.h"
 #include "tools/system/output_file.h"
@@ -109,33 +109,42 @@ private:
 };
 
 // One input file as the encoder reads it: opened when the encoder asks for
-// it, read exactly as long as the scan found it. A file that changes size
-// while it is read would be stored as neither.
+// it, read exactly as long as the scan found it. A file that changes while
+// it is read would be stored as neither version: one that changes size,
+// and one rewritten in place (its write or change time moves; on Windows
+// no other program may write to it while it is open), fails the pack.
 class InputStream {
 public:
     InputStream(const PackInput& input, std::vector<std::string>& problems)
-        : input_(input), problems_(problems), left_(input.size) {}
+        : input_(input), problems_(problems), left_(input.size), file_(input.path) {}
 
     bool open() {
-        errno = 0;
-        file_.open(input_.path, std::ios::binary);
-        if (!file_) return fail("cannot open for reading: " + system_reason());
+        if (!file_.is_open()) return fail("cannot open for reading: " + file_.error());
+        if (!file_.stamp(opened_)) return fail("cannot read its times: " + system_reason());
         // The encoder reads nothing of an empty file: it must still be empty.
-        if (left_ == 0 && file_.peek() != std::ifstream::traits_type::eof()) return changed("more");
-        return true;
+        return left_ != 0 || at_end();
     }
 
     bool read(uint8_t* dst, size_t size) {
-        file_.read(reinterpret_cast<char*>(dst), std::streamsize(size));
-        const size_t got = size_t(file_.gcount());
+        size_t got = 0;
+        if (!file_.read(dst, size, &got)) return fail("read failed: " + system_reason());
         left_ -= got;
-        if (file_.bad()) return fail("read failed: " + system_reason());
         if (got < size) return changed(std::to_string(input_.size - left_));
-        if (left_ == 0 && file_.peek() != std::ifstream::traits_type::eof()) return changed("more");
+        if (left_ == 0 && !at_end()) return false;
+        FileStamp now;
+        if (!file_.stamp(now)) return fail("cannot read its times: " + system_reason());
+        if (!(now == opened_))
+            return fail("changed while it was read (its modification or change time moved)");
         return true;
     }
 
 private:
+    bool at_end() {
+        uint8_t more;
+        size_t got = 0;
+        if (!file_.read(&more, 1, &got)) return fail("read failed: " + system_reason());
+        return got == 0 || changed("more");
+    }
     bool fail(const std::string& what) {
         problems_.push_back(path_to_utf8(input_.path) + ": " + what);
         return false;
@@ -148,7 +157,8 @@ private:
     const PackInput& input_;
     std::vector<std::string>& problems_;
     uint64_t left_;
-    std::ifstream file_;
+    InputFile file_;
+    FileStamp opened_;
 };
 
 // The entries, each name, stored size and records in input order, while the
@@ -229,10 +239,9 @@ private:
 
 }  // namespace
 
-bool write_carrier(const PackRequest& request, const fs::path& target,
+bool write_carrier(const PackRequest& request, OutputFile& file,
                    const std::vector<uint8_t>& stub, const std::vector<PackInput>& inputs,
                    Carrier& carrier, std::vector<std::string>& problems) {
-    OutputFile file(target);
     CarrierWriter out(file);
     if (!out.good()) {
         problems.push_back(request.output + ": " + file.error());
@@ -273,7 +282,7 @@ bool write_carrier(const PackRequest& request, const fs::path& target,
     out.overwrite(stub.size(), record_bytes, kRecordSize);
     carrier.integrity = Integrity::kIntact;
     carrier.archive_start = record.archive_offset;
-    if (!file.commit()) {
+    if (!out.good()) {
         problems.push_back(request.output + ": " + file.error());
         return false;
     }

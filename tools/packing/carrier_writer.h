@@ -2,6 +2,7 @@
 // record, archive, padding and trailer, so a failed or interrupted pack
 // leaves no carrier and an existing target is only replaced by a complete
 // one. The record is filled in last, once the archive's checksum is known.
+// The caller puts the file in place.
 #pragma once
 
 #include <filesystem>
@@ -11,10 +12,11 @@
 #include "tools/carrier/carrier.h"
 #include "tools/packing/pack.h"
 #include "tools/packing/pack_inputs.h"
+#include "tools/system/output_file.h"
 
 // Encodes each input in order after `stub` (the launcher, resources added)
-// into `target`; `carrier` is the model of what was written. False, with
-// the problems appended, when nothing was written.
-bool write_carrier(const PackRequest& request, const std::filesystem::path& target,
+// into `file`; `carrier` is the model of what was written. False, with the
+// problems appended, when the carrier is not whole.
+bool write_carrier(const PackRequest& request, OutputFile& file,
                    const std::vector<uint8_t>& stub, const std::vector<PackInput>& inputs,
                    Carrier& carrier, std::vector<std::string>& problems);

@@ -7,13 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/packing/pack.h"
-#include "tools/packing/pack_inputs.h"
-
-// Writes `request.output: <every file read>` to request.depfile: the stub,
-// the icon and manifest, the list of --files-from, each input, and each
-// folder given (its listing is what a new or removed file changes). False,
-// with the problem appended, when it cannot be written.
-bool write_depfile(const PackRequest& request, const std::filesystem::path& stub,
-                   const std::vector<std::string>& args, const std::vector<PackInput>& inputs,
-                   std::vector<std::string>& problems);
+// `target: <each of read>`, one path a line, each absolute and written so
+// that GNU make and Ninja both read it back as it is spelt, then an empty
+// rule for each of them (so make goes on once one is removed). False, with
+// the problem naming the path, when some path cannot be written so (make
+// would take a ';' for the start of a command, Ninja drops a '&', ...).
+bool dependency_rule(const std::string& target, const std::vector<std::filesystem::path>& read,
+                     std::string& rule, std::string& problem);

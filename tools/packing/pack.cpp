@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 #include "archive/format_rules.h"
@@ -21,8 +20,8 @@
 #include "tools/system/text_encoding.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
+#include <wchar.h>
 #include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
@@ -34,100 +33,151 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The output's own checks, once links are followed to the file they lead
-// to: its folder must exist, and it must be neither an input nor the stub,
-// which a rename over them would destroy.
-bool check_output(const std::string& output, const fs::path& stub_path,
-                  const std::vector<PackInput>& inputs, fs::path& file,
-                  std::vector<std::string>& problems) {
+// A file the pack reads, and what messages call it.
+struct SourceFile {
+    fs::path path;
+    const char* role;
+};
+
+// Everything the pack reads, in the dependency file's order: the stub, the
+// icon and manifest, the list of --files-from, each folder given (its
+// listing is what a new or removed file changes) and each input.
+std::vector<SourceFile> files_read(const PackRequest& request, const fs::path& stub,
+                                 const std::vector<std::string>& args,
+                                 const std::vector<PackInput>& inputs) {
+    std::vector<SourceFile> read;
+    if (!stub.empty()) read.push_back({stub, "the stub"});
+    if (!request.resources.icon.empty()) read.push_back({path_from_utf8(request.resources.icon), "the icon"});
+    if (!request.resources.manifest.empty())
+        read.push_back({path_from_utf8(request.resources.manifest), "the manifest"});
+    if (!request.files_from.empty() && request.files_from != "-")
+        read.push_back({path_from_utf8(request.files_from), "the list of inputs"});
+    for (const std::string& arg : args) {
+        std::error_code ec;
+        if (fs::is_directory(path_from_utf8(arg), ec)) read.push_back({path_from_utf8(arg), "the folder"});
+    }
+    for (const PackInput& input : inputs) read.push_back({input.path, "the input"});
+    return read;
+}
+
+#ifdef _WIN32
+// Windows reads a name's device in its wide form, where the superscript
+// port numbers are U+00B9, U+00B2 and U+00B3; the check reads those as
+// code page 1252 has them, B9, B2 and B3 (the same below U+0100).
+bool names_a_device(const fs::path& path) {
+    std::string name;
+    for (const wchar_t c : path.filename().wstring()) name += c < 0x100 ? char(c) : '?';
+    return is_device_name(name.c_str());
+}
+#endif
+
+// True when `a` and `b` (links followed) are one file, or would be once
+// written: the same existing file, or the same name in the same folder.
+bool same_target(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (same_file(a, b)) return true;
+    if (fs::exists(a, ec) || fs::exists(b, ec)) return false;
+    const auto folder = [](const fs::path& p) { return p.has_parent_path() ? p.parent_path() : fs::path("."); };
+#ifdef _WIN32
+    const bool same_name = _wcsicmp(a.filename().c_str(), b.filename().c_str()) == 0;
+#else
+    const bool same_name = a.filename() == b.filename();
+#endif
+    return same_name && same_file(folder(a), folder(b));
+}
+
+// What a file the pack writes, `given` as `option` (-o or --depfile) has
+// it, must not be, once links are followed to the file they lead to
+// (`file`): in a folder that does not exist, a folder, device or anything
+// but a regular file, any file the pack reads, or `other`, the other file
+// it writes. A rename over those would destroy them.
+bool check_output(const char* option, const std::string& given, const char* what,
+                  const std::vector<SourceFile>& read, const fs::path& other, const char* other_role,
+                  fs::path& file, std::vector<std::string>& problems) {
     std::string reason;
 #ifdef _WIN32
     // Windows opens the device, whatever the folder: no file would be written.
-    if (is_device_name(path_to_utf8(path_from_utf8(output).filename()).c_str())) {
-        problems.push_back(output + ": a reserved Windows device name, not a file: name the carrier otherwise");
+    if (names_a_device(path_from_utf8(given))) {
+        problems.push_back(given + ": a reserved Windows device name, not a file: name " + what +
+                           " otherwise");
         return false;
     }
 #endif
-    if (!follow_links(path_from_utf8(output), file, reason)) {
-        problems.push_back(output + ": " + reason);
+    if (!follow_links(path_from_utf8(given), file, reason)) {
+        problems.push_back(given + ": " + reason);
         return false;
     }
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         problems.push_back(path_to_utf8(folder) + ": " +
-                           (fs::exists(folder, ec) ? "not a folder" : "no such folder") +
-                           ", so -o " + output + " cannot be written");
+                           (fs::exists(folder, ec) ? "not a folder" : "no such folder") + ", so " +
+                           option + " " + given + " cannot be written");
         return false;
     }
     reason = not_replaceable(file);
     if (!reason.empty()) {
-        problems.push_back(output + ": " + reason + ", not replaced by a carrier");
+        problems.push_back(given + ": " + reason + ", not replaced by " + what);
         return false;
     }
     bool ok = true;
-    if (!stub_path.empty() && same_file(file, stub_path)) {
-        problems.push_back(output + ": is the stub " + path_to_utf8(stub_path) +
-                           ": write the carrier elsewhere");
-        ok = false;
-    }
-    for (const PackInput& input : inputs) {
+    for (const SourceFile& input : read) {
         if (same_file(file, input.path)) {
-            problems.push_back(output + ": is the input " + path_to_utf8(input.path) +
-                               ": write the carrier elsewhere");
+            problems.push_back(given + ": is " + input.role + " " + path_to_utf8(input.path) +
+                               ": write " + what + " elsewhere");
             ok = false;
         }
+    }
+    if (!other.empty() && same_target(file, other)) {
+        problems.push_back(given + ": is " + other_role + ": write " + what + " elsewhere");
+        ok = false;
     }
     return ok;
 }
 
 // -o -: the carrier's record is filled in once the rest is written, which a
 // pipe cannot take, so the carrier is written whole to a file of its own in
-// the temporary folder and copied to stdout after: a failed pack sends
-// nothing. A terminal gets no carrier, and results go to stderr.
-bool stdout_target(fs::path& file, std::vector<std::string>& problems) {
+// the temporary folder, one no other process can name, and copied to stdout
+// after: a failed pack sends nothing. A terminal gets no carrier, and
+// results go to stderr.
+bool stdout_target(fs::path& folder, std::vector<std::string>& problems) {
+    if (standard_output_was_closed()) {
+        problems.push_back("-o -: standard output is closed: there is nowhere to send the carrier");
+        return false;
+    }
     if (isatty(fileno(stdout))) {
         problems.push_back("-o -: standard output is a terminal: send the carrier to a file or "
                            "a pipe");
         return false;
     }
     std::error_code ec;
-    const fs::path folder = fs::temp_directory_path(ec);
+    folder = fs::temp_directory_path(ec);
     if (ec) {
         problems.push_back("-o -: no temporary folder to write the carrier in: " + ec.message());
         return false;
     }
-#ifdef _WIN32
-    const unsigned long id = GetCurrentProcessId();
-#else
-    const unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    file = folder / ("courier-pack-" + std::to_string(id) + ".exe");
     print_to_stderr();
     return true;
 }
 
-bool copy_to_stdout(const fs::path& file, std::vector<std::string>& problems) {
-    std::ifstream in(file, std::ios::binary);
-    std::error_code ec;
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#else
-    fs::remove(file, ec);  // the stream keeps it open: nothing stays behind
-#endif
-    std::vector<char> block(size_t(1) << 20);
-    errno = 0;
-    bool ok = bool(in);
-    while (ok && in) {
-        in.read(block.data(), std::streamsize(block.size()));
-        const size_t n = size_t(in.gcount());
-        ok = std::fwrite(block.data(), 1, n, stdout) == n;
-    }
-    ok = ok && in.eof() && std::fflush(stdout) == 0;
-    in.close();
-    fs::remove(file, ec);
-    if (!ok) problems.push_back("-o -: cannot copy the carrier to standard output: " + system_reason());
-    return ok;
+// The carrier under its name, or sent whole to standard output.
+bool put_in_place(OutputFile& file, bool to_stdout, const std::string& output,
+                  std::vector<std::string>& problems) {
+    if (to_stdout ? file.send_to_stdout() : file.commit()) return true;
+    problems.push_back((to_stdout ? "-o -: cannot send the carrier to standard output: "
+                                  : output + ": ") +
+                       file.error());
+    return false;
+}
+
+// Written once the carrier is, so a failed pack leaves the last one as it was.
+bool write_rule(const fs::path& file, const std::string& rule, const std::string& given,
+                std::vector<std::string>& problems) {
+    OutputFile out(file);
+    out.write(rule.data(), rule.size());
+    if (out.commit()) return true;
+    problems.push_back(given + ": " + out.error());
+    return false;
 }
 
 // Said of a stub that is not the launcher this tool was built with, since
@@ -161,17 +211,34 @@ int pack(const PackRequest& request, const fs::path& program) {
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
     if (all_found && problems.empty()) order_launch_dlls(request.launch_name, inputs);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
-    fs::path target;
-    Carrier carrier;
+    // Both files it writes are checked before either is: -o's, and the
+    // dependency file's, which must not be the carrier either.
+    const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);
     const bool to_stdout = request.output == "-";
-    if ((to_stdout ? stdout_target(target, problems)
-                   : check_output(request.output, stub_path, inputs, target, problems)) &&
-        problems.empty() && write_carrier(request, target, stub, inputs, carrier, problems) &&
-        (!to_stdout || copy_to_stdout(target, problems)) &&
-        (request.depfile.empty() || write_depfile(request, stub_path, args, inputs, problems)) &&
-        verbosity() != Verbosity::kQuiet) {
-        print(packed_text(to_stdout ? "standard output" : request.output, carrier));
-        print(stub_note(stub_path, launcher));
+    fs::path target, depfile;
+    if (to_stdout) stdout_target(target, problems);
+    else check_output("-o", request.output, "the carrier", read, {}, nullptr, target, problems);
+    std::string rule;
+    if (!request.depfile.empty()) {
+        check_output("--depfile", request.depfile, "the dependency file", read,
+                     to_stdout ? fs::path() : target, "the carrier", depfile, problems);
+        std::vector<fs::path> paths;
+        for (const SourceFile& file : read) paths.push_back(file.path);
+        std::string problem;
+        if (!dependency_rule(request.output, paths, rule, problem))
+            problems.push_back(request.depfile + ": " + problem);
+    }
+    Carrier carrier;
+    if (problems.empty()) {
+        // -o -: a file of no name, in the temporary folder `target`.
+        OutputFile file(to_stdout ? target / "courier-pack.exe" : target);
+        if (write_carrier(request, file, stub, inputs, carrier, problems) &&
+            put_in_place(file, to_stdout, request.output, problems) &&
+            (rule.empty() || write_rule(depfile, rule, request.depfile, problems)) &&
+            verbosity() != Verbosity::kQuiet) {
+            print(packed_text(to_stdout ? "standard output" : request.output, carrier));
+            print(stub_note(stub_path, launcher));
+        }
     }
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;

@@ -15,6 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A list line holds one path and a name: Windows' longest path is 32767
+// UTF-16 units, at most three bytes each in UTF-8.
+constexpr size_t kLongestListLine = 128 * 1024;
+// The launcher pauses 0.1 s after each file: a million take more than a day.
+constexpr size_t kMostListed = 1000000;
+constexpr uint64_t kLargestList = uint64_t(64) << 20;
+
 void add_file(const fs::path& path, std::vector<PackInput>& inputs) {
     inputs.push_back({path, path.filename().u8string(), 0});
 }
@@ -98,16 +105,35 @@ bool read_input_list(const std::string& list, std::vector<std::string>& args,
         }
     }
     std::istream& in = list == "-" ? std::cin : file;
-    bool first = true;
-    for (std::string line; std::getline(in, line); first = false) {
-        if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // Notepad's BOM
-        if (!line.empty() && line.back() == '\r') line.pop_back();  // written on Windows
-        if (!line.empty()) args.push_back(line);
+    std::vector<std::string> listed;
+    std::vector<char> line(kLongestListLine + 1);  // and the NUL getline stores
+    uint64_t size = 0;
+    size_t number = 1;
+    for (; in.getline(line.data(), std::streamsize(line.size())); ++number) {
+        const size_t length = size_t(in.gcount()) - (in.eof() ? 0 : 1);  // less the line break
+        size += length + 1;
+        std::string text(line.data(), length);
+        if (number == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // Notepad's BOM
+        if (!text.empty() && text.back() == '\r') text.pop_back();  // written on Windows
+        if (!text.empty()) listed.push_back(text);
+        if (size > kLargestList || listed.size() > kMostListed) {
+            problems.push_back(list + ": more than " + std::to_string(kLargestList >> 20) + " MiB or " +
+                               std::to_string(kMostListed) +
+                               " inputs: no list of inputs is that long (the launcher would "
+                               "take more than a day over a million files)");
+            return false;
+        }
+    }
+    if (in.fail() && !in.eof() && !in.bad()) {
+        problems.push_back(list + ": line " + std::to_string(number) + " is longer than " +
+                           std::to_string(kLongestListLine / 1024) + " KiB: no path is that long");
+        return false;
     }
     if (in.bad()) {
         problems.push_back(list + ": cannot read the list of inputs: " + system_reason());
         return false;
     }
+    args.insert(args.end(), listed.begin(), listed.end());
     return true;
 }
 

@@ -45,13 +45,19 @@ int report_walk(const std::string& carrier, const WalkResult& result, bool stric
 // link, a folder, a FIFO, the carrier being read) is left alone, and the
 // extraction stops. Entries that Windows takes for one file make one file
 // here too, as the launcher leaves it: the first one's name, the last
-// one's bytes.
+// one's bytes. The folder is made for the first file: a carrier that fails
+// before, or holds none of the entries named, leaves no folder behind.
 class ExtractSink : public WalkSink {
 public:
     ExtractSink(const fs::path& folder, const fs::path& carrier)
         : folder_(folder), carrier_(carrier) {}
 
     std::string begin_entry(const CarrierEntry& entry) override {
+        if (files_.empty()) {
+            std::error_code ec;
+            fs::create_directories(folder_, ec);
+            if (ec) return escaped(path_to_utf8(folder_)) + ": " + ec.message();
+        }
         const auto first = files_.emplace(windows_file_key(entry.name), entry.name).first;
         target_ = folder_ / first->second;
         shown_ = escaped(path_to_utf8(folder_ / "")) + printable(first->second);
@@ -215,14 +221,7 @@ int verify_carrier(const CarrierRequest& request) {
 
 int extract_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
-    const fs::path folder = path_from_utf8(request.folder);
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        report_error(request.folder + ": " + ec.message());
-        return 1;
-    }
-    ExtractSink writer(folder, path_from_utf8(carrier));
+    ExtractSink writer(path_from_utf8(request.folder), path_from_utf8(carrier));
     ChosenEntries chosen(writer, request.names);
     const WalkResult result = walk_carrier(carrier, chosen);
     if (report_walk(carrier, result) != 0) return 1;

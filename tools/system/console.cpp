@@ -13,6 +13,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +25,7 @@ constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
 Verbosity g_verbosity = Verbosity::kNormal;  // from -q and -v
 std::FILE* g_results = stdout;               // stderr once stdout carries a carrier
+bool g_stdout_closed = false;                // at start-up
 
 // A console shows UTF-8 bytes in its own code page; so on Windows a
 // console gets UTF-16 through the wide services. Files and pipes get UTF-8.
@@ -43,6 +45,19 @@ void write_text(std::FILE* stream, const std::string& text) {
 }
 
 }  // namespace
+
+void open_closed_standard_streams() {
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == 1) g_stdout_closed = true;
+        // The lowest free number: this one, as those below it are open.
+        open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+#endif
+}
+
+bool standard_output_was_closed() { return g_stdout_closed; }
 
 void set_verbosity(Verbosity verbosity) { g_verbosity = verbosity; }
 

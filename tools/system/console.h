@@ -12,6 +12,15 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 void set_verbosity(Verbosity verbosity);
 Verbosity verbosity();
 
+// Before anything else: on Linux, /dev/null is opened on 0, 1 and 2 where
+// they are closed, so no file the tool opens takes their number and gets
+// its messages (or is read as standard input). On Windows the C runtime
+// drops standard handles that are not valid when it starts, and nothing
+// here writes to a raw handle but a console's, so there is nothing to do.
+void open_closed_standard_streams();
+// Whether standard output was closed when the tool started.
+bool standard_output_was_closed();
+
 void print(const std::string& text);           // stdout, as it is
 // From now on print() writes to stderr: stdout carries a carrier (pack -o -).
 void print_to_stderr();

@@ -33,6 +33,18 @@ uint64_t InputFile::size() {
     return GetFileSizeEx(handle_, &size) ? uint64_t(size.QuadPart) : UINT64_MAX;
 }
 
+bool InputFile::stamp(FileStamp& stamp) {
+    FILE_BASIC_INFO times;
+    LARGE_INTEGER size;
+    if (!GetFileInformationByHandleEx(handle_, FileBasicInfo, &times, sizeof times) ||
+        !GetFileSizeEx(handle_, &size))
+        return false;
+    stamp.size = uint64_t(size.QuadPart);
+    stamp.written = uint64_t(times.LastWriteTime.QuadPart);
+    stamp.changed = uint64_t(times.ChangeTime.QuadPart);
+    return true;
+}
+
 bool InputFile::raw_seek(uint64_t offset) {
     LARGE_INTEGER at;
     at.QuadPart = LONGLONG(offset);
@@ -80,6 +92,15 @@ bool InputFile::is_open() const { return fd_ >= 0; }
 uint64_t InputFile::size() {
     struct stat st;
     return ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : UINT64_MAX;
+}
+
+bool InputFile::stamp(FileStamp& stamp) {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    stamp.size = uint64_t(st.st_size);
+    stamp.written = uint64_t(st.st_mtim.tv_sec) * 1000000000u + uint64_t(st.st_mtim.tv_nsec);
+    stamp.changed = uint64_t(st.st_ctim.tv_sec) * 1000000000u + uint64_t(st.st_ctim.tv_nsec);
+    return true;
 }
 
 bool InputFile::raw_seek(uint64_t offset) {

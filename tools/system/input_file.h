@@ -12,6 +12,15 @@
 
 #include "archive/carrier_file.h"
 
+// What writing to a file changes, as the system records it: its size, the
+// time of its last write and of its last change (data or attributes).
+struct FileStamp {
+    uint64_t size = 0, written = 0, changed = 0;
+    bool operator==(const FileStamp& other) const {
+        return size == other.size && written == other.written && changed == other.changed;
+    }
+};
+
 class InputFile {
 public:
     explicit InputFile(const std::filesystem::path& path);
@@ -26,6 +35,8 @@ public:
 
     // The size, or UINT64_MAX when the system cannot tell.
     uint64_t size();
+    // False when the system cannot tell.
+    bool stamp(FileStamp& stamp);
     bool seek(uint64_t offset);
     uint64_t position();
     // Reads up to `size` bytes at the current position; *got is what arrived.

@@ -163,6 +163,26 @@ bool OutputFile::commit() {
     return true;
 }
 
+bool OutputFile::send_to_stdout() {
+    if (!error_.empty() || !flush()) return false;
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN)) return fail("seek failed: " + windows_error());
+    std::vector<uint8_t> block(size_t(1) << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle_, block.data(), DWORD(block.size()), &got, nullptr))
+            return fail("cannot read it back: " + windows_error());
+        if (got == 0) return true;
+        for (DWORD done = 0; done < got;) {
+            DWORD written = 0;
+            if (!WriteFile(out, block.data() + done, got - done, &written, nullptr) || written == 0)
+                return fail(windows_error());
+            done += written;
+        }
+    }
+}
+
 void OutputFile::discard() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     const bool marked = mark_for_deletion(handle_, true);
@@ -388,6 +408,29 @@ bool OutputFile::commit() {
     forget_named();
     done_ = true;
     return true;
+}
+
+bool OutputFile::send_to_stdout() {
+    if (!error_.empty() || !flush()) return false;
+    if (!temp_.empty()) {  // the descriptor is all it needs
+        forget_named();
+        unlink(temp_.c_str());
+        temp_.clear();
+    }
+    std::vector<uint8_t> block(size_t(1) << 20);
+    for (off_t at = 0;;) {
+        const ssize_t got = pread(fd_, block.data(), block.size(), at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return fail("cannot read it back: " + system_error());
+        if (got == 0) return true;
+        at += got;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t n = ::write(STDOUT_FILENO, block.data() + done, size_t(got - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return fail(system_error(n < 0 ? errno : ENOSPC));
+            done += n;
+        }
+    }
 }
 
 void OutputFile::discard() {

@@ -44,6 +44,9 @@ public:
     void write_at(uint64_t offset, const void* data, size_t size);
     // Puts the file in place, replacing a file of the target's name.
     bool commit();
+    // Instead of a name (pack -o -): the file goes whole to standard output,
+    // any temporary name it had removed first; it is gone once closed.
+    bool send_to_stdout();
 
 private:
     bool flush();
