@@ -27,6 +27,7 @@ rm -rf "$work" && mkdir -p "$work"
 # generated it; C.UTF-8 is the C library's own.
 locales=()
 if ! locale -a 2>/dev/null | grep -qix 'en_US.utf-\?8'; then
+    mkdir -p "$work/locales"
     localedef -i en_US -f UTF-8 "$work/locales/en_US.UTF-8"
     locales=(LOCPATH="$work/locales")
 fi
