@@ -50,8 +50,10 @@ build() {
         if [ $only_launcher = 1 ]; then
             target=(sh -c 'cmake --preset windows >/dev/null && cmake --build --preset windows --target launcher')
         fi
-        env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER -u SOURCE_DATE_EPOCH \
-            PATH="$path" LC_ALL="$locale" LANG="$locale" TZ="$zone" "$@" "${target[@]}"
+        run=(env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER -u SOURCE_DATE_EPOCH
+             PATH="$path" LC_ALL="$locale" LANG="$locale" TZ="$zone" "$@")
+        "${run[@]}" sh -c 'echo "reproduce: $(date), umask $(umask), locale $LC_ALL ($(locale charmap))"'
+        "${run[@]}" "${target[@]}"
     ) >"$folder.log" 2>&1 || { tail -30 "$folder.log"; echo "reproduce: the build in $folder failed" >&2; exit 1; }
 }
 

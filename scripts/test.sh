@@ -1,7 +1,8 @@
 #!/bin/bash
-# The whole test suite: installs what is missing, builds both trees and the
-# fuzz targets, runs the host tests (ASan + UBSan, corpus replays, a short
-# fuzz smoke) and the Windows tests under Wine.
+# The whole test suite: installs what is missing, builds both trees, the
+# fuzz targets and the static Linux tool (whose tarball a packaging test
+# checks), runs the host tests (ASan + UBSan, corpus replays, a short fuzz
+# smoke) and the Windows tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,8 @@ cmake --build --preset host
 fuzz/smoke.sh --build-only   # the host suite's fuzz_smoke runs these for 60 s
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+cmake --preset linux >/dev/null
+cmake --build --preset linux
 
 status=0
 ctest --preset host || status=1
