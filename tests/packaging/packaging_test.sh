@@ -277,7 +277,7 @@ linux_tarball() {
     echo "setup" >"$work/root/in/setup.exe"
     echo "read me" >"$work/root/in/readme.txt"
     local run=(env -i) at=$work/root
-    if [ "$(id -u)" = 0 ]; then run=(env -i chroot "$work/root") at=; fi
+    if [ "$(id -u)" = 0 ]; then run=(env -i "$(command -v chroot)" "$work/root") at=; fi
     "${run[@]}" "$at/$folder/courier-pack" pack -o "$at/out.exe" --launch setup.exe "$at/in" >/dev/null ||
         fail "the tarball's courier-pack could not pack in an empty root"
     "${run[@]}" "$at/$folder/courier-pack" verify "$at/out.exe" >/dev/null ||
