@@ -3,12 +3,13 @@
 # skipping what is already there. Also makes 32-bit Windows programs run
 # under Wine on kernels that cannot run 32-bit code natively (through
 # qemu-user; Debian 12's own qemu is too slow for Wine, so backports').
+# Packages named as arguments are installed too (scripts/reproduce.sh's).
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev googletest libbenchmark-dev libcli11-dev zlib1g-dev
           g++-mingw-w64-i686 clang libfuzzer-14-dev libclang-rt-14-dev
           wine wine64 wine32:i386 xvfb xauth xdotool imagemagick osslsigncode openssl
-          help2man dpkg-dev file icoutils nlohmann-json3-dev ninja-build)
+          help2man dpkg-dev file icoutils nlohmann-json3-dev ninja-build zip faketime "$@")
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

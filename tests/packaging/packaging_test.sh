@@ -13,8 +13,11 @@
 #       when a file in it is changed, added or removed; a file packed under
 #       another name (skipped while BRISK_COURIER_HAS_DEPFILE is OFF)
 #   debian-package BUILD WORK LAUNCHER
-#       cpack -G DEB: contents, computed dependencies and suggestions, packs
-#       from dpkg -x
+#       cpack -G DEB under umask 077: contents, folders readable by all,
+#       computed dependencies and suggestions, packs from dpkg -x
+#   linux-tarball ARCHIVE_SCRIPT LINUX_TREE NAME WORK LAUNCHER
+#       the static tree's tarball: one folder, courier-pack statically
+#       linked, packs and verifies in an empty root with an empty environment
 # Cases needing the Windows tree's launcher are skipped (77) without it.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -390,7 +393,7 @@ debian_package() {
     local build=$1 work=$2 file
     need_launcher "$3"
     rm -rf "$work" && mkdir -p "$work"
-    (cd "$build" && cpack -G DEB -B "$work" >/dev/null)
+    (umask 077 && cd "$build" && cpack -G DEB -B "$work" >/dev/null)
     local deb=("$work"/brisk-courier_*_"$(dpkg --print-architecture)".deb)
     [ -f "${deb[0]}" ] || fail "no brisk-courier_<version>_<arch>.deb in $work"
     local contents
@@ -398,10 +401,46 @@ debian_package() {
     for file in "${installed[@]}"; do
         grep -qx "./usr/$file" <<<"$contents" || fail "not in the package: /usr/$file"
     done
+    local closed
+    closed=$(dpkg-deb -c "${deb[0]}" | awk '/^d/ && $1 != "drwxr-xr-x" { print $1, $6 }')
+    [ -z "$closed" ] || fail "folders others cannot read: $closed"
     [[ $(dpkg-deb -f "${deb[0]}" Depends) == *"libc6 (>= "* ]] || fail "dependencies not computed"
     [[ $(dpkg-deb -f "${deb[0]}" Suggests) == *bash-completion* ]] || fail "bash-completion not suggested"
     dpkg -x "${deb[0]}" "$work/root"
     pack_from_tree "$work/root/usr/bin/courier-pack" "$work"
+}
+
+linux_tarball() {
+    local archive=$1 tree=$2 name=$3 work=$4 file
+    need_launcher "$5"
+    [ -x "$tree/courier-pack" ] ||
+        { echo "skipped: no courier-pack in $tree (build the linux preset first)"; exit 77; }
+    rm -rf "$work" && mkdir -p "$work/root"
+    "$archive" "$tree" "$work/$name" >/dev/null
+    local folder=${name%.tar.gz}
+    tar -xzf "$work/$name" -C "$work/root"
+    [ "$(ls "$work/root")" = "$folder" ] || fail "the tarball holds $(ls "$work/root"), not one folder $folder"
+    for file in courier-pack launcher.exe courier-pack.1 README.md CHANGELOG.md copyright copyright.CLI11 \
+        copyright.nlohmann-json docs/format.md docs/shipping.md docs/json.md docs/progress-window.png; do
+        [ -f "$work/root/$folder/$file" ] || fail "not in the tarball: $folder/$file"
+    done
+    local tool=$work/root/$folder/courier-pack
+    [[ $(file -b "$tool") == *"statically linked"* ]] || fail "courier-pack: $(file -b "$tool")"
+    ldd "$tool" >/dev/null 2>&1 && fail "ldd finds shared libraries in courier-pack: $(ldd "$tool")"
+    # Nothing but the folder and a payload: no /etc, /lib, /proc or /dev,
+    # no PATH, HOME or locale. The root needs root; others get the
+    # environment alone.
+    mkdir -p "$work/root/in"
+    echo "setup" >"$work/root/in/setup.exe"
+    echo "read me" >"$work/root/in/readme.txt"
+    local run=(env -i) at=$work/root
+    if [ "$(id -u)" = 0 ]; then run=(env -i "$(command -v chroot)" "$work/root") at=; fi
+    "${run[@]}" "$at/$folder/courier-pack" pack -o "$at/out.exe" --launch setup.exe "$at/in" >/dev/null ||
+        fail "the tarball's courier-pack could not pack in an empty root"
+    "${run[@]}" "$at/$folder/courier-pack" verify "$at/out.exe" >/dev/null ||
+        fail "the tarball's courier-pack could not verify in an empty root"
+    cmp -s -n 8192 "$work/root/$folder/launcher.exe" "$work/root/out.exe" ||
+        fail "the carrier does not start with the tarball's launcher.exe"
 }
 
 case=$1
@@ -413,5 +452,6 @@ case $case in
     consumer-calls) consumer_calls "$@" ;;
     depfile) depfile "$@" ;;
     debian-package) debian_package "$@" ;;
+    linux-tarball) linux_tarball "$@" ;;
     *) fail "unknown case $case" ;;
 esac

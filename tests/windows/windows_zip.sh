@@ -1,13 +1,16 @@
 #!/bin/bash
-# The zip for Windows users, as they get it: cpack -G ZIP of this tree,
-# unzipped into another folder, holds courier-pack.exe with the launcher
+# The zip for Windows users, as they get it: packaging/folder-archive.sh of
+# this tree (what scripts/package.sh --windows runs), unzipped into another
+# folder, holds courier-pack.exe with the launcher
 # beside it and the documents; that courier-pack.exe packs a folder under
 # Wine with no --stub, puts the zip's own launcher in front, and its verify
 # names that launcher and, with extract, accepts the result byte for byte.
-# Usage (with WINEPREFIX set): windows_zip.sh WINDOWS_BUILD_DIR WORK_DIR
+# Usage (with WINEPREFIX set): windows_zip.sh FOLDER_ARCHIVE WINDOWS_BUILD_DIR ZIP_NAME WORK_DIR
 set -u
-build="$1"
-work="$2"
+archive="$1"
+build="$2"
+name="$3"
+work="$4"
 
 fail() {
     echo "FAIL: $*"
@@ -17,18 +20,16 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work/elsewhere" "$work/in"
 cd "$work" || exit 1
-timeout 300 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work/cpack" >cpack.log 2>&1 ||
-    { cat cpack.log; fail "cpack -G ZIP"; }
-zips=(cpack/brisk-courier-*-win32.zip)
-[ -f "${zips[0]}" ] || fail "no brisk-courier-<version>-win32.zip: $(ls cpack)"
-(cd elsewhere && cmake -E tar xf "../${zips[0]}") || fail "unzipping ${zips[0]}"
-tree=$(basename "${zips[0]}" .zip)
+timeout 300 "$archive" "$build" "$work/zip/$name" >archive.log 2>&1 ||
+    { cat archive.log; fail "folder-archive.sh"; }
+(cd elsewhere && cmake -E tar xf "../zip/$name") || fail "unzipping $name"
+tree=$(basename "$name" .zip)
 [ -d "elsewhere/$tree" ] || fail "the zip has no folder $tree: $(ls elsewhere)"
 for file in courier-pack.exe launcher.exe README.md CHANGELOG.md copyright docs/format.md \
     docs/shipping.md docs/json.md docs/progress-window.png; do
     [ -f "elsewhere/$tree/$file" ] || fail "not in the zip: $tree/$file"
 done
-rm -rf cpack
+rm -rf zip
 
 # The payload: a setup program stand-in, some text, an empty file.
 printf 'MZ setup\r\n' >in/setup.exe
