@@ -538,6 +538,11 @@ TEST(Launcher, WindowsToolEndedMidPackLeavesNothing) {
     SetFilePointerEx(big, size, nullptr, FILE_BEGIN);
     SetEndOfFile(big);
     CloseHandle(big);
+    // The launch file is another: pack reads the launch file's imports in a
+    // read of its own, and a write between the two reads tears nothing.
+    const HANDLE launch = CreateFileA((input + "setup.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(launch);
     // Whether `out` holds a file; with `clear`, deletes what it holds.
     auto written = [&](bool clear = false) {
         WIN32_FIND_DATAA found;
@@ -556,7 +561,7 @@ TEST(Launcher, WindowsToolEndedMidPackLeavesNothing) {
 
     for (const bool rewrite : {false, true}) {
         SCOPED_TRACE(rewrite ? "an input rewritten in place" : "ended");
-        std::string command = "\"" + tool + "\" pack -o \"" + out + "c.exe\" --launch big \"" +
+        std::string command = "\"" + tool + "\" pack -o \"" + out + "c.exe\" --launch setup.txt \"" +
                               input.substr(0, input.size() - 1) + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
