@@ -30,7 +30,7 @@ else()
 endif()
 
 file(WRITE "${OUTPUT}.new" "// Written by cmake/embed-launcher.cmake at build time.
-#include \"tools/packing/release_launcher.h\"
+#include \"tools/identity/release_launcher.h\"
 
 ${body}")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)

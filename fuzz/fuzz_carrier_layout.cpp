@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/carrier_file_win32.h"
 #include "archive/carrier_integrity.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
@@ -100,8 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HANDLE file = CreateFileA(s.carrier().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     FUZZ_CHECK(file != INVALID_HANDLE_VALUE, "cannot open the carrier");
+    Win32Carrier launcher_file(file);
     CarrierLayout layout, expected;
-    const bool read = read_carrier_layout(file, &layout);
+    const bool read = read_carrier_layout(launcher_file.file(), &layout);
     FUZZ_CHECK(read == expected_layout(data, size, &expected), "headers %s, though their rules %s them",
                read ? "taken" : "refused", read ? "refuse" : "allow");
     IntegrityRecord record;
@@ -113,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    "layout: image end %u, content end %u, table %u+%u; the headers say %u, %u, %u+%u",
                    layout.image_end, layout.content_end, layout.cert_offset, layout.cert_size,
                    expected.image_end, expected.content_end, expected.cert_offset, expected.cert_size);
-        state = check_integrity(file, layout, &record);
+        state = check_integrity(launcher_file.file(), layout, &record);
     }
     CloseHandle(file);
     const bool refused = state == Integrity::kTruncated || state == Integrity::kDamaged;

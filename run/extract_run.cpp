@@ -1,6 +1,7 @@
 #include "run/extract_run.h"
 
 #include "archive/archive_reader.h"
+#include "archive/carrier_file_win32.h"
 #include "archive/carrier_integrity.h"
 #include "archive/chunk_decoder.h"
 #include "run/progress_view.h"
@@ -126,7 +127,7 @@ namespace {
 // Wine: 100 MB unpacked no faster.)
 uint8_t g_decoded[kChunkOutputCapacity];
 
-bool unpack_records(HANDLE output, HANDLE archive, uint32_t stored_size) {
+bool unpack_records(HANDLE output, CarrierFile archive, uint32_t stored_size) {
     ChunkDecoder decoder;
     if (!decoder.ok()) return false;
     uint8_t input[kChunkInputCapacity];
@@ -151,7 +152,7 @@ bool unpack_records(HANDLE output, HANDLE archive, uint32_t stored_size) {
 
 }  // namespace
 
-bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size) {
+bool extract_entry(HANDLE output, CarrierFile archive, uint32_t stored_size) {
     const bool ok = unpack_records(output, archive, stored_size);
     end_entry_progress();
     return ok;
@@ -191,7 +192,7 @@ HANDLE open_carrier(wchar_t (&path)[kPathCapacity], RunResult& result) {
 // True when the carrier's integrity record says it was cut short or
 // damaged. Otherwise *content_end is where its archive's trailer ends
 // (before a signature).
-bool carrier_damaged(HANDLE archive, uint32_t* content_end) {
+bool carrier_damaged(CarrierFile archive, uint32_t* content_end) {
     *content_end = seek_end(archive);
     CarrierLayout layout;
     if (!read_carrier_layout(archive, &layout)) return false;
@@ -203,7 +204,7 @@ bool carrier_damaged(HANDLE archive, uint32_t* content_end) {
 
 // Writes one entry, its name and stored size read, to the file at path and
 // closes it. False when the file cannot be created or written whole.
-bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const char* launch_name,
+bool unpack_entry(CarrierFile archive, const char* name, uint32_t stored_size, const char* launch_name,
                   const wchar_t* path, RunResult& result) {
     HANDLE output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -224,7 +225,7 @@ bool unpack_entry(HANDLE archive, const char* name, uint32_t stored_size, const 
 }
 
 // Every entry in turn, until the end marker or the first failure.
-void unpack_entries(HANDLE archive, const wchar_t* folder, const char* launch_name,
+void unpack_entries(CarrierFile archive, const wchar_t* folder, const char* launch_name,
                     wchar_t (&path)[kPathCapacity], RunResult& result) {
     char name[kNameCapacity];
     g_bar_range = g_bar_shown = 0;  // the bar as the window was made: empty
@@ -261,11 +262,13 @@ int extract_archive() {
     wchar_t path[kPathCapacity];
     char launch_name[kNameCapacity];
     const DWORD temp_length = find_temp(folder);
-    HANDLE archive = temp_length ? open_carrier(path, result) : INVALID_HANDLE_VALUE;
+    const HANDLE handle = temp_length ? open_carrier(path, result) : INVALID_HANDLE_VALUE;
+    Win32Carrier carrier(handle);
+    const CarrierFile archive = carrier.file();
     uint32_t content_end = 0;
     // A carrier that says how it was made must still be that: otherwise
     // nothing is written and nothing opened, not even a stale launch file.
-    if (archive != INVALID_HANDLE_VALUE && !carrier_damaged(archive, &content_end)) {
+    if (handle != INVALID_HANDLE_VALUE && !carrier_damaged(archive, &content_end)) {
         MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
                             kFolderCapacity - int(temp_length));
         CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
@@ -273,7 +276,7 @@ int extract_archive() {
             locate_archive_before(archive, content_end) && read_name(archive, launch_name);
         if (result.launch_name_read) unpack_entries(archive, folder, launch_name, path, result);
     }
-    if (archive != INVALID_HANDLE_VALUE) CloseHandle(archive);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (!result.launch_name_read) return 0;  // nothing to open
     open_launch_file(folder, launch_name, path, result);
     return result.failed ? 0 : 1;

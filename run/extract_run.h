@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "archive/carrier_file.h"
 #include "platform/platform.h"
 
 // Returns 1 when every step succeeded, 0 when any failed. After a failure as
@@ -15,7 +16,7 @@ int extract_archive();
 
 // Unpacks the chunk records of one entry, from the archive's current
 // position, into output. False on a failed read, decode or write.
-bool extract_entry(HANDLE output, HANDLE archive, uint32_t stored_size);
+bool extract_entry(HANDLE output, CarrierFile archive, uint32_t stored_size);
 
 // The entry's name, painted with its first progress shown: a frame after
 // its start, or at its end. The name must live until the entry ends.

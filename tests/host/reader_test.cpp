@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/carrier_file_win32.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -14,19 +16,19 @@ namespace {
 
 class Reader : public ::testing::Test {
 protected:
-    HANDLE open(const std::vector<uint8_t>& bytes) {
+    CarrierFile open(const std::vector<uint8_t>& bytes) {
         write_file(dir / "f.bin", bytes);
         HANDLE h = CreateFileA((dir / "f.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(h, INVALID_HANDLE_VALUE);
-        handles.push_back(h);
-        return h;
+        files.emplace_back(h);
+        return files.back().file();
     }
     void TearDown() override {
-        for (HANDLE h : handles) CloseHandle(h);
+        for (const Win32Carrier& file : files) CloseHandle(file.handle);
     }
     ScratchDir dir;
-    std::vector<HANDLE> handles;
+    std::deque<Win32Carrier> files;
 };
 
 TEST_F(Reader, LocateChecksTheTrailer) {
@@ -47,12 +49,12 @@ TEST_F(Reader, LocateChecksTheTrailer) {
         {"empty file", {}, false},
     };
     for (const Case& c : cases) {
-        HANDLE h = open(c.file);
+        CarrierFile h = open(c.file);
         EXPECT_EQ(locate_archive(h), c.ok) << c.what;
-        CloseHandle(h);
-        handles.pop_back();
+        CloseHandle(files.back().handle);
+        files.pop_back();
     }
-    HANDLE h = open(with_trailer({'x', 'y', 'L', 0}, 2));
+    CarrierFile h = open(with_trailer({'x', 'y', 'L', 0}, 2));
     ASSERT_TRUE(locate_archive(h));
     char name[kNameCapacity];
     ASSERT_TRUE(read_name(h, name));
@@ -66,7 +68,7 @@ TEST_F(Reader, NamesStopAtTheirLimits) {
 
     std::vector<uint8_t> longest(259, 'n');
     longest.push_back(0);
-    HANDLE h = open(longest);
+    CarrierFile h = open(longest);
     EXPECT_TRUE(read_name(h, buffer)) << "259 characters fit";
     EXPECT_EQ(std::string(name).size(), 259u);
 
@@ -87,7 +89,7 @@ TEST_F(Reader, NamesStopAtTheirLimits) {
 
 TEST_F(Reader, IntegersAndChunkRecords) {
     uint32_t value = 0;
-    HANDLE h = open({0x78, 0x56, 0x34, 0x12});
+    CarrierFile h = open({0x78, 0x56, 0x34, 0x12});
     ASSERT_TRUE(read_u32(h, &value));
     EXPECT_EQ(value, 0x12345678u);
     h = open({1, 2, 3});
@@ -100,7 +102,7 @@ TEST_F(Reader, IntegersAndChunkRecords) {
     record.resize(record.size() + 2049, 7);
     h = open(record);
     EXPECT_FALSE(read_chunk_record(h, buffer, &delivered)) << "body above 2048 refused";
-    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 4u) << "before reading the body";
+    EXPECT_EQ(SetFilePointer(files.back().handle, 0, nullptr, FILE_CURRENT), 4u) << "before reading the body";
 
     record.clear();
     append_u32(record, 2048);

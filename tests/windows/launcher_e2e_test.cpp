@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/carrier_file_win32.h"
 #include "archive/carrier_integrity.h"
 #include "platform/platform.h"
 #include <imagehlp.h>  // after windows.h
@@ -418,7 +419,8 @@ void expect_resources(const std::string& carrier) {
     HANDLE file = CreateFileA(carrier.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     CarrierLayout layout;
-    const bool read = read_carrier_layout(file, &layout);
+    Win32Carrier carrier_file(file);
+    const bool read = read_carrier_layout(carrier_file.file(), &layout);
     CloseHandle(file);
     ASSERT_TRUE(read);
     std::vector<uint8_t> image = read_file(carrier);

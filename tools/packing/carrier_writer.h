@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/carrier/carrier.h"
+#include "tools/model/carrier.h"
 #include "tools/packing/pack.h"
 #include "tools/packing/pack_inputs.h"
 #include "tools/system/output_file.h"

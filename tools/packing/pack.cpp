@@ -9,7 +9,7 @@
 #include "archive/format_rules.h"
 #include "tools/packing/carrier_writer.h"
 #include "tools/packing/depfile.h"
-#include "tools/packing/launcher_identity.h"
+#include "tools/identity/launcher_identity.h"
 #include "tools/packing/pack_inputs.h"
 #include "tools/packing/pack_launch_dlls.h"
 #include "tools/packing/stub.h"

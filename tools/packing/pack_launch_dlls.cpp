@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "tools/carrier/dll_exposure.h"
-#include "tools/carrier/image_bytes.h"
+#include "tools/dlls/dll_exposure.h"
+#include "tools/dlls/image_bytes.h"
 #include "tools/carrier/names.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"

@@ -1,5 +1,5 @@
 // pack's look at the DLLs the launch program loads, read from its input
-// file and judged as verify judges them (tools/carrier/dll_exposure.h).
+// file and judged as verify judges them (tools/dlls/dll_exposure.h).
 // Inputs that are such DLLs move before the launch program, so the launcher
 // has written them before it can open the program, whatever fails after;
 // what still comes from the shared folder first draws the one warning.

@@ -15,16 +15,6 @@ bool load_stub(const std::string& option, const std::filesystem::path& program, 
                std::vector<uint8_t>& stub, std::filesystem::path& path,
                std::vector<std::string>& problems);
 
-// The launcher's image has no resources to name it, but it holds its
-// folder's name (BriskCourierTmp\), which another program has no reason to.
-// `image`: the stub's bytes, without the resources pack adds.
-bool is_launcher_image(const uint8_t* image, size_t size);
-extern const char kNotALauncher[];
-// The same of a carrier's image, the `end` bytes before its integrity record
-// or archive: its resource section, which a crafted icon or manifest could
-// fill with the name, is not searched.
-bool carrier_image_is_launcher(const std::filesystem::path& carrier, uint64_t end);
-
 // Where pack looks for launcher.exe without --stub: beside the program,
 // then ../share/brisk-courier/ from the program's folder (an installed
 // tree, wherever it was unpacked), then ../windows/ (the host build tree's

@@ -13,8 +13,7 @@
 #include "archive/format_rules.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/carrier/short_names.h"
-#include "tools/packing/launcher_identity.h"
-#include "tools/packing/stub.h"
+#include "tools/identity/launcher_identity.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
@@ -99,27 +98,7 @@ private:
     }
 
     void warn(Doubt doubt, const std::string& where, uint64_t at, const std::string& reason) {
-        add_warning(WalkWarning{finding(where, at - start_, reason), doubt});
-    }
-
-    // A warning said again of the same place and for the same reason (a
-    // name repeated) is counted on the first; past kMostWarningsOfAKind of
-    // its kind, a new one is only counted.
-    void add_warning(WalkWarning warning) {
-        std::string key = std::to_string(int(warning.doubt)) + '\n' + warning.where + '\n' + warning.reason;
-        const auto found = warning_at_.find(key);
-        if (found != warning_at_.end()) {
-            ++result_.warnings[found->second].count;
-            return;
-        }
-        size_t& kept = kept_of_kind_[warning.doubt];
-        if (kept == kMostWarningsOfAKind) {
-            ++result_.unlisted_warnings[warning.doubt];
-            return;
-        }
-        ++kept;
-        warning_at_.emplace(std::move(key), result_.warnings.size());
-        result_.warnings.push_back(std::move(warning));
+        result_.add_warning(WalkWarning{finding(where, at - start_, reason), doubt});
     }
 
     bool fail_carrier(const std::string& reason) {
@@ -427,7 +406,7 @@ private:
             warning.reason = std::to_string(found.not_compared) +
                              " entries named like short (8.3) names were not compared with every "
                              "other name: too many to compare";
-            add_warning(warning);
+            result_.add_warning(warning);
         }
     }
 
@@ -476,8 +455,6 @@ private:
 
     InputFile& file_;
     WalkSink& sink_;
-    std::unordered_map<std::string, size_t> warning_at_;  // kind, place and reason: its index
-    std::map<Doubt, size_t> kept_of_kind_;
     // The launch rule's state: whether the launch file would be opened as
     // things stand, and the entry that last took that away.
     bool launch_held_ = false;
@@ -498,30 +475,6 @@ private:
 
 }  // namespace
 
-const char* doubt_kind(Doubt doubt) {
-    switch (doubt) {
-    case Doubt::kLaunchNamesNoEntry: return "launch-names-no-entry";
-    case Doubt::kLaunchFileRewritten: return "launch-file-rewritten";
-    case Doubt::kNeedsShortTemp: return "needs-short-temp";
-    case Doubt::kNameMayChange: return "name-may-change";
-    case Doubt::kSameFileOnWindows: return "same-file-on-windows";
-    case Doubt::kShortNameAlias: return "short-name-alias";
-    case Doubt::kDllFromSharedFolder: return "dll-from-shared-folder";
-    }
-    return "";
-}
-
-std::string WalkWarning::line() const {
-    return count > 1 ? text() + " (" + std::to_string(count) + " times)" : text();
-}
-
-std::string WalkFinding::text() const {
-    if (where.empty()) return reason;
-    std::string text = where;
-    if (has_offset) text += " at archive offset " + std::to_string(offset);
-    return text + ": " + reason;
-}
-
 WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length) {
     WalkResult result;
     errno = 0;
@@ -537,6 +490,6 @@ WalkResult walk_carrier(const std::string& path, WalkSink& sink, int temp_length
     result.carrier.resources = read_resource_report(file);
     const uint64_t image_end = result.carrier.image_end() ? result.carrier.image_end() : file.size();
     result.carrier.launcher = identify_carrier_launcher(
-        file, image_end, carrier_image_is_launcher(path_from_utf8(path), image_end));
+        file, image_end, carrier_image_is_launcher(file, image_end));
     return result;
 }

@@ -15,7 +15,7 @@
 #include "tools/report/text_report.h"
 #include "tools/system/output_file.h"
 #include "tools/carrier/pe_image.h"
-#include "tools/packing/stub.h"
+#include "tools/identity/launcher_identity.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/chunk_decoder.h"
-#include "tools/carrier/image_bytes.h"
+#include "tools/dlls/image_bytes.h"
 
 class InputFile;
 

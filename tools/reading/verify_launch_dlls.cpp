@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "tools/carrier/pe_imports.h"
+#include "tools/dlls/pe_imports.h"
 #include "tools/reading/entry_bytes.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
@@ -42,5 +42,5 @@ void check_launch_dlls(const std::string& path, WalkResult& result) {
     WalkWarning warning;
     warning.reason = dlls.warning;
     warning.doubt = Doubt::kDllFromSharedFolder;
-    result.warnings.push_back(warning);
+    result.add_warning(warning);
 }

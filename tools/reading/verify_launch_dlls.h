@@ -1,6 +1,6 @@
 // verify's look at the DLLs the launch program loads: the launch entry read
 // where its tables are, without decoding it whole or holding it, each DLL
-// judged as pack judges it (tools/carrier/dll_exposure.h). The verdicts go
+// judged as pack judges it (tools/dlls/dll_exposure.h). The verdicts go
 // into the walk's model, the notes among its notes and the one warning
 // among its warnings.
 #pragma once

@@ -172,22 +172,15 @@ bool InputFile::read_at(uint64_t offset, void* buffer, size_t size) {
     return seek(offset) && read(buffer, size, &got) && got == size;
 }
 
-// The archive reader's file services, over the tool's own file.
-bool seek_to(CarrierFile file, uint32_t offset) {
-    return static_cast<InputFile*>(file)->seek(offset);
+uint32_t InputFile::seek_end() {
+    const uint64_t length = size();
+    if (length >= kSeekFailed || !seek(length)) return kSeekFailed;
+    return uint32_t(length);
 }
 
-uint32_t seek_end(CarrierFile file) {
-    InputFile& input = *static_cast<InputFile*>(file);
-    const uint64_t size = input.size();
-    // As the launcher's: sizes from 4 GiB on are no carrier's.
-    if (size >= kSeekFailed || !input.seek(size)) return kSeekFailed;
-    return uint32_t(size);
-}
-
-bool read_bytes(CarrierFile file, void* buffer, uint32_t size, uint32_t* got) {
+bool InputFile::read_bytes(void* buffer, uint32_t size, uint32_t* got) {
     size_t delivered = 0;
-    const bool ok = static_cast<InputFile*>(file)->read(buffer, size, &delivered);
+    const bool ok = read(buffer, size, &delivered);
     *got = uint32_t(delivered);
     return ok;
 }

@@ -21,7 +21,7 @@ struct FileStamp {
     }
 };
 
-class InputFile {
+class InputFile final : private CarrierSource {
 public:
     explicit InputFile(const std::filesystem::path& path);
     ~InputFile();
@@ -48,6 +48,11 @@ public:
     CarrierFile carrier() { return this; }
 
 private:
+    // CarrierSource, as the launcher's: sizes from 4 GiB on are no carrier's.
+    bool seek_to(uint32_t offset) override { return seek(offset); }
+    uint32_t seek_end() override;
+    bool read_bytes(void* buffer, uint32_t size, uint32_t* got) override;
+
     // The system's calls, unbuffered.
     bool raw_seek(uint64_t offset);
     bool raw_read(void* buffer, size_t size, size_t* got);

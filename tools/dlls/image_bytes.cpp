@@ -1,4 +1,4 @@
-#include "tools/carrier/image_bytes.h"
+#include "tools/dlls/image_bytes.h"
 
 #include "tools/system/input_file.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/carrier/pe_imports.h"
+#include "tools/dlls/pe_imports.h"
 
 enum class DllSource {
     kSystem,   // the system folder, always: a known DLL, an API set, or a static

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "archive/carrier_integrity.h"
-#include "tools/carrier/dll_exposure.h"
-#include "tools/packing/launcher_identity.h"
+#include "tools/dlls/dll_exposure.h"
+#include "tools/identity/launcher_identity.h"
 #include "tools/resources/resource_report.h"
 
 struct CarrierEntry {

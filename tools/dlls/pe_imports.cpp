@@ -1,11 +1,11 @@
-#include "tools/carrier/pe_imports.h"
+#include "tools/dlls/pe_imports.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
-#include "tools/carrier/image_bytes.h"
+#include "tools/dlls/image_bytes.h"
 #include "tools/carrier/names.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/system/le_bytes.h"

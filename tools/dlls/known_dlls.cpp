@@ -1,4 +1,4 @@
-#include "tools/carrier/known_dlls.h"
+#include "tools/dlls/known_dlls.h"
 
 #include <algorithm>
 #include <iterator>

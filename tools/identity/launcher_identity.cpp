@@ -1,11 +1,12 @@
-#include "tools/packing/launcher_identity.h"
+#include "tools/identity/launcher_identity.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "archive/format_rules.h"
 #include "tools/carrier/names.h"
 #include "tools/carrier/pe_image.h"
-#include "tools/packing/release_launcher.h"
-#include "tools/packing/stub.h"
+#include "tools/identity/release_launcher.h"
 #include "tools/resources/pe_resources.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
@@ -230,4 +231,40 @@ LauncherIdentity identify_carrier_launcher(InputFile& carrier, uint64_t image_en
     std::vector<uint8_t> head(size_t(std::min<uint64_t>(image_end, release_size + kLargestFileAlignment)));
     if (!carrier.read_at(0, head.data(), head.size())) return LauncherIdentity();
     return identify_launcher(head.data(), head.size(), holds_folder_name);
+}
+
+const char kNotALauncher[] =
+    "not a Brisk Courier launcher (it holds no BriskCourierTmp folder name): nothing in it "
+    "would unpack the archive";
+
+bool is_launcher_image(const uint8_t* image, size_t size) {
+    const char* const mark = kFolderName;
+    const size_t length = std::strlen(mark);
+    return std::search(image, image + size, mark, mark + length) != image + size;
+}
+
+bool carrier_image_is_launcher(InputFile& file, uint64_t end) {
+    std::vector<uint8_t> block(size_t(1) << 20);
+    size_t got = 0;
+    PeHeaders headers;
+    uint64_t skip_from = end, skip_to = end;
+    if (file.seek(0) && file.read(block.data(), kPeHeaderRead, &got) &&
+        read_pe_headers(block.data(), got, headers).empty()) {
+        const PeSection* resources =
+            headers.section_at(headers.directory(kResourceDirectory, block.data()).first);
+        if (resources && resources->raw_size != 0)
+            skip_from = resources->raw_offset, skip_to = uint64_t(resources->raw_offset) + resources->raw_size;
+    }
+    // Blocks that overlap by the name's length less one, so none is split.
+    const size_t overlap = std::strlen(kFolderName) - 1;
+    for (uint64_t at = 0; at < end;) {
+        if (at >= skip_from && at < skip_to) at = skip_to;
+        const uint64_t stop = std::min(end, at < skip_from ? skip_from : end);
+        if (at >= stop) break;
+        const size_t want = size_t(std::min<uint64_t>(block.size(), stop - at));
+        if (!file.read_at(at, block.data(), want)) return false;
+        if (is_launcher_image(block.data(), want)) return true;
+        at += want < block.size() ? want : want - overlap;
+    }
+    return false;
 }

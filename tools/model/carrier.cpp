@@ -1,4 +1,4 @@
-#include "tools/carrier/carrier.h"
+#include "tools/model/carrier.h"
 
 uint64_t Carrier::stored_total() const {
     uint64_t stored = unlisted.stored;

@@ -1,9 +1,9 @@
-#include "tools/carrier/dll_exposure.h"
+#include "tools/dlls/dll_exposure.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "tools/carrier/known_dlls.h"
+#include "tools/dlls/known_dlls.h"
 #include "tools/carrier/names.h"
 #include "tools/resources/manifest.h"
 

@@ -67,3 +67,13 @@ LauncherIdentity identify_launcher(const uint8_t* image, size_t size, bool holds
 // no further than the release's size and a file alignment past it.
 LauncherIdentity identify_carrier_launcher(InputFile& carrier, uint64_t image_end,
                                            bool holds_folder_name);
+
+// The launcher's image has no resources to name it, but it holds its
+// folder's name (BriskCourierTmp\), which another program has no reason to.
+// `image`: the stub's bytes, without the resources pack adds.
+bool is_launcher_image(const uint8_t* image, size_t size);
+extern const char kNotALauncher[];
+// The same of a carrier's image, the `end` bytes before its integrity record
+// or archive: its resource section, which a crafted icon or manifest could
+// fill with the name, is not searched.
+bool carrier_image_is_launcher(InputFile& carrier, uint64_t end);
