@@ -1327,6 +1327,31 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         return program({kernel}, [&](ProgramShape& s) { s.delay_imports = {version}; });
     };
     auto flags = [&](int value) { return [value](ProgramShape& s) { s.dependent_load_flags = value; }; };
+    // A manifest asking for no elevation, so Windows' installer detection
+    // leaves setup.exe unelevated; `more` goes inside <assembly>.
+    auto manifest = [](const std::string& more, const char* level = "asInvoker") {
+        return "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" + more +
+               "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges>"
+               "<requestedExecutionLevel level=\"" + level + "\" uiAccess=\"false\"/></requestedPrivileges>"
+               "</security></trustInfo></assembly>";
+    };
+    auto unelevated = [&](std::vector<ProgramImport> imports, std::function<void(ProgramShape&)> more = nullptr) {
+        return program(std::move(imports), [&](ProgramShape& s) {
+            s.manifest = manifest("");
+            if (more) more(s);
+        });
+    };
+    auto dll = [&](std::vector<ProgramImport> imports, std::vector<std::string> forwarders = {}) {
+        return program(std::move(imports), [&](ProgramShape& s) {
+            s.dll = true;
+            s.forwarders = forwarders;
+        });
+    };
+    const std::string common_controls =
+        "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"*\" "
+        "publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/></dependentAssembly></dependency>";
+    const std::string for_it = "setup.exe runs elevated (";
     // The import table ends the file: its last 512 bytes, 20 a DLL.
     auto table_edited = [&](std::function<void(std::vector<uint8_t>&, size_t table)> edit) {
         std::vector<uint8_t> bytes = program({version, kernel32});
@@ -1351,20 +1376,23 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         std::string note = ""; // a line verify shows
         bool by_hand = false;  // the program first and the rest after it, as pack would not order them
         std::string pack_says = "";  // a line pack prints
+        std::vector<std::string> options = {};  // given to pack and verify
+        std::string fails = "";  // pack refuses and verify fails, saying this; the carrier made by hand
     };
     const Case cases[] = {
         {"a mingw program importing version.dll", program({kernel32, msvcrt, version}), {},
          "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:folder",
+         // GNU ld's remedy only, and no copy of a DLL Windows ships
          loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
-                 "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only), delay-load it "
-                 "after SetDefaultDllDirectories, or carry VERSION.dll in the archive."},
-        {"that program carrying version.dll", program({kernel32, msvcrt, version}), {{"version.dll", {1}}},
+                 "loaded instead: delay-load it after SetDefaultDllDirectories (GNU ld: an import library from "
+                 "dlltool --output-delaylib, as the README shows). " + for_it},
+        {"that program carrying version.dll", unelevated({kernel32, msvcrt, version}), {{"version.dll", {1}}},
          "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:archive", "", "", false,
          "version.dll packed before setup.exe, which loads it: the launcher writes it before it can open it\n"},
         {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
          "VERSION.dll:folder", "setup.exe loads VERSION.dll, which the archive carries only after setup.exe: "
          "should writing it fail", "", true},
-        {"naming it without its extension", program({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
+        {"naming it without its extension", unelevated({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
          "VERSION:archive", ""},
         {"delay-loading version.dll", delayed(kernel32), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",
          "setup.exe delay-loads VERSION.dll and imports no SetDefaultDllDirectories"},
@@ -1372,9 +1400,36 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          delayed({"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}}), {},
          "KERNEL32.dll:system VERSION.dll:program(delay)", "",
          "setup.exe: delay-loads VERSION.dll and imports SetDefaultDllDirectories"},
-        {"DependentLoadFlags 0x800", program({kernel32, version}, flags(0x800)), {},
+        {"DependentLoadFlags 0x800, which Windows before 10 1607 ignores", program({kernel32, version}, flags(0x800)),
+         {}, "KERNEL32.dll:system VERSION.dll:folder",
+         loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
+                 "loaded instead: pack with --min-windows 10.1607 if no older Windows runs it",
+         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder only on Windows 10"},
+        {"DependentLoadFlags 0x800 for Windows 10 1607 on", program({kernel32, version}, flags(0x800)), {},
          "KERNEL32.dll:system VERSION.dll:system", "",
-         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder"},
+         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder (on Windows 10",
+         false, "", {"--min-windows", "10.1607"}},
+        {"DependentLoadFlags past the size its directory declares",
+         program({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0x800;
+             s.load_config_declared = 48;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads, "", false, "", {"--min-windows", "10.1607"}},
+        {"an MSVC program: its linker's remedies",
+         program({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0;
+             s.linker_major = 14;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder",
+         loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
+                 "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only, honoured from "
+                 "Windows 10 version 1607: pack with --min-windows 10.1607) or delay-load it (/DELAYLOAD) "
+                 "after SetDefaultDllDirectories."},
+        {"a DLL only some Windows have, which it may carry", unelevated({kernel32, {"VCRUNTIME140.dll"}}), {},
+         "KERNEL32.dll:system VCRUNTIME140.dll:folder",
+         "setup.exe loads VCRUNTIME140.dll from the folder it starts in first; that folder is shared by every "
+         "carrier, so a VCRUNTIME140.dll another one left there would be loaded instead: delay-load it after "
+         "SetDefaultDllDirectories (GNU ld: an import library from dlltool --output-delaylib, as the README "
+         "shows) or carry VCRUNTIME140.dll in the archive. setup.exe may not start: not every Windows from "
+         "Windows 7 SP1 on has VCRUNTIME140.dll"},
         {"DependentLoadFlags that add the program's folder", program({kernel32, version}, flags(0x1800)), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads, "0x1800 still lets its static imports come"},
         {"a manifest naming version.dll as its own file, flags 0x800 or not",
@@ -1386,10 +1441,59 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          "setup.exe: its manifest takes its own files version.dll from the folder it starts in"},
         {"an x64 program", program({kernel32, version}, [](ProgramShape& s) { s.pe32_plus = true; }), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads},
-        {"known DLLs and API sets only",
-         program({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-2-0.dll"}, {"ext-ms-win-x-l1-1-0.dll"}}),
-         {}, "USER32.dll:system ADVAPI32.dll:system api-ms-win-core-synch-l1-2-0.dll:system "
-             "ext-ms-win-x-l1-1-0.dll:system", ""},
+        {"known DLLs and API sets Windows 7 SP1 maps only",
+         unelevated({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-1-0.dll"}}), {},
+         "USER32.dll:system ADVAPI32.dll:system api-ms-win-core-synch-l1-1-0.dll:system", "",
+         "setup.exe: imports no SetDefaultDllDirectories, so the DLLs Windows loads for it by name"},
+        {"an API set the running Windows may not map", unelevated({{"api-ms-win-core-rt4probe-l1-1-0.dll"}}), {},
+         "api-ms-win-core-rt4probe-l1-1-0.dll:folder",
+         "setup.exe loads api-ms-win-core-rt4probe-l1-1-0.dll from the folder it starts in first"},
+        {"the UCRT's API sets, files before Windows 10", unelevated({{"api-ms-win-crt-runtime-l1-1-0.dll"}}), {},
+         "api-ms-win-crt-runtime-l1-1-0.dll:folder",
+         "setup.exe loads api-ms-win-crt-runtime-l1-1-0.dll from the folder it starts in first"},
+        {"the UCRT's API sets from Windows 10 1607 on", unelevated({{"api-ms-win-crt-runtime-l1-1-0.dll"}}), {},
+         "api-ms-win-crt-runtime-l1-1-0.dll:system", "", "", false, "", {"--min-windows", "10.1607"}},
+        {"comctl32 from the side-by-side store", unelevated({kernel32, {"COMCTL32.DLL"}}, [&](ProgramShape& s) {
+             s.manifest = manifest(common_controls);
+         }), {}, "KERNEL32.dll:system COMCTL32.DLL:system", ""},
+        {"comctl32 without the manifest's dependency", unelevated({kernel32, {"COMCTL32.DLL"}}), {},
+         "KERNEL32.dll:system COMCTL32.DLL:folder", "setup.exe loads COMCTL32.DLL from the folder"},
+        {"a carried DLL's own import", unelevated({kernel32, {"helper.dll"}}),
+         {{"helper.dll", dll({kernel32, version})}}, "KERNEL32.dll:system helper.dll:archive VERSION.dll:folder",
+         "setup.exe loads VERSION.dll (setup.exe -> helper.dll -> VERSION.dll) from the folder it starts in first"},
+        {"a carried DLL's forwarded export", unelevated({kernel32, {"helper.dll"}}),
+         {{"helper.dll", dll({kernel32}, {"VERSION.GetFileVersionInfoSizeA"})}},
+         "KERNEL32.dll:system helper.dll:archive VERSION:folder",
+         "setup.exe loads VERSION (setup.exe -> helper.dll -> VERSION) from the folder it starts in first"},
+        {"carried DLLs that import each other", unelevated({kernel32, {"a.dll"}}),
+         {{"a.dll", dll({{"b.dll"}})}, {"b.dll", dll({{"a.dll"}, version})}},
+         "KERNEL32.dll:system a.dll:archive b.dll:archive VERSION.dll:folder",
+         "setup.exe loads VERSION.dll (setup.exe -> a.dll -> b.dll -> VERSION.dll)"},
+        {"a setup program of known DLLs only, elevated by its name", program({kernel32, {"USER32.dll"}}), {},
+         "KERNEL32.dll:system USER32.dll:system",
+         for_it + "Windows takes it for an installer by its name and asks for administrator rights) and imports "
+                  "no SetDefaultDllDirectories, so the DLLs Windows loads for it by name (uxtheme.dll for its "
+                  "windows, dwmapi.dll, cryptbase.dll, ...) come from the folder it starts in first"},
+        {"an x64 program whose manifest asks for elevation",
+         unelevated({kernel32}, [&](ProgramShape& s) {
+             s.pe32_plus = true;
+             s.manifest = manifest("", "requireAdministrator");
+         }), {}, "KERNEL32.dll:system", for_it + "its manifest asks for requireAdministrator)"},
+        {"elevated, but calling SetDefaultDllDirectories",
+         program({{"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}}}), {}, "KERNEL32.dll:system", ""},
+        {"a warning accepted by name", unelevated({kernel32, version}), {}, "KERNEL32.dll:system VERSION.dll:folder",
+         "", "setup.exe: loads VERSION.dll from the folder it starts in first, a warning accepted by --accept-dll",
+         false, "", {"--accept-dll", "version.dll"}},
+        {"one accepted, another not", unelevated({kernel32, version, {"dwmapi.dll"}}), {},
+         "KERNEL32.dll:system VERSION.dll:folder dwmapi.dll:folder",
+         "setup.exe loads dwmapi.dll from the folder it starts in first", "", false, "",
+         {"--accept-dll", "VERSION.dll"}},
+        {"mingw's runtime DLL, neither carried nor in Windows", unelevated({kernel32, {"libgcc_s_dw2-1.dll"}}), {},
+         "KERNEL32.dll:system libgcc_s_dw2-1.dll:missing", "", "", false, "", {},
+         "setup.exe cannot start: it loads libgcc_s_dw2-1.dll, which the archive does not carry and Windows does "
+         "not have: carry libgcc_s_dw2-1.dll (for mingw's runtime"},
+        {"that DLL carried", unelevated({kernel32, {"libgcc_s_dw2-1.dll"}}), {{"libgcc_s_dw2-1.dll", dll({kernel32})}},
+         "KERNEL32.dll:system libgcc_s_dw2-1.dll:archive", ""},
         {"a launch file that is no program", bytes("@echo off\r\n"), {}, "null", ""},
         {"an import table cut short", table_edited([](auto& b, size_t table) { b.resize(table + 30); }), {},
          "VERSION.dll:folder", loads, "setup.exe: import table: DLL 2 is cut short: the file ends inside it"},
@@ -1409,22 +1513,33 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         SCOPED_TRACE(c.what);
         const std::string in = folder("dlls" + std::to_string(n++), c.beside);
         write_file(in + "/setup.exe", c.program);
-        if (c.by_hand) {
-            std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
-            entries.insert(entries.end(), c.beside.begin(), c.beside.end());
-            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
-        } else {
-            const ToolResult packed = run({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in});
-            ASSERT_EQ(packed.code, 0) << packed.err;
+        auto with_options = [&](std::vector<std::string> args) {
+            args.insert(args.end() - 1, c.options.begin(), c.options.end());
+            return args;
+        };
+        if (!c.by_hand) {
+            fs::remove(out);
+            const ToolResult packed =
+                run(with_options({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in}));
+            ASSERT_EQ(packed.code, c.fails.empty() ? 0 : 1) << packed.err;
             EXPECT_NE(packed.out.find(c.pack_says), std::string::npos) << packed.out;
-            if (c.warning.empty()) {
+            if (!c.fails.empty()) {
+                EXPECT_NE(packed.err.find("courier-pack: " + c.fails), std::string::npos) << packed.err;
+                EXPECT_FALSE(fs::exists(out));
+            } else if (c.warning.empty()) {
                 EXPECT_EQ(packed.err, "");
             } else {
                 EXPECT_EQ(packed.err.find("courier-pack: warning: " + c.warning), 0u) << packed.err;
             }
         }
-        ToolResult r = run({"verify", "--json", out});
-        EXPECT_EQ(r.code, 0) << r.err;
+        if (c.by_hand || !c.fails.empty()) {
+            std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
+            entries.insert(entries.end(), c.beside.begin(), c.beside.end());
+            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
+        }
+        const int verdict = c.fails.empty() ? 0 : 1;
+        ToolResult r = run(with_options({"verify", "--json", out}));
+        EXPECT_EQ(r.code, verdict) << r.err;
         const Json document = Json::parse(r.out);
         const Json& found = document["launch"]["dll_exposure"];
         std::string exposure = found.is_null() ? "null" : "";
@@ -1437,14 +1552,17 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
             if (w["kind"] == "dll-from-shared-folder") warnings.push_back(w["message"]);
         ASSERT_EQ(warnings.size(), c.warning.empty() ? 0u : 1u);
         for (const std::string& w : warnings) EXPECT_EQ(w.find(c.warning), 0u) << w;
-        r = run({"verify", out});
+        r = run(with_options({"verify", out}));
+        EXPECT_EQ(r.code, verdict);
         EXPECT_NE(r.out.find(c.note), std::string::npos) << r.out;
-        if (c.warning.empty()) {
+        if (!c.fails.empty()) {
+            EXPECT_NE(r.err.find(out + ": " + c.fails), std::string::npos) << r.err;
+        } else if (c.warning.empty()) {
             EXPECT_EQ(r.err, "");
         } else {
             EXPECT_NE(r.err.find("warning: " + out + ": " + c.warning), std::string::npos) << r.err;
         }
-        EXPECT_EQ(run({"verify", "--strict", out}).code, c.warning.empty() ? 0 : 1);
+        EXPECT_EQ(run(with_options({"verify", "--strict", out})).code, c.warning.empty() ? verdict : 1);
     }
 }
 

@@ -39,11 +39,14 @@ constexpr uint32_t kMovedPeHeader = 0x40;
 constexpr uint32_t kInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
                    kSizeOfImage = 56, kSizeOfHeaders = 60, kCheckSum = 64,
                    kDirectoryCount = 92, kDirectories = 96;
+// The linker's major and minor version, one byte each.
+constexpr uint32_t kMajorLinkerVersion = 2, kMinorLinkerVersion = 3;
 
 inline uint64_t align_up(uint64_t value, uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
+constexpr uint32_t kExportDirectory = 0;
 constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kCertificateDirectory = 4;

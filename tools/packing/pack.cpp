@@ -209,7 +209,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
     check_inputs(inputs, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, inputs);
+    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, request.dlls, inputs, problems);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.

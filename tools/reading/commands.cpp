@@ -160,7 +160,7 @@ int verify_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
     WalkSink decoder_only;
     WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
-    check_launch_dlls(carrier, result);
+    check_launch_dlls(carrier, request.dlls, result);
     const ResourceReport& resources = result.carrier.resources;
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.
@@ -168,6 +168,11 @@ int verify_carrier(const CarrierRequest& request) {
     bool ok = result.ok;
     if (ok && request.strict && !result.warnings.empty()) {
         failure = result.warnings.front();
+        ok = false;
+    }
+    if (ok && !result.carrier.launch_dlls.cannot_start.empty()) {
+        failure = WalkFinding();
+        failure.reason = result.carrier.launch_dlls.cannot_start;
         ok = false;
     }
     if (ok) {

@@ -7,8 +7,9 @@
 
 #include <string>
 
+#include "tools/dlls/dll_exposure.h"
 #include "tools/reading/carrier_walk.h"
 
 // path: the carrier the walk read (UTF-8). Does nothing unless the walk
 // passed and the launch name opens an entry.
-void check_launch_dlls(const std::string& path, WalkResult& result);
+void check_launch_dlls(const std::string& path, const DllOptions& options, WalkResult& result);
