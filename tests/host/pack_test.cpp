@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -28,6 +30,9 @@
 #include "test_support.h"
 #include "tests/support/program_builder.h"
 #include "tests/support/test_icons.h"
+#include "tools/dlls/dll_exposure.h"
+#include "tools/dlls/image_bytes.h"
+#include "tools/dlls/known_dlls.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -1563,6 +1568,150 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
             EXPECT_NE(r.err.find("warning: " + out + ": " + c.warning), std::string::npos) << r.err;
         }
         EXPECT_EQ(run(with_options({"verify", "--strict", out})).code, c.warning.empty() ? verdict : 1);
+    }
+}
+
+// The lists the DLL verdicts trust, whole: one row per member, each
+// judged as the list says, and no member the rows do not name. A name
+// dropped from a list, or added to one, fails here.
+TEST(WindowsDlls, EveryListedDllIsJudgedAsItsListSays) {
+    const WindowsRange old = WindowsRange::kFrom7Sp1, later = WindowsRange::kFrom10v1607;
+    struct Row {
+        const char* list;
+        std::vector<std::string> names;
+        bool known;
+        bool mapped_old, mapped_later;  // an API set each range maps
+        Shipped old_has, later_has;
+    };
+    const Row rows[] = {
+        {"known", {"advapi32.dll", "clbcatq.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+                   "kernel32.dll", "kernelbase.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll",
+                   "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+                   "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll"},
+         true, false, false, Shipped::kEvery, Shipped::kEvery},
+        {"api_sets_everywhere",
+         {"api-ms-win-core-console-l1-1-0.dll", "api-ms-win-core-datetime-l1-1-0.dll",
+          "api-ms-win-core-debug-l1-1-0.dll", "api-ms-win-core-delayload-l1-1-0.dll",
+          "api-ms-win-core-errorhandling-l1-1-0.dll", "api-ms-win-core-fibers-l1-1-0.dll",
+          "api-ms-win-core-file-l1-1-0.dll", "api-ms-win-core-handle-l1-1-0.dll",
+          "api-ms-win-core-heap-l1-1-0.dll", "api-ms-win-core-interlocked-l1-1-0.dll",
+          "api-ms-win-core-io-l1-1-0.dll", "api-ms-win-core-libraryloader-l1-1-0.dll",
+          "api-ms-win-core-localization-l1-1-0.dll", "api-ms-win-core-localregistry-l1-1-0.dll",
+          "api-ms-win-core-memory-l1-1-0.dll", "api-ms-win-core-misc-l1-1-0.dll",
+          "api-ms-win-core-namedpipe-l1-1-0.dll", "api-ms-win-core-processenvironment-l1-1-0.dll",
+          "api-ms-win-core-processthreads-l1-1-0.dll", "api-ms-win-core-profile-l1-1-0.dll",
+          "api-ms-win-core-rtlsupport-l1-1-0.dll", "api-ms-win-core-string-l1-1-0.dll",
+          "api-ms-win-core-synch-l1-1-0.dll", "api-ms-win-core-sysinfo-l1-1-0.dll",
+          "api-ms-win-core-threadpool-l1-1-0.dll", "api-ms-win-core-util-l1-1-0.dll",
+          "api-ms-win-core-xstate-l1-1-0.dll", "api-ms-win-security-base-l1-1-0.dll",
+          "api-ms-win-security-lsalookup-l1-1-0.dll", "api-ms-win-security-sddl-l1-1-0.dll",
+          "api-ms-win-service-core-l1-1-0.dll", "api-ms-win-service-management-l1-1-0.dll",
+          "api-ms-win-service-management-l2-1-0.dll", "api-ms-win-service-winsvc-l1-1-0.dll"},
+         false, true, true, Shipped::kEvery, Shipped::kEvery},
+        {"api_sets_from_10",
+         {"api-ms-win-crt-conio-l1-1-0.dll", "api-ms-win-crt-convert-l1-1-0.dll",
+          "api-ms-win-crt-environment-l1-1-0.dll", "api-ms-win-crt-filesystem-l1-1-0.dll",
+          "api-ms-win-crt-heap-l1-1-0.dll", "api-ms-win-crt-locale-l1-1-0.dll", "api-ms-win-crt-math-l1-1-0.dll",
+          "api-ms-win-crt-multibyte-l1-1-0.dll", "api-ms-win-crt-private-l1-1-0.dll",
+          "api-ms-win-crt-process-l1-1-0.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
+          "api-ms-win-crt-stdio-l1-1-0.dll", "api-ms-win-crt-string-l1-1-0.dll", "api-ms-win-crt-time-l1-1-0.dll",
+          "api-ms-win-crt-utility-l1-1-0.dll", "api-ms-win-core-file-l1-2-0.dll",
+          "api-ms-win-core-synch-l1-2-0.dll", "api-ms-win-core-winrt-l1-1-0.dll",
+          "api-ms-win-core-winrt-string-l1-1-0.dll"},
+         false, false, true, Shipped::kSome, Shipped::kEvery},
+        {"shipped_everywhere",
+         {"activeds.dll", "apphelp.dll", "atl.dll", "authz.dll", "avifil32.dll", "bcrypt.dll",
+          "bcryptprimitives.dll", "cabinet.dll", "cfgmgr32.dll", "comctl32.dll", "credui.dll", "crypt32.dll",
+          "cryptbase.dll", "cryptnet.dll", "cryptsp.dll", "cryptui.dll", "d2d1.dll", "d3d10.dll", "d3d10_1.dll",
+          "d3d11.dll", "d3d9.dll", "dbghelp.dll", "ddraw.dll", "dhcpcsvc.dll", "dinput.dll", "dinput8.dll",
+          "dnsapi.dll", "dsound.dll", "dwmapi.dll", "dwrite.dll", "dxgi.dll", "dxva2.dll", "evr.dll",
+          "faultrep.dll", "fltlib.dll", "gdiplus.dll", "glu32.dll", "hid.dll", "iphlpapi.dll", "ktmw32.dll",
+          "mapi32.dll", "mf.dll", "mfc42.dll", "mfc42u.dll", "mfplat.dll", "mfreadwrite.dll", "mlang.dll",
+          "mpr.dll", "msacm32.dll", "msasn1.dll", "mscms.dll", "mscoree.dll", "msftedit.dll", "msi.dll",
+          "msimg32.dll", "msvcp60.dll", "msvfw32.dll", "mswsock.dll", "msxml3.dll", "msxml6.dll", "ncrypt.dll",
+          "netapi32.dll", "newdev.dll", "ntdsapi.dll", "ntmarta.dll", "odbc32.dll", "oleacc.dll", "oledlg.dll",
+          "olepro32.dll", "opengl32.dll", "pdh.dll", "powrprof.dll", "profapi.dll", "propsys.dll",
+          "rasapi32.dll", "riched20.dll", "riched32.dll", "rstrtmgr.dll", "secur32.dll", "sfc.dll",
+          "shdocvw.dll", "shfolder.dll", "sspicli.dll", "sxs.dll", "tapi32.dll", "urlmon.dll", "userenv.dll",
+          "usp10.dll", "uxtheme.dll", "version.dll", "vssapi.dll", "wer.dll", "wevtapi.dll",
+          "windowscodecs.dll", "winhttp.dll", "wininet.dll", "winmm.dll", "winscard.dll", "winspool.drv",
+          "winsta.dll", "wintrust.dll", "wlanapi.dll", "wsock32.dll", "wtsapi32.dll", "xinput9_1_0.dll",
+          "xmllite.dll"},
+         false, false, false, Shipped::kEvery, Shipped::kEvery},
+        {"shipped_from_10",
+         {"combase.dll", "d3d12.dll", "d3dcompiler_47.dll", "dcomp.dll", "shcore.dll", "ucrtbase.dll",
+          "windows.storage.dll", "xinput1_4.dll"},
+         false, false, false, Shipped::kSome, Shipped::kEvery},
+        {"shipped_by_some",
+         {"concrt140.dll", "d3dcompiler_43.dll", "d3dx10_43.dll", "d3dx11_43.dll", "d3dx9_43.dll", "mfc140.dll",
+          "mfc140u.dll", "msvcp100.dll", "msvcp110.dll", "msvcp120.dll", "msvcp140.dll", "msvcp140_1.dll",
+          "msvcp140_2.dll", "msvcp71.dll", "msvcp80.dll", "msvcp90.dll", "msvcr100.dll", "msvcr110.dll",
+          "msvcr120.dll", "msvcr71.dll", "msvcr80.dll", "msvcr90.dll", "opencl.dll", "vcomp140.dll",
+          "vcruntime140.dll", "vcruntime140_1.dll", "vulkan-1.dll", "xaudio2_7.dll", "xinput1_3.dll"},
+         false, false, false, Shipped::kSome, Shipped::kSome},
+        // Outside every list: searched for, and in no Windows.
+        {"none", {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll", "helper.dll"},
+         false, false, false, Shipped::kNone, Shipped::kNone},
+        // API sets no list names: some Windows may map them.
+        {"none", {"api-ms-win-core-rt4probe-l1-1-0.dll", "ext-ms-win-x-l1-1-0.dll"},
+         false, false, false, Shipped::kSome, Shipped::kSome},
+    };
+    const WindowsDllLists lists = windows_dll_lists();
+    const std::map<std::string, const std::vector<std::string>*> kept = {
+        {"known", &lists.known}, {"api_sets_everywhere", &lists.api_sets_everywhere},
+        {"api_sets_from_10", &lists.api_sets_from_10}, {"shipped_everywhere", &lists.shipped_everywhere},
+        {"shipped_from_10", &lists.shipped_from_10}, {"shipped_by_some", &lists.shipped_by_some}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.list);
+        if (kept.count(row.list)) EXPECT_EQ(*kept.at(row.list), row.names) << "the list holds other members";
+        for (const std::string& name : row.names) {
+            SCOPED_TRACE(name);
+            std::string upper = name;
+            for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+            for (const std::string& spelled : {name, upper}) {
+                EXPECT_EQ(is_known_dll(spelled), row.known);
+                EXPECT_EQ(resolves_api_set(spelled, old), row.mapped_old);
+                EXPECT_EQ(resolves_api_set(spelled, later), row.mapped_later);
+                EXPECT_EQ(windows_ships(spelled, old), row.old_has);
+                EXPECT_EQ(windows_ships(spelled, later), row.later_has);
+            }
+        }
+    }
+    // The side-by-side assemblies, each with its one DLL.
+    EXPECT_TRUE(assembly_provides("Microsoft.Windows.Common-Controls", "COMCTL32.DLL"));
+    EXPECT_TRUE(assembly_provides("Microsoft.Windows.GdiPlus", "gdiplus.dll"));
+    EXPECT_FALSE(assembly_provides("Microsoft.Windows.Common-Controls", "gdiplus.dll"));
+    EXPECT_FALSE(assembly_provides("Microsoft.VC90.CRT", "msvcr90.dll"));
+    // DependentLoadFlags: 0x800 alone keeps to the system folder; each
+    // bit that adds a folder undoes it.
+    const std::pair<uint16_t, bool> flags[] = {{0x800, true},   {0x800 | 0x400, true}, {0x900, false},
+                                               {0xA00, false},  {0x1800, false},       {0, false},
+                                               {0x1000, false}, {0x100, false}};
+    for (const auto& [value, only] : flags) EXPECT_EQ(system_folder_only(value), only) << value;
+}
+
+// The machines Windows runs programs of, one row each, and one it does not.
+TEST(WindowsDlls, ProgramsOfEachMachineWindowsRunsAreRead) {
+    const std::pair<uint16_t, bool> machines[] = {
+        {0x014C, true}, {0x8664, true}, {0x01C4, true}, {0xAA64, true}, {0x0200, false}, {0x0166, false}};
+    for (const auto& [machine, runs] : machines) {
+        ProgramShape shape;
+        shape.imports = {{"VERSION.dll"}};
+        std::vector<uint8_t> image = program_with_imports(shape);
+        image[0x44] = uint8_t(machine), image[0x45] = uint8_t(machine >> 8);
+        struct Bytes final : ImageBytes {
+            const std::vector<uint8_t>& b;
+            explicit Bytes(const std::vector<uint8_t>& bytes) : b(bytes) {}
+            uint64_t size() const override { return b.size(); }
+            size_t read(uint64_t at, uint8_t* out, size_t n) override {
+                const size_t got = at < b.size() ? std::min<size_t>(n, b.size() - size_t(at)) : 0;
+                if (got) std::memcpy(out, b.data() + at, got);
+                return got;
+            }
+        } bytes(image);
+        const ProgramImports imports = read_program_imports(bytes);
+        EXPECT_EQ(imports.not_a_program.empty(), runs) << machine << ": " << imports.not_a_program;
+        EXPECT_EQ(imports.dlls.size(), runs ? 1u : 0u) << machine;
     }
 }
 
