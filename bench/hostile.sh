@@ -114,7 +114,7 @@ if not only:
 # table, a load configuration, a manifest), an optional big section, then
 # .idata (the import descriptors), mapped `mappings` times. As a DLL, its
 # exports are `forwarders` ("lib3.f"), the count `exports` says.
-def launch_program(dlls, big=0, mappings=1, dll=False, forwarders=(), exports=None):
+def launch_program(dlls, big=0, mappings=1, as_dll=False, forwarders=(), exports=None):
     headers, align, page = 0x1000, 0x200, 0x1000
     rdata = bytearray()
     base = page
@@ -147,7 +147,7 @@ def launch_program(dlls, big=0, mappings=1, dll=False, forwarders=(), exports=No
     rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 0x409, 72))
     rdata.extend(struct.pack('<IIII', res + 88, len(text), 0, 0) + text)
     export_rva = export_size = 0
-    if dll:
+    if as_dll:
         pad(8); export_rva = at(); rdata.extend(bytes(40))
         texts = [string(f) for f in forwarders]
         pad(4); table_rva = at()
@@ -168,7 +168,7 @@ def launch_program(dlls, big=0, mappings=1, dll=False, forwarders=(), exports=No
     struct.pack_into('<I', image, 0x3C, 0x40)
     image[0x40:0x44] = b'PE\0\0'
     count = sum(m for _, _, _, m in sections)
-    struct.pack_into('<HHIIIHH', image, 0x44, 0x14C, count, 0, 0, 0, 224, 0x2102 if dll else 0x0102)
+    struct.pack_into('<HHIIIHH', image, 0x44, 0x14C, count, 0, 0, 0, 224, 0x2102 if as_dll else 0x0102)
     o = 0x58
     struct.pack_into('<H', image, o, 0x10B)
     struct.pack_into('<I', image, o + 16, page)
@@ -230,7 +230,7 @@ for i in range(1000):
                    (b'lib%d.dll' % ((j + 7) % 20), [b'f']), (b'VERSION.dll', [b'GetFileVersionInfoSizeA'])]
         many = 4096 if j == 0 else 16
         forwarders = [b'lib%d.f%d' % ((j + k) % 20, k) for k in range(many)]
-        library, _ = launch_program(imports, mappings=90 if j == 2 else 1, dll=True, forwarders=forwarders,
+        library, _ = launch_program(imports, mappings=90 if j == 2 else 1, as_dll=True, forwarders=forwarders,
                                     exports=0xFFFFFFFF if j == 1 else None)
         for _ in range(rng.randrange(0, 6)):
             at = rng.choice([rng.randrange(0xB8, 0x200), rng.randrange(0x1000, len(library))])
@@ -242,7 +242,7 @@ os.makedirs(f'{work}/imports-big', exist_ok=True)
 open(f'{work}/imports-big/setup.exe', 'wb').write(launch_program(dlls, big=256 << 20)[0])
 for j in range(20):
     library, _ = launch_program([(b'KERNEL32.dll', [b'ExitProcess']), (b'lib%d.dll' % ((j + 1) % 20), [b'f'])],
-                                dll=True, forwarders=[b'lib%d.f' % ((j + 3) % 20)])
+                                as_dll=True, forwarders=[b'lib%d.f' % ((j + 3) % 20)])
     open(f'{work}/imports-big/lib{j}.dll', 'wb').write(library)
 PY
 
