@@ -1,13 +1,14 @@
 // A program's file opened once, with its headers read once: its first
 // bytes, and the PE headers in them. The carrier walk and every check after
 // it (the launcher's identity, the resources, the launch program's DLLs,
-// the stub) share one, and pack reads its stub through one, so none opens
-// the file or reads its headers again.
+// the stub) share one, so none opens the file or reads its headers again.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "tools/carrier/pe_image.h"
 #include "tools/system/input_file.h"
