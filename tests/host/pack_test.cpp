@@ -1397,6 +1397,8 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
          "VERSION.dll:folder", "setup.exe loads VERSION.dll, which the archive carries only after setup.exe: "
          "should writing it fail", "", true},
+        {"the launch file written again: the last entry's bytes run", program({kernel32}),
+         {{"SETUP.EXE", program({version})}}, "VERSION.dll:folder", loads, "", true},
         {"naming it without its extension", unelevated({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
          "VERSION:archive", ""},
         {"delay-loading version.dll", delayed(kernel32), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",
@@ -1663,7 +1665,9 @@ TEST(WindowsDlls, EveryListedDllIsJudgedAsItsListSays) {
         {"shipped_from_10", &lists.shipped_from_10}, {"shipped_by_some", &lists.shipped_by_some}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.list);
-        if (kept.count(row.list)) EXPECT_EQ(*kept.at(row.list), row.names) << "the list holds other members";
+        if (kept.count(row.list)) {
+            EXPECT_EQ(*kept.at(row.list), row.names) << "the list holds other members";
+        }
         for (const std::string& name : row.names) {
             SCOPED_TRACE(name);
             std::string upper = name;

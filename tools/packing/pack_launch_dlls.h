@@ -13,5 +13,7 @@
 #include "tools/dlls/dll_exposure.h"
 #include "tools/packing/pack_inputs.h"
 
-void order_launch_dlls(const std::string& launch, const DllOptions& options, std::vector<PackInput>& inputs,
-                       std::vector<std::string>& problems);
+// launch: the launch program's input (find_launch_input), its file kept
+// open by check_inputs; kNoEntry when the launcher opens the folder.
+void order_launch_dlls(const std::string& launch_name, size_t launch, const DllOptions& options,
+                       std::vector<PackInput>& inputs, std::vector<std::string>& problems);

@@ -2,10 +2,9 @@
 
 #include <unordered_map>
 
-#include "tools/dlls/pe_imports.h"
+#include "tools/carrier/names.h"
 #include "tools/reading/entry_bytes.h"
 #include "tools/system/input_file.h"
-#include "tools/system/text_encoding.h"
 
 namespace {
 
@@ -16,25 +15,20 @@ uint64_t records_at(const Carrier& carrier, const CarrierEntry& entry) {
 
 }  // namespace
 
-void check_launch_dlls(const std::string& path, const DllOptions& options, WalkResult& result) {
+void check_launch_dlls(InputFile& file, const DllOptions& options, WalkResult& result) {
     Carrier& carrier = result.carrier;
     if (!result.ok || !carrier.launch_opens || carrier.launch_name.empty()) return;
+    if (carrier.launch_entry == kNoEntry) {
+        result.notes.push_back("the launch entry comes after the first " + std::to_string(kMostListedEntries) +
+                               " entries: the DLLs it loads are not read");
+        return;
+    }
     // Each file Windows would make of the entries: where it is first
     // written, and where last, whose bytes stay.
     std::unordered_map<std::string, std::pair<size_t, size_t>> first;
     for (size_t i = 0; i < carrier.entries.size(); ++i)
         first.emplace(windows_file_key(carrier.entries[i].name), std::make_pair(i, i)).first->second.second = i;
-    const std::string launch_key = windows_file_key(carrier.launch_name);
-    const auto launch_first = first.find(launch_key);
-    if (launch_first == first.end()) {
-        result.notes.push_back("the launch entry comes after the first " + std::to_string(kMostListedEntries) +
-                               " entries: the DLLs it loads are not read");
-        return;
-    }
-    // The bytes that run are the last entry's of the launch file's name.
-    const CarrierEntry& entry = carrier.entries[launch_first->second.second];
-    InputFile file(path_from_utf8(path));
-    if (!file.is_open()) return;
+    const CarrierEntry& entry = carrier.entries[carrier.launch_entry];
     EntryBytes bytes(file, records_at(carrier, entry), entry.stored_size, entry.decoded_size);
     const ProgramImports imports = read_program_imports(bytes);
     DllContext context;
@@ -42,7 +36,7 @@ void check_launch_dlls(const std::string& path, const DllOptions& options, WalkR
     context.carried = [&](const std::string& dll) {
         const auto found = first.find(windows_file_key(dll));
         if (found == first.end()) return Carried::kNo;
-        return found->second.first < launch_first->second.first ? Carried::kBefore : Carried::kAfter;
+        return found->second.first < carrier.launch_first ? Carried::kBefore : Carried::kAfter;
     };
     // A carried DLL's bytes are the last entry's of its name, as the launch program's.
     context.open_carried = [&](const std::string& dll) -> std::unique_ptr<ImageBytes> {
