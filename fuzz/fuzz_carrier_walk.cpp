@@ -104,8 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.write_carrier(data, size);
 
     Collect sink;
-    WalkResult walk = walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
-    check_launch_dlls(s.carrier(), walk);
+    WalkResult walk;
+    {
+        ProgramFile carrier(path_from_utf8(s.carrier()));  // as verify: one open for the walk and the DLLs
+        walk = walk_carrier(s.carrier(), carrier, sink, int(s.windows_temp().size()));
+        check_launch_dlls(carrier.file(), walk);
+    }
     check_launch_dlls_verdict(walk);
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.failure.reason.empty(), "failed without a reason");

@@ -1365,6 +1365,8 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
          "VERSION.dll:folder", "setup.exe loads VERSION.dll, which the archive carries only after setup.exe: "
          "should writing it fail", "", true},
+        {"the launch file written again: the last entry's bytes run", program({kernel32}),
+         {{"SETUP.EXE", program({version})}}, "VERSION.dll:folder", loads, "", true},
         {"naming it without its extension", program({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
          "VERSION:archive", ""},
         {"delay-loading version.dll", delayed(kernel32), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",

@@ -6,6 +6,7 @@
 #include "archive/format_rules.h"
 #include "tools/carrier/names.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/carrier/program_file.h"
 #include "tools/identity/release_launcher.h"
 #include "tools/resources/pe_resources.h"
 #include "tools/system/console.h"
@@ -222,11 +223,11 @@ LauncherIdentity identify_launcher(const uint8_t* image, size_t size, bool holds
     return identity;
 }
 
-LauncherIdentity identify_carrier_launcher(InputFile& carrier, uint64_t image_end, bool holds_folder_name) {
+LauncherIdentity identify_carrier_launcher(ProgramFile& carrier, uint64_t image_end, bool holds_folder_name) {
     const auto [release, release_size] = release_launcher();
     if (!holds_folder_name || release == nullptr) return identify_launcher(nullptr, 0, holds_folder_name);
     std::vector<uint8_t> head(size_t(std::min<uint64_t>(image_end, release_size + kLargestFileAlignment)));
-    if (!carrier.read_at(0, head.data(), head.size())) return LauncherIdentity();
+    if (!carrier.file().read_at(0, head.data(), head.size())) return LauncherIdentity();
     return identify_launcher(head.data(), head.size(), holds_folder_name);
 }
 
@@ -240,18 +241,16 @@ bool is_launcher_image(const uint8_t* image, size_t size) {
     return std::search(image, image + size, mark, mark + length) != image + size;
 }
 
-bool carrier_image_is_launcher(InputFile& file, uint64_t end) {
+bool carrier_image_is_launcher(ProgramFile& carrier, uint64_t end) {
     std::vector<uint8_t> block(size_t(1) << 20);
-    size_t got = 0;
-    PeHeaders headers;
     uint64_t skip_from = end, skip_to = end;
-    if (file.seek(0) && file.read(block.data(), kPeHeaderRead, &got) &&
-        read_pe_headers(block.data(), got, headers).empty()) {
+    if (const PeHeaders* headers = carrier.headers()) {
         const PeSection* resources =
-            headers.section_at(headers.directory(kResourceDirectory, block.data()).first);
+            headers->section_at(headers->directory(kResourceDirectory, carrier.head()).first);
         if (resources && resources->raw_size != 0)
             skip_from = resources->raw_offset, skip_to = uint64_t(resources->raw_offset) + resources->raw_size;
     }
+    InputFile& file = carrier.file();
     // Blocks that overlap by the name's length less one, so none is split.
     const size_t overlap = std::strlen(kFolderName) - 1;
     for (uint64_t at = 0; at < end;) {

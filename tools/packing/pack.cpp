@@ -203,9 +203,10 @@ int pack(const PackRequest& request, const fs::path& program) {
     if (listed && args.empty()) problems.push_back("no files to pack: " + request.files_from + " lists none");
     std::vector<PackInput> inputs;
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
-    check_inputs(inputs, request.temp_length, problems);
-    if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, inputs);
+    const size_t launch = find_launch_input(request.launch_name, inputs);
+    check_inputs(inputs, launch, request.temp_length, problems);
+    if (all_found) check_launch_name(request.launch_name, launch, inputs, problems);
+    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, launch, inputs);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.
