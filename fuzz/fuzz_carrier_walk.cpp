@@ -45,7 +45,7 @@ public:
     std::string end_entry(const CarrierEntry& entry) override {
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
-        File& file = files[lower_ascii(entry.name)];
+        File& file = files[ascii_file_key(entry.name)];
         if (file.spelling.empty()) file.spelling = entry.name;
         file.bytes = current_;
         return "";
@@ -69,7 +69,7 @@ void check_same_files(const WalkResult& walk) {
     if (walk.unlisted_warnings.count(Doubt::kSameFileOnWindows)) return;
     auto plain = [](std::string name) {
         name.erase(name.find_last_not_of(". ") + 1);
-        return lower_ascii(name);
+        return ascii_file_key(name);
     };
     std::map<std::string, int> names;
     for (const CarrierEntry& entry : walk.carrier.entries) ++names[plain(entry.name)];

@@ -68,7 +68,7 @@ std::string flags_text(uint16_t flags) {
 }
 
 bool same_file_name(const std::string& a, const std::string& b) {
-    return lower_ascii(dll_file_name(a)) == lower_ascii(dll_file_name(b));
+    return same_name(dll_file_name(a), dll_file_name(b));
 }
 
 bool named_in(const std::vector<std::string>& names, const std::string& file) {
@@ -150,7 +150,7 @@ private:
 
     void judge_one(const Importer& who, const ImportedDll& dll) {
         const std::string file = dll_file_name(dll.name);
-        if (!judged_.insert(lower_ascii(file)).second) return;
+        if (!judged_.insert(ascii_file_key(file)).second) return;
         DllVerdict verdict;
         verdict.name = dll.name;
         verdict.delayed = dll.delayed;
@@ -183,7 +183,7 @@ private:
     const ProgramImports& program_;
     const DllContext& context_;
     LaunchDlls& out_;
-    std::unordered_set<std::string> judged_;  // file names, lower case
+    std::unordered_set<std::string> judged_;  // file names, by ascii_file_key
 };
 
 // What the loaded sentence offers, only what fits the linker and the DLLs:
@@ -291,9 +291,9 @@ std::string elevation(const std::string& program, const ProgramImports& imports)
     std::string level;
     if (imports.has_manifest && !check_manifest(imports.manifest, level).empty()) level.clear();
     if (level == "requireAdministrator" || level == "highestAvailable") return "its manifest asks for " + level;
-    const std::string name = lower_ascii(program.substr(program.find_last_of("\\/") + 1));
-    const bool installer_like = name.find("install") != std::string::npos ||
-                                name.find("setup") != std::string::npos || name.find("update") != std::string::npos;
+    const std::string name = ascii_file_key(program.substr(program.find_last_of("\\/") + 1));
+    const bool installer_like = name.find("INSTALL") != std::string::npos ||
+                                name.find("SETUP") != std::string::npos || name.find("UPDATE") != std::string::npos;
     if (level.empty() && imports.machine == kI386 && installer_like)
         return "Windows takes it for an installer by its name and asks for administrator rights";
     return "";

@@ -130,8 +130,7 @@ const Assembly kAssemblies[] = {{"microsoft.windows.common-controls", "comctl32.
 
 template <size_t N>
 bool holds(const char* const (&list)[N], const std::string& file) {
-    const std::string key = lower_ascii(file);
-    return std::find(std::begin(list), std::end(list), key) != std::end(list);
+    return std::any_of(std::begin(list), std::end(list), [&](const char* member) { return same_name(file, member); });
 }
 
 template <size_t N>
@@ -161,8 +160,8 @@ const char* windows_range_text(WindowsRange range) {
 bool is_known_dll(const std::string& file) { return holds(kKnown, file); }
 
 bool is_api_set_name(const std::string& file) {
-    const std::string key = lower_ascii(file);
-    return key.rfind("api-ms-win-", 0) == 0 || key.rfind("ext-ms-", 0) == 0;
+    const std::string key = ascii_file_key(file);
+    return key.rfind("API-MS-WIN-", 0) == 0 || key.rfind("EXT-MS-", 0) == 0;
 }
 
 bool resolves_api_set(const std::string& file, WindowsRange range) {
@@ -179,9 +178,9 @@ Shipped windows_ships(const std::string& file, WindowsRange range) {
 }
 
 bool assembly_provides(const std::string& assembly, const std::string& file) {
-    const std::string name = lower_ascii(assembly), key = lower_ascii(file);
-    return std::any_of(std::begin(kAssemblies), std::end(kAssemblies),
-                       [&](const Assembly& a) { return name == a.name && key == a.file; });
+    return std::any_of(std::begin(kAssemblies), std::end(kAssemblies), [&](const Assembly& a) {
+        return ascii_file_key(assembly) == ascii_file_key(a.name) && same_name(file, a.file);
+    });
 }
 
 WindowsDllLists windows_dll_lists() {

@@ -6,21 +6,17 @@
 #include "tools/dlls/image_bytes.h"
 #include "tools/system/le_bytes.h"
 
-namespace {
-// Optional header fields: ImageBase, 4 bytes at 28 in PE32, 8 at 24 in PE32+.
-constexpr uint32_t kImageBase32 = 28, kImageBase64 = 24;
-}  // namespace
-
 std::string MappedImage::open() {
     const size_t got = image_.read(0, head_, sizeof head_);
     const std::string unreadable = read_pe_headers(head_, got, headers_, true);
     if (!unreadable.empty()) return unreadable;
     const uint8_t* optional = head_ + headers_.optional;
-    characteristics_ = uint16_t(le16(optional - 2));
+    characteristics_ = uint16_t(le16(optional - kCoffHeaderSize + kCharacteristicsAt));
     linker_major_ = optional[kMajorLinkerVersion];
     headers_size_ = le32(optional + kSizeOfHeaders);
-    image_base_ = headers_.pe32_plus ? le32(optional + kImageBase64) | uint64_t(le32(optional + kImageBase64 + 4)) << 32
-                                     : le32(optional + kImageBase32);
+    image_base_ = headers_.pe32_plus
+                      ? le32(optional + kPe32PlusImageBase) | uint64_t(le32(optional + kPe32PlusImageBase + 4)) << 32
+                      : le32(optional + kPe32ImageBase);
     return "";
 }
 

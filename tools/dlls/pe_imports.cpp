@@ -12,7 +12,7 @@
 namespace {
 
 // The machines Windows runs programs of: i386, AMD64, ARM (Thumb-2), ARM64.
-constexpr uint32_t kMachines[] = {0x014C, 0x8664, 0x01C4, 0xAA64};
+constexpr uint32_t kMachines[] = {kMachineI386, 0x8664, 0x01C4, 0xAA64};
 constexpr uint32_t kExecutableImage = 0x0002, kDllImage = 0x2000;  // COFF characteristics
 constexpr uint32_t kImportDescriptor = 20, kDelayDescriptor = 32;
 constexpr uint32_t kDescriptorsARead = 64;
@@ -77,12 +77,12 @@ private:
     }
 
     void add(const std::string& name, bool delayed, uint64_t names_rva, bool addresses) {
-        const std::string key = lower_ascii(name);
+        const std::string key = ascii_file_key(name);
         const auto known = index_.emplace(key, out_.dlls.size());
         if (known.second) out_.dlls.push_back({name, delayed});
         else if (!delayed) out_.dlls[known.first->second].delayed = false;  // loaded at start after all
-        const bool loader = key == "kernel32.dll" || key == "kernelbase.dll" ||
-                            key.rfind("api-ms-win-core-libraryloader-", 0) == 0;
+        const bool loader = key == "KERNEL32.DLL" || key == "KERNELBASE.DLL" ||
+                            key.rfind("API-MS-WIN-CORE-LIBRARYLOADER-", 0) == 0;
         if (loader && !out_.sets_dll_directories && names_rva != 0) find_set_directories(names_rva, addresses);
     }
 
@@ -115,7 +115,7 @@ private:
     MappedImage& image_;
     ProgramImports& out_;
     size_t thunks_read_ = 0;
-    std::unordered_map<std::string, size_t> index_;  // a DLL's name, lower case: its place in out_.dlls
+    std::unordered_map<std::string, size_t> index_;  // a DLL's ascii_file_key: its place in out_.dlls
 };
 
 // DependentLoadFlags, read only within the size the directory declares and
@@ -225,7 +225,7 @@ void read_forwarders(MappedImage& image, ProgramImports& out) {
             const size_t dot = text.rfind('.');
             if (dot == std::string::npos || dot == 0) continue;
             const std::string dll = text.substr(0, dot);
-            const auto same = [&](const std::string& d) { return lower_ascii(d) == lower_ascii(dll); };
+            const auto same = [&](const std::string& d) { return same_name(d, dll); };
             if (std::none_of(out.forwarded_to.begin(), out.forwarded_to.end(), same)) out.forwarded_to.push_back(dll);
         }
         if (got < want) {

@@ -157,7 +157,7 @@ bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>&
 // %TEMP% assumed draws a warning.
 void check_inputs(std::vector<PackInput>& inputs, size_t launch, int temp_length,
                   std::vector<std::string>& problems) {
-    std::map<std::string, const PackInput*> seen;  // by lower-case name
+    std::map<std::string, const PackInput*> seen;  // by ascii_file_key
     const PackInput* const program = launch < inputs.size() ? &inputs[launch] : nullptr;
     for (PackInput& input : inputs) {
         const std::string where = path_to_utf8(input.path);
@@ -170,7 +170,10 @@ void check_inputs(std::vector<PackInput>& inputs, size_t launch, int temp_length
                    !doubt.empty()) {
             report_warning(where + ": entry name of " + doubt);
         }
-        const auto [other, fresh] = seen.emplace(lower_ascii(input.name), &input);
+        // ASCII letters alone make the key, no dots or spaces dropped: names
+        // Windows would take for one file in other ways (a trailing dot or
+        // space, a letter beyond ASCII) are refused as doubts above.
+        const auto [other, fresh] = seen.emplace(ascii_file_key(input.name), &input);
         if (!fresh) {
             const PackInput& first = *other->second;
             problems.push_back(where + ": entry name '" + printable(input.name) +
