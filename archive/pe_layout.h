@@ -23,9 +23,11 @@ constexpr uint32_t kPe32PlusShift = 16;
 constexpr uint32_t kInitializedData = 8, kPe32PlusImageBase = 24, kPe32ImageBase = 28,
                    kSectionAlignment = 32, kFileAlignment = 36, kSizeOfImage = 56,
                    kSizeOfHeaders = 60, kCheckSum = 64, kDirectoryCount = 92, kDirectories = 96;
+constexpr uint32_t kMajorLinkerVersion = 2;  // a byte: MSVC's link.exe writes 14 since 2015
 constexpr uint32_t kPe32OptionalSize = 224;    // a PE32 optional header with all 16 directories
 constexpr uint32_t kDataDirectorySize = 8;     // a data directory: RVA and size
 
+constexpr uint32_t kExportDirectory = 0;
 constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kCertificateDirectory = 4;

@@ -20,6 +20,7 @@
 #
 #   bench/hostile.sh [RUNS] [COURIER_PACK]   RUNS defaults to 3; the tool to
 #                                            build/bench/courier-pack
+# BRISK_HOSTILE_ONLY=imports runs only the import-table cases.
 #
 # An older courier-pack can be given to compare: the options used are those
 # every version has.
@@ -33,9 +34,12 @@ work=$PWD/build/bench/hostile
 mkdir -p "$work"
 [ -x "$tool" ] || { echo "no $tool (cmake --preset bench && cmake --build build/bench --target courier-pack)"; exit 1; }
 
-python3 - "$work" <<'PY'
+only=${BRISK_HOSTILE_ONLY:-}
+want() { [ -z "$only" ] || [ "$only" = "$1" ]; }  # want all: no case named
+
+python3 - "$work" "$only" <<'PY'
 import struct, sys
-work = sys.argv[1]
+work, only = sys.argv[1], sys.argv[2]
 
 def manifest(size):
     head = '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
@@ -48,7 +52,7 @@ def manifest(size):
     body = size - len(head) - len(opens) - len(closes) - len('</assembly>')
     return (head + opens + leaf * (body // len(leaf)) + closes + '</assembly>').encode()
 
-open(f'{work}/hostile.manifest', 'wb').write(manifest(16 << 20))
+if not only: open(f'{work}/hostile.manifest', 'wb').write(manifest(16 << 20))
 
 # A PE32 image whose one section is a resource section holding a manifest.
 def program_with_manifest(text):
@@ -82,33 +86,35 @@ def program_with_manifest(text):
     struct.pack_into('<I', image, s + 36, 0x40000040)
     return bytes(image) + section + bytes(raw - len(section))
 
-open(f'{work}/hostile-carrier.exe', 'wb').write(program_with_manifest(manifest((64 << 20) - 4096)))
+if not only:
+    open(f'{work}/hostile-carrier.exe', 'wb').write(program_with_manifest(manifest((64 << 20) - 4096)))
 
-# 512 entries, each pointing at one 4 MiB image after the directory.
-count, image = 512, 4 << 20
-ico = struct.pack('<HHH', 0, 1, count)
-for i in range(count):
-    ico += struct.pack('<BBBBHHII', 0, 0, 0, 0, 1, 32, image, 6 + 16 * count)
-ico += struct.pack('<IiiHHIIiiII', 40, 256, 512, 1, 32, 0, 0, 0, 0, 0, 0)
-open(f'{work}/hostile.ico', 'wb').write(ico + bytes(image - 40))
+    # 512 entries, each pointing at one 4 MiB image after the directory.
+    count, image = 512, 4 << 20
+    ico = struct.pack('<HHH', 0, 1, count)
+    for i in range(count):
+        ico += struct.pack('<BBBBHHII', 0, 0, 0, 0, 1, 32, image, 6 + 16 * count)
+    ico += struct.pack('<IiiHHIIiiII', 40, 256, 512, 1, 32, 0, 0, 0, 0, 0, 0)
+    open(f'{work}/hostile.ico', 'wb').write(ico + bytes(image - 40))
 
-# Millions of entries of no bytes, 9 bytes each: a name, its NUL, a stored size of 0.
-image = program_with_manifest(b'')
-archive = bytearray(b'a\0')
-for i in range(4000000):
-    archive += b'%06x\0' % i + bytes(4)
-archive += b'\0'
-open(f'{work}/hostile-entries.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
+    # Millions of entries of no bytes, 9 bytes each: a name, its NUL, a stored size of 0.
+    image = program_with_manifest(b'')
+    archive = bytearray(b'a\0')
+    for i in range(4000000):
+        archive += b'%06x\0' % i + bytes(4)
+    archive += b'\0'
+    open(f'{work}/hostile-entries.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
 
-# A million entries of one 236-character name: each too long for the
-# %TEMP% assumed, all one file on Windows.
-archive = b'a\0' + (b'n' * 236 + b'\0' + bytes(4)) * 1000000 + b'\0'
-open(f'{work}/hostile-names.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
+    # A million entries of one 236-character name: each too long for the
+    # %TEMP% assumed, all one file on Windows.
+    archive = b'a\0' + (b'n' * 236 + b'\0' + bytes(4)) * 1000000 + b'\0'
+    open(f'{work}/hostile-names.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
 
 # Launch programs: a PE32 image with .rdata (names, thunks, a delay-load
 # table, a load configuration, a manifest), an optional big section, then
-# .idata (the import descriptors), mapped `mappings` times.
-def launch_program(dlls, big=0, mappings=1):
+# .idata (the import descriptors), mapped `mappings` times. As a DLL, its
+# exports are `forwarders` ("lib3.f"), the count `exports` says.
+def launch_program(dlls, big=0, mappings=1, as_dll=False, forwarders=(), exports=None):
     headers, align, page = 0x1000, 0x200, 0x1000
     rdata = bytearray()
     base = page
@@ -140,6 +146,16 @@ def launch_program(dlls, big=0, mappings=1):
     rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 1, 0x80000000 | 48))
     rdata.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, 0, 1) + struct.pack('<II', 0x409, 72))
     rdata.extend(struct.pack('<IIII', res + 88, len(text), 0, 0) + text)
+    export_rva = export_size = 0
+    if as_dll:
+        pad(8); export_rva = at(); rdata.extend(bytes(40))
+        texts = [string(f) for f in forwarders]
+        pad(4); table_rva = at()
+        for t in texts: rdata.extend(struct.pack('<I', t))
+        d = export_rva - base
+        struct.pack_into('<I', rdata, d + 20, len(texts) if exports is None else exports)
+        struct.pack_into('<I', rdata, d + 28, table_rva)
+        export_size = at() - export_rva
     big_rva = base + (len(rdata) + page - 1) // page * page
     idata_rva = big_rva + (big + page - 1) // page * page
     table = b''.join(struct.pack('<5I', ilt, 0, 0, name, iat) for ilt, name, iat in descriptors)
@@ -152,7 +168,7 @@ def launch_program(dlls, big=0, mappings=1):
     struct.pack_into('<I', image, 0x3C, 0x40)
     image[0x40:0x44] = b'PE\0\0'
     count = sum(m for _, _, _, m in sections)
-    struct.pack_into('<HHIIIHH', image, 0x44, 0x14C, count, 0, 0, 0, 224, 0x0102)
+    struct.pack_into('<HHIIIHH', image, 0x44, 0x14C, count, 0, 0, 0, 224, 0x2102 if as_dll else 0x0102)
     o = 0x58
     struct.pack_into('<H', image, o, 0x10B)
     struct.pack_into('<I', image, o + 16, page)
@@ -164,7 +180,8 @@ def launch_program(dlls, big=0, mappings=1):
     struct.pack_into('<I', image, o + 60, headers)
     struct.pack_into('<H', image, o + 68, 2)
     struct.pack_into('<I', image, o + 92, 16)
-    for index, rva, size in ((1, idata_rva, len(table)), (2, res, 100), (10, config_rva, 64), (13, delay_rva, 96)):
+    for index, rva, size in ((0, export_rva, export_size), (1, idata_rva, len(table)), (2, res, 100),
+                             (10, config_rva, 64), (13, delay_rva, 96)):
         struct.pack_into('<II', image, o + 96 + 8 * index, rva, size)
     raw, s = headers, o + 224
     places = {'resources': headers + res - base, 'idata_rva': idata_rva}
@@ -205,10 +222,28 @@ for i in range(1000):
     folder = f'{work}/imports/{i:04}'
     os.makedirs(folder, exist_ok=True)
     open(f'{folder}/setup.exe', 'wb').write(program)
+    # The 20 DLLs it imports, carried: each imports two others (loops),
+    # and forwards to the rest; one forwards 4096 exports, one claims
+    # 2^32 - 1 of them; their bytes changed at random as the program's.
+    for j in range(20):
+        imports = [(b'KERNEL32.dll', [b'ExitProcess']), (b'lib%d.dll' % ((j + 1) % 20), [b'f']),
+                   (b'lib%d.dll' % ((j + 7) % 20), [b'f']), (b'VERSION.dll', [b'GetFileVersionInfoSizeA'])]
+        many = 4096 if j == 0 else 16
+        forwarders = [b'lib%d.f%d' % ((j + k) % 20, k) for k in range(many)]
+        library, _ = launch_program(imports, mappings=90 if j == 2 else 1, as_dll=True, forwarders=forwarders,
+                                    exports=0xFFFFFFFF if j == 1 else None)
+        for _ in range(rng.randrange(0, 6)):
+            at = rng.choice([rng.randrange(0xB8, 0x200), rng.randrange(0x1000, len(library))])
+            library[at] = rng.randrange(256)
+        open(f'{folder}/lib{j}.dll', 'wb').write(library)
 
 # 256 MiB: the tables read last lie at the end, past the big section.
 os.makedirs(f'{work}/imports-big', exist_ok=True)
 open(f'{work}/imports-big/setup.exe', 'wb').write(launch_program(dlls, big=256 << 20)[0])
+for j in range(20):
+    library, _ = launch_program([(b'KERNEL32.dll', [b'ExitProcess']), (b'lib%d.dll' % ((j + 1) % 20), [b'f'])],
+                                as_dll=True, forwarders=[b'lib%d.f' % ((j + 3) % 20)])
+    open(f'{work}/imports-big/lib{j}.dll', 'wb').write(library)
 PY
 
 mkdir -p "$work/in"
@@ -243,6 +278,7 @@ run_case() {
 
 args=(-o "$work/out.exe" --launch a --stub "$stub")
 [ -f "$stub" ] || args=(-o "$work/out.exe" --launch a)
+if want all; then
 run_case "pack --manifest (16 MiB)" "$tool" pack "${args[@]}" --manifest "$work/hostile.manifest" "$work/in"
 run_case "list (64 MiB manifest)" "$tool" list "$work/hostile-carrier.exe"
 run_case "verify (64 MiB manifest)" "$tool" verify "$work/hostile-carrier.exe"
@@ -253,6 +289,7 @@ run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"
 run_case "list (a million alike)" "$tool" list "$work/hostile-names.exe"
 run_case "verify (a million alike)" "$tool" verify "$work/hostile-names.exe"
 run_case "verify --json (a million)" "$tool" verify --json "$work/hostile-names.exe"
+fi
 
 # Each of the 1000 programs packed, then each carrier verified: one run is
 # the 1000 calls, its memory the most any one of them held.

@@ -8,7 +8,8 @@
 #       [ICON <file.ico>] [FILE_VERSION <A.B.C.D>] [PRODUCT_VERSION <A.B.C.D>]
 #       [VERSION_STRINGS <KEY=VALUE>...]
 #       [EXECUTION_LEVEL asInvoker|highestAvailable|requireAdministrator]
-#       [MANIFEST <file.xml>])
+#       [MANIFEST <file.xml>] [MIN_WINDOWS 7sp1|10.1607]
+#       [ACCEPT_DLLS <dll>...] [STRICT])
 # Paths are taken from this file's own place in the tree, so a tree unpacked
 # anywhere works. The tool runs on the build machine, so a cross build (say,
 # a Windows setup program made with mingw-w64) can use it too.
@@ -45,8 +46,11 @@ set(BRISK_COURIER_HAS_DEPFILE ON)
 # folder) with LAUNCH as the file the launcher opens, and checks the result
 # with courier-pack verify. The other keywords are pack's options of the
 # same names (ICON is --icon, VERSION_STRINGS one --version-string each,
-# GREEDY --greedy). It re-packs when an input, the tool or the launcher
-# changes. DEPENDS names targets that make some of the FILES. The carrier is
+# GREEDY --greedy, MIN_WINDOWS --min-windows, ACCEPT_DLLS one --accept-dll
+# each, given to verify too). pack prints each warning and verify, quiet,
+# only fails: once per build. STRICT makes verify --strict, so a warning
+# not accepted by name fails the build. It re-packs when an input, the
+# tool or the launcher changes. DEPENDS names targets that make some of the FILES. The carrier is
 # written under a temporary name and renamed only once it verifies, so a
 # failed step leaves no carrier for a later build to take as current.
 # Mistakes in the call stop CMake's configure step, naming what is wrong.
@@ -58,9 +62,9 @@ if(POLICY CMP0116)
   cmake_policy(SET CMP0116 NEW)
 endif()
 function(brisk_courier_add_carrier target)
-  set(flags GREEDY)
-  set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST FILES_FROM)
-  set(multiple FILES DEPENDS VERSION_STRINGS)
+  set(flags GREEDY STRICT)
+  set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST FILES_FROM MIN_WINDOWS)
+  set(multiple FILES DEPENDS VERSION_STRINGS ACCEPT_DLLS)
   set(keywords ${flags} ${single} ${multiple})
   string(REPLACE ";" ", " keyword_list "${keywords}")
   if(target IN_LIST keywords)
@@ -78,8 +82,8 @@ function(brisk_courier_add_carrier target)
   endforeach()
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "${call}: unexpected arguments: ${arg_UNPARSED_ARGUMENTS} "
-      "(OUTPUT, LAUNCH, ICON, FILE_VERSION, PRODUCT_VERSION, EXECUTION_LEVEL, MANIFEST and "
-      "FILES_FROM take one value each)")
+      "(OUTPUT, LAUNCH, ICON, FILE_VERSION, PRODUCT_VERSION, EXECUTION_LEVEL, MANIFEST, "
+      "FILES_FROM and MIN_WINDOWS take one value each)")
   endif()
   foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "${call}: ${keyword} needs a value")
@@ -99,6 +103,9 @@ function(brisk_courier_add_carrier target)
       message(FATAL_ERROR "${call}: EXECUTION_LEVEL ${arg_EXECUTION_LEVEL}: "
         "not asInvoker, highestAvailable or requireAdministrator")
     endif()
+  endif()
+  if(DEFINED arg_MIN_WINDOWS AND NOT arg_MIN_WINDOWS MATCHES "^(7sp1|10\\.1607)$")
+    message(FATAL_ERROR "${call}: MIN_WINDOWS ${arg_MIN_WINDOWS}: not 7sp1 or 10.1607")
   endif()
   # A quoted value keeps its ';' here; CMake would split it on the way to
   # the tool. A path holding one could not be named in DEPENDS or OUTPUT,
@@ -187,6 +194,18 @@ function(brisk_courier_add_carrier target)
     string(REPLACE ";" "$<SEMICOLON>" pair "${pair}")
     list(APPEND options --version-string "${pair}")
   endforeach()
+  # What both pack and verify take, so they judge the launch program's DLLs alike.
+  set(dll_options)
+  if(DEFINED arg_MIN_WINDOWS)
+    list(APPEND dll_options --min-windows "${arg_MIN_WINDOWS}")
+  endif()
+  foreach(dll IN LISTS arg_ACCEPT_DLLS)
+    list(APPEND dll_options --accept-dll "${dll}")
+  endforeach()
+  set(verify_options -q)
+  if(arg_STRICT)
+    list(APPEND verify_options --strict)
+  endif()
 
   get_filename_component(output "${arg_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   get_filename_component(launcher "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../../../share/brisk-courier/launcher.exe" ABSOLUTE)
@@ -212,8 +231,8 @@ function(brisk_courier_add_carrier target)
 
   add_custom_command(OUTPUT "${output}"
     COMMAND BriskCourier::courier-pack pack -o "${output}.part" --launch "${arg_LAUNCH}"
-            --stub "${launcher}" ${options} ${FILES}
-    COMMAND BriskCourier::courier-pack verify "${output}.part"
+            --stub "${launcher}" ${options} ${dll_options} ${FILES}
+    COMMAND BriskCourier::courier-pack verify ${verify_options} ${dll_options} "${output}.part"
     ${rename_depfile}
     COMMAND "${CMAKE_COMMAND}" -E rename "${output}.part" "${output}"
     DEPENDS ${inputs} ${arg_DEPENDS} "$<TARGET_FILE:BriskCourier::courier-pack>" "${launcher}"

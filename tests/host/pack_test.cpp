@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -28,6 +30,9 @@
 #include "test_support.h"
 #include "tests/support/program_builder.h"
 #include "tests/support/test_icons.h"
+#include "tools/dlls/dll_exposure.h"
+#include "tools/dlls/image_bytes.h"
+#include "tools/dlls/known_dlls.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -1328,6 +1333,31 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         return program({kernel}, [&](ProgramShape& s) { s.delay_imports = {version}; });
     };
     auto flags = [&](int value) { return [value](ProgramShape& s) { s.dependent_load_flags = value; }; };
+    // A manifest asking for no elevation, so Windows' installer detection
+    // leaves setup.exe unelevated; `more` goes inside <assembly>.
+    auto manifest = [](const std::string& more, const char* level = "asInvoker") {
+        return "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" + more +
+               "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges>"
+               "<requestedExecutionLevel level=\"" + level + "\" uiAccess=\"false\"/></requestedPrivileges>"
+               "</security></trustInfo></assembly>";
+    };
+    auto unelevated = [&](std::vector<ProgramImport> imports, std::function<void(ProgramShape&)> more = nullptr) {
+        return program(std::move(imports), [&](ProgramShape& s) {
+            s.manifest = manifest("");
+            if (more) more(s);
+        });
+    };
+    auto dll = [&](std::vector<ProgramImport> imports, std::vector<std::string> forwarders = {}) {
+        return program(std::move(imports), [&](ProgramShape& s) {
+            s.dll = true;
+            s.forwarders = forwarders;
+        });
+    };
+    const std::string common_controls =
+        "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"*\" "
+        "publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/></dependentAssembly></dependency>";
+    const std::string for_it = "setup.exe runs elevated (";
     // The import table ends the file: its last 512 bytes, 20 a DLL.
     auto table_edited = [&](std::function<void(std::vector<uint8_t>&, size_t table)> edit) {
         std::vector<uint8_t> bytes = program({version, kernel32});
@@ -1352,14 +1382,17 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         std::string note = ""; // a line verify shows
         bool by_hand = false;  // the program first and the rest after it, as pack would not order them
         std::string pack_says = "";  // a line pack prints
+        std::vector<std::string> options = {};  // given to pack and verify
+        std::string fails = "";  // pack refuses and verify fails, saying this; the carrier made by hand
     };
     const Case cases[] = {
         {"a mingw program importing version.dll", program({kernel32, msvcrt, version}), {},
          "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:folder",
+         // GNU ld's remedy only, and no copy of a DLL Windows ships
          loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
-                 "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only), delay-load it "
-                 "after SetDefaultDllDirectories, or carry VERSION.dll in the archive."},
-        {"that program carrying version.dll", program({kernel32, msvcrt, version}), {{"version.dll", {1}}},
+                 "loaded instead: delay-load it after SetDefaultDllDirectories (GNU ld: an import library from "
+                 "dlltool --output-delaylib, as the README shows). " + for_it},
+        {"that program carrying version.dll", unelevated({kernel32, msvcrt, version}), {{"version.dll", {1}}},
          "KERNEL32.dll:system msvcrt.dll:system VERSION.dll:archive", "", "", false,
          "version.dll packed before setup.exe, which loads it: the launcher writes it before it can open it\n"},
         {"carrying it after the program, as pack never does", program({version}), {{"version.dll", {1}}},
@@ -1367,7 +1400,7 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          "should writing it fail", "", true},
         {"the launch file written again: the last entry's bytes run", program({kernel32}),
          {{"SETUP.EXE", program({version})}}, "VERSION.dll:folder", loads, "", true},
-        {"naming it without its extension", program({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
+        {"naming it without its extension", unelevated({{"VERSION", {"f"}}}), {{"version.dll", {1}}},
          "VERSION:archive", ""},
         {"delay-loading version.dll", delayed(kernel32), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",
          "setup.exe delay-loads VERSION.dll and imports no SetDefaultDllDirectories"},
@@ -1375,9 +1408,36 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          delayed({"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}}), {},
          "KERNEL32.dll:system VERSION.dll:program(delay)", "",
          "setup.exe: delay-loads VERSION.dll and imports SetDefaultDllDirectories"},
-        {"DependentLoadFlags 0x800", program({kernel32, version}, flags(0x800)), {},
+        {"DependentLoadFlags 0x800, which Windows before 10 1607 ignores", program({kernel32, version}, flags(0x800)),
+         {}, "KERNEL32.dll:system VERSION.dll:folder",
+         loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
+                 "loaded instead: pack with --min-windows 10.1607 if no older Windows runs it",
+         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder only on Windows 10"},
+        {"DependentLoadFlags 0x800 for Windows 10 1607 on", program({kernel32, version}, flags(0x800)), {},
          "KERNEL32.dll:system VERSION.dll:system", "",
-         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder"},
+         "setup.exe: DependentLoadFlags 0x800 keeps its static imports to the system folder (on Windows 10",
+         false, "", {"--min-windows", "10.1607"}},
+        {"DependentLoadFlags past the size its directory declares",
+         program({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0x800;
+             s.load_config_declared = 48;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads, "", false, "", {"--min-windows", "10.1607"}},
+        {"an MSVC program: its linker's remedies",
+         program({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0;
+             s.linker_major = 14;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder",
+         loads + "; that folder is shared by every carrier, so a VERSION.dll another one left there would be "
+                 "loaded instead: link it with /DEPENDENTLOADFLAG:0x800 (system folder only, honoured from "
+                 "Windows 10 version 1607: pack with --min-windows 10.1607) or delay-load it (/DELAYLOAD) "
+                 "after SetDefaultDllDirectories."},
+        {"a DLL only some Windows have, which it may carry", unelevated({kernel32, {"VCRUNTIME140.dll"}}), {},
+         "KERNEL32.dll:system VCRUNTIME140.dll:folder",
+         "setup.exe loads VCRUNTIME140.dll from the folder it starts in first; that folder is shared by every "
+         "carrier, so a VCRUNTIME140.dll another one left there would be loaded instead: delay-load it after "
+         "SetDefaultDllDirectories (GNU ld: an import library from dlltool --output-delaylib, as the README "
+         "shows) or carry VCRUNTIME140.dll in the archive. setup.exe may not start: not every Windows from "
+         "Windows 7 SP1 on has VCRUNTIME140.dll"},
         {"DependentLoadFlags that add the program's folder", program({kernel32, version}, flags(0x1800)), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads, "0x1800 still lets its static imports come"},
         {"a manifest naming version.dll as its own file, flags 0x800 or not",
@@ -1389,10 +1449,59 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          "setup.exe: its manifest takes its own files version.dll from the folder it starts in"},
         {"an x64 program", program({kernel32, version}, [](ProgramShape& s) { s.pe32_plus = true; }), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads},
-        {"known DLLs and API sets only",
-         program({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-2-0.dll"}, {"ext-ms-win-x-l1-1-0.dll"}}),
-         {}, "USER32.dll:system ADVAPI32.dll:system api-ms-win-core-synch-l1-2-0.dll:system "
-             "ext-ms-win-x-l1-1-0.dll:system", ""},
+        {"known DLLs and API sets Windows 7 SP1 maps only",
+         unelevated({{"USER32.dll"}, {"ADVAPI32.dll"}, {"api-ms-win-core-synch-l1-1-0.dll"}}), {},
+         "USER32.dll:system ADVAPI32.dll:system api-ms-win-core-synch-l1-1-0.dll:system", "",
+         "setup.exe: imports no SetDefaultDllDirectories, so the DLLs Windows loads for it by name"},
+        {"an API set the running Windows may not map", unelevated({{"api-ms-win-core-rt4probe-l1-1-0.dll"}}), {},
+         "api-ms-win-core-rt4probe-l1-1-0.dll:folder",
+         "setup.exe loads api-ms-win-core-rt4probe-l1-1-0.dll from the folder it starts in first"},
+        {"the UCRT's API sets, files before Windows 10", unelevated({{"api-ms-win-crt-runtime-l1-1-0.dll"}}), {},
+         "api-ms-win-crt-runtime-l1-1-0.dll:folder",
+         "setup.exe loads api-ms-win-crt-runtime-l1-1-0.dll from the folder it starts in first"},
+        {"the UCRT's API sets from Windows 10 1607 on", unelevated({{"api-ms-win-crt-runtime-l1-1-0.dll"}}), {},
+         "api-ms-win-crt-runtime-l1-1-0.dll:system", "", "", false, "", {"--min-windows", "10.1607"}},
+        {"comctl32 from the side-by-side store", unelevated({kernel32, {"COMCTL32.DLL"}}, [&](ProgramShape& s) {
+             s.manifest = manifest(common_controls);
+         }), {}, "KERNEL32.dll:system COMCTL32.DLL:system", ""},
+        {"comctl32 without the manifest's dependency", unelevated({kernel32, {"COMCTL32.DLL"}}), {},
+         "KERNEL32.dll:system COMCTL32.DLL:folder", "setup.exe loads COMCTL32.DLL from the folder"},
+        {"a carried DLL's own import", unelevated({kernel32, {"helper.dll"}}),
+         {{"helper.dll", dll({kernel32, version})}}, "KERNEL32.dll:system helper.dll:archive VERSION.dll:folder",
+         "setup.exe loads VERSION.dll (setup.exe -> helper.dll -> VERSION.dll) from the folder it starts in first"},
+        {"a carried DLL's forwarded export", unelevated({kernel32, {"helper.dll"}}),
+         {{"helper.dll", dll({kernel32}, {"VERSION.GetFileVersionInfoSizeA"})}},
+         "KERNEL32.dll:system helper.dll:archive VERSION:folder",
+         "setup.exe loads VERSION (setup.exe -> helper.dll -> VERSION) from the folder it starts in first"},
+        {"carried DLLs that import each other", unelevated({kernel32, {"a.dll"}}),
+         {{"a.dll", dll({{"b.dll"}})}, {"b.dll", dll({{"a.dll"}, version})}},
+         "KERNEL32.dll:system a.dll:archive b.dll:archive VERSION.dll:folder",
+         "setup.exe loads VERSION.dll (setup.exe -> a.dll -> b.dll -> VERSION.dll)"},
+        {"a setup program of known DLLs only, elevated by its name", program({kernel32, {"USER32.dll"}}), {},
+         "KERNEL32.dll:system USER32.dll:system",
+         for_it + "Windows takes it for an installer by its name and asks for administrator rights) and imports "
+                  "no SetDefaultDllDirectories, so the DLLs Windows loads for it by name (uxtheme.dll for its "
+                  "windows, dwmapi.dll, cryptbase.dll, ...) come from the folder it starts in first"},
+        {"an x64 program whose manifest asks for elevation",
+         unelevated({kernel32}, [&](ProgramShape& s) {
+             s.pe32_plus = true;
+             s.manifest = manifest("", "requireAdministrator");
+         }), {}, "KERNEL32.dll:system", for_it + "its manifest asks for requireAdministrator)"},
+        {"elevated, but calling SetDefaultDllDirectories",
+         program({{"KERNEL32.dll", {"ExitProcess", "SetDefaultDllDirectories"}}}), {}, "KERNEL32.dll:system", ""},
+        {"a warning accepted by name", unelevated({kernel32, version}), {}, "KERNEL32.dll:system VERSION.dll:folder",
+         "", "setup.exe: loads VERSION.dll from the folder it starts in first, a warning accepted by --accept-dll",
+         false, "", {"--accept-dll", "version.dll"}},
+        {"one accepted, another not", unelevated({kernel32, version, {"dwmapi.dll"}}), {},
+         "KERNEL32.dll:system VERSION.dll:folder dwmapi.dll:folder",
+         "setup.exe loads dwmapi.dll from the folder it starts in first", "", false, "",
+         {"--accept-dll", "VERSION.dll"}},
+        {"mingw's runtime DLL, neither carried nor in Windows", unelevated({kernel32, {"libgcc_s_dw2-1.dll"}}), {},
+         "KERNEL32.dll:system libgcc_s_dw2-1.dll:missing", "", "", false, "", {},
+         "setup.exe cannot start: it loads libgcc_s_dw2-1.dll, which the archive does not carry and Windows does "
+         "not have: carry libgcc_s_dw2-1.dll (for mingw's runtime"},
+        {"that DLL carried", unelevated({kernel32, {"libgcc_s_dw2-1.dll"}}), {{"libgcc_s_dw2-1.dll", dll({kernel32})}},
+         "KERNEL32.dll:system libgcc_s_dw2-1.dll:archive", ""},
         {"a launch file that is no program", bytes("@echo off\r\n"), {}, "null", ""},
         {"an import table cut short", table_edited([](auto& b, size_t table) { b.resize(table + 30); }), {},
          "VERSION.dll:folder", loads, "setup.exe: import table: DLL 2 is cut short: the file ends inside it"},
@@ -1412,22 +1521,33 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         SCOPED_TRACE(c.what);
         const std::string in = folder("dlls" + std::to_string(n++), c.beside);
         write_file(in + "/setup.exe", c.program);
-        if (c.by_hand) {
-            std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
-            entries.insert(entries.end(), c.beside.begin(), c.beside.end());
-            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
-        } else {
-            const ToolResult packed = run({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in});
-            ASSERT_EQ(packed.code, 0) << packed.err;
+        auto with_options = [&](std::vector<std::string> args) {
+            args.insert(args.end() - 1, c.options.begin(), c.options.end());
+            return args;
+        };
+        if (!c.by_hand) {
+            fs::remove(out);
+            const ToolResult packed =
+                run(with_options({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in}));
+            ASSERT_EQ(packed.code, c.fails.empty() ? 0 : 1) << packed.err;
             EXPECT_NE(packed.out.find(c.pack_says), std::string::npos) << packed.out;
-            if (c.warning.empty()) {
+            if (!c.fails.empty()) {
+                EXPECT_NE(packed.err.find("courier-pack: " + c.fails), std::string::npos) << packed.err;
+                EXPECT_FALSE(fs::exists(out));
+            } else if (c.warning.empty()) {
                 EXPECT_EQ(packed.err, "");
             } else {
                 EXPECT_EQ(packed.err.find("courier-pack: warning: " + c.warning), 0u) << packed.err;
             }
         }
-        ToolResult r = run({"verify", "--json", out});
-        EXPECT_EQ(r.code, 0) << r.err;
+        if (c.by_hand || !c.fails.empty()) {
+            std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
+            entries.insert(entries.end(), c.beside.begin(), c.beside.end());
+            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
+        }
+        const int verdict = c.fails.empty() ? 0 : 1;
+        ToolResult r = run(with_options({"verify", "--json", out}));
+        EXPECT_EQ(r.code, verdict) << r.err;
         const Json document = Json::parse(r.out);
         const Json& found = document["launch"]["dll_exposure"];
         std::string exposure = found.is_null() ? "null" : "";
@@ -1440,14 +1560,163 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
             if (w["kind"] == "dll-from-shared-folder") warnings.push_back(w["message"]);
         ASSERT_EQ(warnings.size(), c.warning.empty() ? 0u : 1u);
         for (const std::string& w : warnings) EXPECT_EQ(w.find(c.warning), 0u) << w;
-        r = run({"verify", out});
+        r = run(with_options({"verify", out}));
+        EXPECT_EQ(r.code, verdict);
         EXPECT_NE(r.out.find(c.note), std::string::npos) << r.out;
-        if (c.warning.empty()) {
+        if (!c.fails.empty()) {
+            EXPECT_NE(r.err.find(out + ": " + c.fails), std::string::npos) << r.err;
+        } else if (c.warning.empty()) {
             EXPECT_EQ(r.err, "");
         } else {
             EXPECT_NE(r.err.find("warning: " + out + ": " + c.warning), std::string::npos) << r.err;
         }
-        EXPECT_EQ(run({"verify", "--strict", out}).code, c.warning.empty() ? 0 : 1);
+        EXPECT_EQ(run(with_options({"verify", "--strict", out})).code, c.warning.empty() ? verdict : 1);
+    }
+}
+
+// The lists the DLL verdicts trust, whole: one row per member, each
+// judged as the list says, and no member the rows do not name. A name
+// dropped from a list, or added to one, fails here.
+TEST(WindowsDlls, EveryListedDllIsJudgedAsItsListSays) {
+    const WindowsRange old = WindowsRange::kFrom7Sp1, later = WindowsRange::kFrom10v1607;
+    struct Row {
+        const char* list;
+        std::vector<std::string> names;
+        bool known;
+        bool mapped_old, mapped_later;  // an API set each range maps
+        Shipped old_has, later_has;
+    };
+    const Row rows[] = {
+        {"known", {"advapi32.dll", "clbcatq.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll",
+                   "kernel32.dll", "kernelbase.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll",
+                   "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+                   "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll"},
+         true, false, false, Shipped::kEvery, Shipped::kEvery},
+        {"api_sets_everywhere",
+         {"api-ms-win-core-console-l1-1-0.dll", "api-ms-win-core-datetime-l1-1-0.dll",
+          "api-ms-win-core-debug-l1-1-0.dll", "api-ms-win-core-delayload-l1-1-0.dll",
+          "api-ms-win-core-errorhandling-l1-1-0.dll", "api-ms-win-core-fibers-l1-1-0.dll",
+          "api-ms-win-core-file-l1-1-0.dll", "api-ms-win-core-handle-l1-1-0.dll",
+          "api-ms-win-core-heap-l1-1-0.dll", "api-ms-win-core-interlocked-l1-1-0.dll",
+          "api-ms-win-core-io-l1-1-0.dll", "api-ms-win-core-libraryloader-l1-1-0.dll",
+          "api-ms-win-core-localization-l1-1-0.dll", "api-ms-win-core-localregistry-l1-1-0.dll",
+          "api-ms-win-core-memory-l1-1-0.dll", "api-ms-win-core-misc-l1-1-0.dll",
+          "api-ms-win-core-namedpipe-l1-1-0.dll", "api-ms-win-core-processenvironment-l1-1-0.dll",
+          "api-ms-win-core-processthreads-l1-1-0.dll", "api-ms-win-core-profile-l1-1-0.dll",
+          "api-ms-win-core-rtlsupport-l1-1-0.dll", "api-ms-win-core-string-l1-1-0.dll",
+          "api-ms-win-core-synch-l1-1-0.dll", "api-ms-win-core-sysinfo-l1-1-0.dll",
+          "api-ms-win-core-threadpool-l1-1-0.dll", "api-ms-win-core-util-l1-1-0.dll",
+          "api-ms-win-core-xstate-l1-1-0.dll", "api-ms-win-security-base-l1-1-0.dll",
+          "api-ms-win-security-lsalookup-l1-1-0.dll", "api-ms-win-security-sddl-l1-1-0.dll",
+          "api-ms-win-service-core-l1-1-0.dll", "api-ms-win-service-management-l1-1-0.dll",
+          "api-ms-win-service-management-l2-1-0.dll", "api-ms-win-service-winsvc-l1-1-0.dll"},
+         false, true, true, Shipped::kEvery, Shipped::kEvery},
+        {"api_sets_from_10",
+         {"api-ms-win-crt-conio-l1-1-0.dll", "api-ms-win-crt-convert-l1-1-0.dll",
+          "api-ms-win-crt-environment-l1-1-0.dll", "api-ms-win-crt-filesystem-l1-1-0.dll",
+          "api-ms-win-crt-heap-l1-1-0.dll", "api-ms-win-crt-locale-l1-1-0.dll", "api-ms-win-crt-math-l1-1-0.dll",
+          "api-ms-win-crt-multibyte-l1-1-0.dll", "api-ms-win-crt-private-l1-1-0.dll",
+          "api-ms-win-crt-process-l1-1-0.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
+          "api-ms-win-crt-stdio-l1-1-0.dll", "api-ms-win-crt-string-l1-1-0.dll", "api-ms-win-crt-time-l1-1-0.dll",
+          "api-ms-win-crt-utility-l1-1-0.dll", "api-ms-win-core-file-l1-2-0.dll",
+          "api-ms-win-core-synch-l1-2-0.dll", "api-ms-win-core-winrt-l1-1-0.dll",
+          "api-ms-win-core-winrt-string-l1-1-0.dll"},
+         false, false, true, Shipped::kSome, Shipped::kEvery},
+        {"shipped_everywhere",
+         {"activeds.dll", "apphelp.dll", "atl.dll", "authz.dll", "avifil32.dll", "bcrypt.dll",
+          "bcryptprimitives.dll", "cabinet.dll", "cfgmgr32.dll", "comctl32.dll", "credui.dll", "crypt32.dll",
+          "cryptbase.dll", "cryptnet.dll", "cryptsp.dll", "cryptui.dll", "d2d1.dll", "d3d10.dll", "d3d10_1.dll",
+          "d3d11.dll", "d3d9.dll", "dbghelp.dll", "ddraw.dll", "dhcpcsvc.dll", "dinput.dll", "dinput8.dll",
+          "dnsapi.dll", "dsound.dll", "dwmapi.dll", "dwrite.dll", "dxgi.dll", "dxva2.dll", "evr.dll",
+          "faultrep.dll", "fltlib.dll", "gdiplus.dll", "glu32.dll", "hid.dll", "iphlpapi.dll", "ktmw32.dll",
+          "mapi32.dll", "mf.dll", "mfc42.dll", "mfc42u.dll", "mfplat.dll", "mfreadwrite.dll", "mlang.dll",
+          "mpr.dll", "msacm32.dll", "msasn1.dll", "mscms.dll", "mscoree.dll", "msftedit.dll", "msi.dll",
+          "msimg32.dll", "msvcp60.dll", "msvfw32.dll", "mswsock.dll", "msxml3.dll", "msxml6.dll", "ncrypt.dll",
+          "netapi32.dll", "newdev.dll", "ntdsapi.dll", "ntmarta.dll", "odbc32.dll", "oleacc.dll", "oledlg.dll",
+          "olepro32.dll", "opengl32.dll", "pdh.dll", "powrprof.dll", "profapi.dll", "propsys.dll",
+          "rasapi32.dll", "riched20.dll", "riched32.dll", "rstrtmgr.dll", "secur32.dll", "sfc.dll",
+          "shdocvw.dll", "shfolder.dll", "sspicli.dll", "sxs.dll", "tapi32.dll", "urlmon.dll", "userenv.dll",
+          "usp10.dll", "uxtheme.dll", "version.dll", "vssapi.dll", "wer.dll", "wevtapi.dll",
+          "windowscodecs.dll", "winhttp.dll", "wininet.dll", "winmm.dll", "winscard.dll", "winspool.drv",
+          "winsta.dll", "wintrust.dll", "wlanapi.dll", "wsock32.dll", "wtsapi32.dll", "xinput9_1_0.dll",
+          "xmllite.dll"},
+         false, false, false, Shipped::kEvery, Shipped::kEvery},
+        {"shipped_from_10",
+         {"combase.dll", "d3d12.dll", "d3dcompiler_47.dll", "dcomp.dll", "shcore.dll", "ucrtbase.dll",
+          "windows.storage.dll", "xinput1_4.dll"},
+         false, false, false, Shipped::kSome, Shipped::kEvery},
+        {"shipped_by_some",
+         {"concrt140.dll", "d3dcompiler_43.dll", "d3dx10_43.dll", "d3dx11_43.dll", "d3dx9_43.dll", "mfc140.dll",
+          "mfc140u.dll", "msvcp100.dll", "msvcp110.dll", "msvcp120.dll", "msvcp140.dll", "msvcp140_1.dll",
+          "msvcp140_2.dll", "msvcp71.dll", "msvcp80.dll", "msvcp90.dll", "msvcr100.dll", "msvcr110.dll",
+          "msvcr120.dll", "msvcr71.dll", "msvcr80.dll", "msvcr90.dll", "opencl.dll", "vcomp140.dll",
+          "vcruntime140.dll", "vcruntime140_1.dll", "vulkan-1.dll", "xaudio2_7.dll", "xinput1_3.dll"},
+         false, false, false, Shipped::kSome, Shipped::kSome},
+        // Outside every list: searched for, and in no Windows.
+        {"none", {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll", "helper.dll"},
+         false, false, false, Shipped::kNone, Shipped::kNone},
+        // API sets no list names: some Windows may map them.
+        {"none", {"api-ms-win-core-rt4probe-l1-1-0.dll", "ext-ms-win-x-l1-1-0.dll"},
+         false, false, false, Shipped::kSome, Shipped::kSome},
+    };
+    const WindowsDllLists lists = windows_dll_lists();
+    const std::map<std::string, const std::vector<std::string>*> kept = {
+        {"known", &lists.known}, {"api_sets_everywhere", &lists.api_sets_everywhere},
+        {"api_sets_from_10", &lists.api_sets_from_10}, {"shipped_everywhere", &lists.shipped_everywhere},
+        {"shipped_from_10", &lists.shipped_from_10}, {"shipped_by_some", &lists.shipped_by_some}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.list);
+        if (kept.count(row.list)) {
+            EXPECT_EQ(*kept.at(row.list), row.names) << "the list holds other members";
+        }
+        for (const std::string& name : row.names) {
+            SCOPED_TRACE(name);
+            std::string upper = name;
+            for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+            for (const std::string& spelled : {name, upper}) {
+                EXPECT_EQ(is_known_dll(spelled), row.known);
+                EXPECT_EQ(resolves_api_set(spelled, old), row.mapped_old);
+                EXPECT_EQ(resolves_api_set(spelled, later), row.mapped_later);
+                EXPECT_EQ(windows_ships(spelled, old), row.old_has);
+                EXPECT_EQ(windows_ships(spelled, later), row.later_has);
+            }
+        }
+    }
+    // The side-by-side assemblies, each with its one DLL.
+    EXPECT_TRUE(assembly_provides("Microsoft.Windows.Common-Controls", "COMCTL32.DLL"));
+    EXPECT_TRUE(assembly_provides("Microsoft.Windows.GdiPlus", "gdiplus.dll"));
+    EXPECT_FALSE(assembly_provides("Microsoft.Windows.Common-Controls", "gdiplus.dll"));
+    EXPECT_FALSE(assembly_provides("Microsoft.VC90.CRT", "msvcr90.dll"));
+    // DependentLoadFlags: 0x800 alone keeps to the system folder; each
+    // bit that adds a folder undoes it.
+    const std::pair<uint16_t, bool> flags[] = {{0x800, true},   {0x800 | 0x400, true}, {0x900, false},
+                                               {0xA00, false},  {0x1800, false},       {0, false},
+                                               {0x1000, false}, {0x100, false}};
+    for (const auto& [value, only] : flags) EXPECT_EQ(system_folder_only(value), only) << value;
+}
+
+// The machines Windows runs programs of, one row each, and one it does not.
+TEST(WindowsDlls, ProgramsOfEachMachineWindowsRunsAreRead) {
+    const std::pair<uint16_t, bool> machines[] = {
+        {0x014C, true}, {0x8664, true}, {0x01C4, true}, {0xAA64, true}, {0x0200, false}, {0x0166, false}};
+    for (const auto& [machine, runs] : machines) {
+        ProgramShape shape;
+        shape.imports = {{"VERSION.dll"}};
+        std::vector<uint8_t> image = program_with_imports(shape);
+        image[0x44] = uint8_t(machine), image[0x45] = uint8_t(machine >> 8);
+        struct Bytes final : ImageBytes {
+            const std::vector<uint8_t>& b;
+            explicit Bytes(const std::vector<uint8_t>& bytes) : b(bytes) {}
+            uint64_t size() const override { return b.size(); }
+            size_t read(uint64_t at, uint8_t* out, size_t n) override {
+                const size_t got = at < b.size() ? std::min<size_t>(n, b.size() - size_t(at)) : 0;
+                if (got) std::memcpy(out, b.data() + at, got);
+                return got;
+            }
+        } bytes(image);
+        const ProgramImports imports = read_program_imports(bytes);
+        EXPECT_EQ(imports.not_a_program.empty(), runs) << machine << ": " << imports.not_a_program;
+        EXPECT_EQ(imports.dlls.size(), runs ? 1u : 0u) << machine;
     }
 }
 

@@ -165,6 +165,7 @@ EOF2
 app OUTPUT a.exe LAUNCH setup.exe FILES in|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in $<1:in/setup.exe> ${CMAKE_BINARY_DIR}/made-by-the-build.txt GREEDY ICON app.ico FILE_VERSION 1.2.3.4 PRODUCT_VERSION 1.2.0.0 VERSION_STRINGS "CompanyName=Example Ltd" "ProductName=Example" EXECUTION_LEVEL asInvoker|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in MANIFEST app.manifest|-
+app OUTPUT a.exe LAUNCH setup.exe FILES in MIN_WINDOWS 10.1607 ACCEPT_DLLS version.dll dwmapi.dll STRICT|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
 app OUTPUT a.exe LAUNCH install.exe FILES in/setup.exe=install.exe $<1:in/setup.exe>=other.exe|-
 app OUTPUT a.exe LAUNCH setup.exe FILES_FROM list.txt|-
@@ -190,6 +191,7 @@ app OUTPUT a.exe FILES in|LAUNCH is required
 app OUTPUT a.exe LAUNCH FILES in|LAUNCH needs a value
 app OUTPUT a.exe LAUNCH setup.exe FILES in EXECUTION_LEVEL administrator|EXECUTION_LEVEL administrator: not asInvoker, highestAvailable or requireAdministrator
 app OUTPUT a.exe LAUNCH setup.exe FILES in EXECUTION_LEVEL asInvoker MANIFEST app.manifest|EXECUTION_LEVEL and MANIFEST exclude each other
+app OUTPUT a.exe LAUNCH setup.exe FILES in MIN_WINDOWS 8|MIN_WINDOWS 8: not 7sp1 or 10.1607
 app OUTPUT a.exe LAUNCH setup.exe FILES in VERSION_STRINGS ProductName|VERSION_STRINGS takes KEY=VALUE, not 'ProductName'
 app OUTPUT a.exe LAUNCH setup.exe FILES in DEPENDS no_such_target|no_such_target
 EOT

@@ -110,6 +110,20 @@ std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
         set_le32(config, config_size);
         set_le16(config + (wide ? 78 : 54), uint32_t(shape.dependent_load_flags));
     }
+    // The export directory, its address table and the forwarders' text,
+    // all inside the directory's range, as forwarded exports are.
+    uint32_t exports_rva = 0, exports_size = 0;
+    if (!shape.forwarders.empty()) {
+        exports_rva = rdata.zeros(40);
+        std::vector<uint32_t> texts;
+        for (const std::string& f : shape.forwarders) texts.push_back(rdata.string(f));
+        const uint32_t table = rdata.zeros(0);
+        for (uint32_t text : texts) add_le32(rdata.bytes(), text);
+        uint8_t* directory = &rdata.bytes()[exports_rva - rdata_rva];
+        set_le32(directory + 20, uint32_t(texts.size()));
+        set_le32(directory + 28, table);
+        exports_size = rdata.rva() - exports_rva;
+    }
     uint32_t resources_rva = 0, resources_size = 0;
     if (!shape.manifest.empty()) {
         // Type 24, ID 1, language 0x409: three directories of one entry,
@@ -161,9 +175,11 @@ std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
     set_le16(&image[kPe + 4], wide ? 0x8664 : 0x14C);
     set_le16(&image[kPe + 6], uint32_t(headers));
     set_le16(&image[kPe + 20], optional_size);
-    set_le16(&image[kPe + 22], wide ? 0x0022 : 0x0102);  // executable; 32-bit or large addresses
+    // executable; 32-bit or large addresses; a DLL
+    set_le16(&image[kPe + 22], (wide ? 0x0022 : 0x0102) | (shape.dll ? 0x2000 : 0));
     uint8_t* o = &image[optional];
     set_le16(o, wide ? 0x20B : 0x10B);
+    o[2] = uint8_t(shape.linker_major);
     set_le32(o + 16, kSectionAlignment);  // entry point
     if (wide) set_le32(o + 24, 0x40000000), set_le32(o + 28, 0x1);  // image base 0x140000000
     else set_le32(o + 28, 0x400000);
@@ -182,7 +198,9 @@ std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
     const Section& idata = sections.back();
     directory(1, idata.rva, uint32_t(idata.bytes.size()));
     if (resources_rva) directory(2, resources_rva, resources_size);
-    if (config_rva) directory(10, config_rva, config_size);
+    if (config_rva)
+        directory(10, config_rva, shape.load_config_declared >= 0 ? uint32_t(shape.load_config_declared) : config_size);
+    if (exports_rva) directory(0, exports_rva, exports_size);
     if (delay_rva) directory(13, delay_rva, uint32_t(delay_table.size()));
     size_t at = optional + optional_size;
     for (const Section& s : sections) {

@@ -1,7 +1,8 @@
 // Small Windows programs with the tables that say which DLLs they load, for
 // the tests of what pack and verify say of a launch program, and for fuzz
 // seeds: an import table as mingw's linker writes it, a delay-load table, a
-// load configuration and a manifest as MSVC's does, and ways to break them.
+// load configuration and a manifest as MSVC's does, forwarded exports of a
+// DLL, and ways to break them.
 //
 // Layout: headers, [filler], .rdata (names, thunks, the delay-load table,
 // the load configuration, the resources), [filler], then .idata holding
@@ -23,6 +24,10 @@ struct ProgramShape {
     std::vector<ProgramImport> imports;       // the import table
     std::vector<ProgramImport> delay_imports; // the delay-load table, with RVAs
     int dependent_load_flags = -1;            // a load configuration holding them, when >= 0
+    int load_config_declared = -1;            // the size its directory declares, when >= 0 (else its own)
+    int linker_major = 0;                     // the linker's version: 14 for MSVC's since 2015
+    bool dll = false;                         // a DLL rather than a program
+    std::vector<std::string> forwarders;      // exports forwarded elsewhere: "VERSION.GetFileVersionInfoSizeA"
     std::string manifest;                     // a manifest resource (type 24, ID 1), when not empty
     std::vector<uint8_t> filler;              // a section of these bytes before .rdata and another after
     // Past 1, the import table has no end: .idata holds its descriptors

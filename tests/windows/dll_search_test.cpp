@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -97,51 +99,119 @@ TEST(DllSearch, LauncherLoadsNoDllPlantedBesideIt) {
         EXPECT_FALSE(exists(dir + name + ".dll.loaded")) << name << ".dll beside the launcher was loaded";
 }
 
-// The danger verify warns of is real: a setup program that imports
-// version.dll and carries none, opened by the launcher in the folder every
-// carrier shares, loads the version.dll another carrier left there (native
-// first for it, as Windows takes any DLL but its known ones). pack and
-// verify warn of exactly that carrier; one carrying version.dll draws none.
+// Points the load configuration directory of a probe built with
+// BRISK_PROBE_LOAD_FLAGS at its brisk_load_config, found by its bytes.
+std::vector<uint8_t> with_load_config(std::vector<uint8_t> image) {
+    const uint8_t signature[] = {72, 0, 0, 0};
+    const uint32_t pe = *reinterpret_cast<const uint32_t*>(&image[0x3C]);
+    const uint16_t sections = *reinterpret_cast<const uint16_t*>(&image[pe + 6]);
+    const uint32_t optional = pe + 24, table = optional + *reinterpret_cast<const uint16_t*>(&image[pe + 20]);
+    for (size_t at = 0; at + 72 <= image.size(); at += 4) {
+        if (std::memcmp(&image[at], signature, 4) != 0 || image[at + 55] != 0x08 || image[at + 4] != 0) continue;
+        for (uint16_t i = 0; i < sections; ++i) {
+            const uint8_t* h = &image[table + 40 * i];
+            const uint32_t rva = *reinterpret_cast<const uint32_t*>(h + 12),
+                           raw_size = *reinterpret_cast<const uint32_t*>(h + 16),
+                           raw = *reinterpret_cast<const uint32_t*>(h + 20);
+            if (at < raw || at >= raw + raw_size) continue;
+            const uint32_t directory[2] = {uint32_t(at - raw + rva), 72};
+            std::memcpy(&image[optional + 96 + 8 * 10], directory, sizeof directory);
+            return image;
+        }
+    }
+    ADD_FAILURE() << "no brisk_load_config in the probe";
+    return image;
+}
+
+// The danger verify warns of is real: a setup program that loads a DLL
+// from the folder every carrier shares, opened there by the launcher, loads
+// the one another carrier left (native first for it, as Windows takes any
+// DLL but its known ones). pack and verify warn of exactly such carriers,
+// and not of one whose DLL comes from elsewhere. Each row: the probe
+// packed as setup.exe, what it carries, the DLL planted.
 TEST(DllSearch, SetupProgramLoadsTheDllAnotherCarrierLeftAndVerifyWarnsOfIt) {
     const std::string tool = exe_dir() + "..\\..\\courier-pack.exe";
-    const std::string input = temp_dir() + "brisk-dll-in", exposed = temp_dir() + "brisk-dll-exposed.exe",
-                      carrying = temp_dir() + "brisk-dll-carrying.exe";
-    const std::string loads = "setup.exe loads VERSION.dll from the folder it starts in first";
+    const std::string input = temp_dir() + "brisk-dll-in", carrier = temp_dir() + "brisk-dll-carrier.exe";
     auto run = [&](const std::string& command, std::string& said) {
         return run_process_wide(L"\"" + std::wstring(tool.begin(), tool.end()) + L"\" " +
                                     std::wstring(command.begin(), command.end()),
                                 said);
     };
-    CreateDirectoryA(input.c_str(), nullptr);
-    DeleteFileA((input + "\\version.dll").c_str());  // an earlier run's
-    write_file(input + "\\setup.exe", read_file(exe_dir() + "brisk_version_probe.exe"));
-    write_file(input + "\\readme.txt", {'o', 'k'});
-    std::string said;
-    ASSERT_EQ(run("pack -o \"" + exposed + "\" --launch setup.exe \"" + input + "\"", said), 0u) << said;
-    EXPECT_NE(said.find("warning: " + loads), std::string::npos) << said;
+    const std::string elevated = "setup.exe runs elevated (Windows takes it for an installer by its name";
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> program;
+        std::vector<std::string> carried;  // files beside this test program, packed too
+        const char* plant;                 // planted in the extraction folder as this file
+        bool loaded;                       // the plant is loaded under Wine 8
+        std::string warning;               // what pack and verify say of it; "" for no warning
+        std::string options = "";          // to pack and verify
+    };
+    const Row rows[] = {
+        {"a setup program importing version.dll", read_file(exe_dir() + "brisk_version_probe.exe"), {},
+         "version.dll", true, "setup.exe loads VERSION.dll from the folder it starts in first"},
+        // Its own copy (the plant's bytes) is the one loaded.
+        {"carrying version.dll itself", read_file(exe_dir() + "brisk_version_probe.exe"), {"version.dll"},
+         "version.dll", true, elevated},
+        {"an API set Windows 7 does not map", read_file(exe_dir() + "brisk_rt4probe_probe.exe"), {},
+         "api-ms-win-core-rt4probe-l1-1-0.dll", true,
+         "setup.exe loads api-ms-win-core-rt4probe-l1-1-0.dll from the folder it starts in first"},
+        {"a carried DLL importing version.dll", read_file(exe_dir() + "brisk_helper_probe.exe"), {"helper.dll"},
+         "version.dll", true, "setup.exe loads VERSION.dll (setup.exe -> helper.dll -> VERSION.dll)"},
+        {"the common controls' uxtheme.dll", read_file(exe_dir() + "brisk_comctl_probe.exe"), {}, "uxtheme.dll",
+         true, elevated},
+        {"DependentLoadFlags 0x800, which Wine ignores",
+         with_load_config(read_file(exe_dir() + "brisk_flags_probe.exe")), {}, "version.dll", true,
+         "setup.exe loads VERSION.dll from the folder it starts in first; that folder is shared by every "
+         "carrier, so a VERSION.dll another one left there would be loaded instead: pack with --min-windows "
+         "10.1607"},
+        {"the same for Windows 10 1607 on, as Wine is not",
+         with_load_config(read_file(exe_dir() + "brisk_flags_probe.exe")), {}, "version.dll", true, "",
+         "--min-windows 10.1607 "},
+        {"comctl32 from the side-by-side store", read_file(exe_dir() + "brisk_themed_probe.exe"), {},
+         "comctl32.dll", false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CreateDirectoryA(input.c_str(), nullptr);
+        for (const char* old : {"version.dll", "helper.dll"}) DeleteFileA((input + "\\" + old).c_str());
+        write_file(input + "\\setup.exe", row.program);
+        for (const std::string& file : row.carried)
+            write_file(input + "\\" + file,
+                       read_file(exe_dir() + (file == "helper.dll" ? "helper.dll" : "brisk_planted.dll")));
+        std::string said;
+        ASSERT_EQ(run("pack " + row.options + "-o \"" + carrier + "\" --launch setup.exe \"" + input + "\"", said),
+                  0u)
+            << said;
+        // The one warning holds the row's sentence, first or not.
+        auto warned = [&](const std::string& said, const std::string& prefix) {
+            if (row.warning.empty()) return said.find("warning") == std::string::npos;
+            return said.find(prefix) != std::string::npos && said.find(row.warning) != std::string::npos;
+        };
+        EXPECT_TRUE(warned(said, "warning: ")) << said;
 
-    CreateDirectoryA(folder().c_str(), nullptr);
-    const std::string plant = folder() + "version.dll";
-    CopyFileA((exe_dir() + "brisk_planted.dll").c_str(), plant.c_str(), FALSE);
-    DeleteFileA((plant + ".loaded").c_str());
-    {
-        NativeFirst order("setup.exe", {"version"});
-        Started s = start_carrier(read_file(exposed), exposed);
-        finish(s);
-        EXPECT_EQ(s.exit_code, 1u);
-        EXPECT_TRUE(probe_ran());
+        CreateDirectoryA(folder().c_str(), nullptr);
+        const std::string plant = folder() + row.plant;
+        const std::string base(row.plant, std::strlen(row.plant) - 4);
+        DeleteFileA((plant + ".loaded").c_str());
+        if (std::find(row.carried.begin(), row.carried.end(), row.plant) == row.carried.end())
+            CopyFileA((exe_dir() + "brisk_planted.dll").c_str(), plant.c_str(), FALSE);
+        {
+            NativeFirst order("setup.exe", {base.c_str()});
+            Started s = start_carrier(read_file(carrier), carrier);
+            finish(s);
+            EXPECT_EQ(s.exit_code, 1u);
+            EXPECT_TRUE(probe_ran());
+        }
+        EXPECT_EQ(exists(plant + ".loaded"), row.loaded) << "the " << row.plant << " left in the folder";
+        DeleteFileA(plant.c_str());
+        DeleteFileA((plant + ".loaded").c_str());
+
+        EXPECT_EQ(run("verify " + row.options + "\"" + carrier + "\"", said), 0u) << said;
+        EXPECT_TRUE(warned(said, "warning: " + carrier + ": ")) << said;
+        EXPECT_EQ(run("verify --strict " + row.options + "\"" + carrier + "\"", said), row.warning.empty() ? 0u : 1u)
+            << said;
     }
-    EXPECT_TRUE(exists(plant + ".loaded")) << "the version.dll left in the folder was not loaded";
-    DeleteFileA(plant.c_str());
-    DeleteFileA((plant + ".loaded").c_str());
-
-    EXPECT_EQ(run("verify \"" + exposed + "\"", said), 0u);
-    EXPECT_NE(said.find("warning: " + exposed + ": " + loads), std::string::npos) << said;
-    EXPECT_EQ(run("verify --strict \"" + exposed + "\"", said), 1u) << said;
-    write_file(input + "\\version.dll", read_file(exe_dir() + "brisk_planted.dll"));
-    ASSERT_EQ(run("pack -o \"" + carrying + "\" --launch setup.exe \"" + input + "\"", said), 0u) << said;
-    EXPECT_EQ(said.find("warning"), std::string::npos) << said;
-    EXPECT_EQ(run("verify --strict \"" + carrying + "\"", said), 0u) << said;
 }
 
 }  // namespace

@@ -1,10 +1,25 @@
 // Stands in for an installer's setup program: records that it ran, its
 // command line and its working directory in %TEMP%\brisk-probe.txt (found
 // through the wide services, so a %TEMP% outside the ANSI code page works).
-// Built again as brisk_version_probe, it imports version.dll too.
+// Built again as brisk_version_probe, it imports version.dll too; the other
+// builds stand in for setup programs whose DLLs come from elsewhere:
+// GetFileVersionInfoSizeA imported under an API set's name, a carried
+// helper.dll that imports version.dll, the common controls (whose DLLs load
+// uxtheme.dll), and DependentLoadFlags 0x800 in a load configuration.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
+
+#ifdef BRISK_PROBE_LOAD_FLAGS
+// GNU ld writes no load configuration of its own: the test points the
+// directory at this one (IMAGE_LOAD_CONFIG_DIRECTORY32, 72 bytes, its
+// DependentLoadFlags the high half of the 14th word).
+extern "C" const DWORD brisk_load_config[18] = {72, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08000000u, 0, 0, 0, 0};
+#endif
+#ifdef BRISK_PROBE_IMPORTS_HELPER
+extern "C" __declspec(dllimport) DWORD brisk_helper_version();
+#endif
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 #ifdef BRISK_PROBE_IMPORTS_VERSION
@@ -12,6 +27,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // this runs: imported, as most programs do.
     DWORD handle = 0;
     GetFileVersionInfoSizeA("kernel32.dll", &handle);
+#endif
+#ifdef BRISK_PROBE_IMPORTS_HELPER
+    brisk_helper_version();
+#endif
+#ifdef BRISK_PROBE_IMPORTS_COMCTL32
+    InitCommonControls();
+#endif
+#ifdef BRISK_PROBE_LOAD_FLAGS
+    if (brisk_load_config[0] != 72) return 1;  // kept by the linker
 #endif
     wchar_t temp[MAX_PATH], path[MAX_PATH + 32], partial[MAX_PATH + 40];
     char cwd[MAX_PATH], record[3 * MAX_PATH];

@@ -70,6 +70,24 @@ void add_temp_length(CLI::App* command, int& temp_length) {
         ->capture_default_str();
 }
 
+// --min-windows and --accept-dll, as pack and verify take them: the same
+// verdicts from both.
+void add_dll_options(CLI::App* command, DllOptions& options) {
+    command
+        ->add_option_function<std::string>(
+            "--min-windows",
+            [&options](const std::string& name) { windows_range_from_name(name, options.range); },
+            "Oldest Windows the carrier is for: 7sp1 (the default) or 10.1607; DependentLoadFlags "
+            "clear the DLL warning only from 10.1607")
+        ->check(CLI::IsMember({windows_range_name(WindowsRange::kFrom7Sp1),
+                               windows_range_name(WindowsRange::kFrom10v1607)}));
+    command
+        ->add_option("--accept-dll", options.accepted,
+                     "A DLL the launch program loads from the shared folder whose warning was "
+                     "reviewed: noted, not warned of (--strict still fails on any other); once per DLL")
+        ->allow_extra_args(false);
+}
+
 // -q and -v, which every verb takes.
 void add_verbosity(CLI::App* command, bool& quiet, bool& verbose, const char* detail) {
     // Not CLI11's excludes(): it would show in --help, where the man page
@@ -183,6 +201,7 @@ void add_pack_command(CommandLine& line) {
                         "Also write a make rule naming OUT and every file the pack read, for "
                         "build tools to re-pack when one changes");
     add_temp_length(command, request.temp_length);
+    add_dll_options(command, request.dlls);
     add_verbosity(command, line.quiet, line.verbose, "Also a line for each entry as it is packed");
     add_resource_options(command, request.resources);
     command->footer(pack_notes());
@@ -206,6 +225,7 @@ void add_reading_commands(CommandLine& line) {
                   "front: the one courier-pack was built with, or a modified one.");
     line.carriers.push_back(verify->add_option("carrier", request.carrier, "Carrier to check"));
     add_temp_length(verify, request.temp_length);
+    add_dll_options(verify, request.dlls);
     verify->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(verify, line.quiet, line.verbose, "Also the integrity record and each entry checked");
     verify->add_flag("--strict", request.strict,

@@ -206,7 +206,7 @@ int pack(const PackRequest& request, const fs::path& program) {
     const size_t launch = find_launch_input(request.launch_name, inputs);
     check_inputs(inputs, launch, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, launch, inputs, problems);
-    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, launch, inputs);
+    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, launch, request.dlls, inputs, problems);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.

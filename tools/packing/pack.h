@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/carrier/names.h"
+#include "tools/dlls/dll_exposure.h"
 #include "tools/resources/resource_request.h"
 
 struct PackRequest {
@@ -21,6 +22,7 @@ struct PackRequest {
     std::string files_from;           // a list of more inputs, one a line; "-" for stdin
     std::string depfile;              // a make rule: output: every file read
     ResourceRequest resources;  // icon, version information, manifest
+    DllOptions dlls;            // --min-windows, --accept-dll
 };
 
 // Returns the exit code: 0 packed, 1 failed (each reason reported).

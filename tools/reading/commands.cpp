@@ -192,13 +192,18 @@ int verify_carrier(const CarrierRequest& request) {
     errno = 0;
     ProgramFile file(path_from_utf8(carrier));  // the one open: the walk and every check below read it
     WalkResult result = walk_carrier(carrier, file, decoder_only, request.temp_length);
-    check_launch_dlls(file.file(), result);
+    check_launch_dlls(file.file(), request.dlls, result);
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.
     WalkFinding failure = result.failure;
     bool ok = result.ok;
     if (ok && request.strict && !result.warnings.empty()) {
         failure = result.warnings.front();
+        ok = false;
+    }
+    if (ok && !result.carrier.launch_dlls.cannot_start.empty()) {
+        failure = WalkFinding();
+        failure.reason = result.carrier.launch_dlls.cannot_start;
         ok = false;
     }
     if (ok) {

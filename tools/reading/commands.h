@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/carrier/names.h"
+#include "tools/dlls/dll_exposure.h"
 
 struct CarrierRequest {
     std::string carrier;  // UTF-8
@@ -13,6 +14,7 @@ struct CarrierRequest {
     // verify: warnings (what the launcher gets through but may not do as
     // meant) fail as well.
     bool strict = false;
+    DllOptions dlls;  // verify: --min-windows, --accept-dll
     std::string folder = ".";  // extract
     std::vector<std::string> names;  // extract: only these entries; every one when empty
 };

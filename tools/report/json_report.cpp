@@ -84,6 +84,8 @@ void put_launch_dlls(Json& launch, const LaunchDlls& dlls) {
         put_name(object, dll.name);
         object["from"] = dll_source_name(dll.from);
         object["delay_loaded"] = dll.delayed;
+        object["loaded_by"] = dll.via.empty() ? Json() : Json(printable(dll.via));
+        object["accepted"] = dll.accepted;
         launch["dll_exposure"].push_back(object);
     }
     Json search;
