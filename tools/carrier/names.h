@@ -29,6 +29,14 @@ std::string length_problem(size_t length);
 // A name that fits only a %TEMP% shorter than temp_length characters, or "".
 std::string length_doubt(size_t length, int temp_length);
 
+// A name the launcher takes, as near to `name` (UTF-8) as ASCII allows,
+// for a message to offer as the entry's new name: Latin-1 letters as their
+// plain ASCII letter (é as e, ß as ss), other characters outside printable
+// ASCII and those Windows refuses as '_', trailing dots and spaces dropped,
+// a device name given a leading '_', and a name too long for any %TEMP%
+// cut, its extension kept.
+std::string suggested_name(const std::string& name);
+
 // Equal as Windows compares file names (ASCII letters without case).
 bool same_name(const std::string& a, const std::string& b);
 

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+// How an input came: a file named as it is, PATH=NAME, or a folder's file.
+enum class InputOrigin { kNamed, kRenamed, kFolder };
+
 struct PackInput {
     std::filesystem::path path;
     std::string name;  // the entry's name
     uint64_t size = 0;
+    InputOrigin origin = InputOrigin::kNamed;
 };
 
 // --files-from: the list's lines (one PATH or PATH=NAME a line, blank lines
@@ -20,10 +24,14 @@ bool read_input_list(const std::string& list, std::vector<std::string>& args,
                      std::vector<std::string>& problems);
 
 // Files as given, PATH=NAME as the file at PATH named NAME, folders as
-// their regular files sorted by name (so packs repeat exactly). Each problem is appended; false when an argument named
-// nothing usable, or all of them together no file.
-bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>& inputs,
-                   std::vector<std::string>& problems);
+// their regular files sorted by name (so packs repeat exactly). A file a
+// folder gives that is also given as PATH=NAME is packed once, as NAME,
+// in the folder's place. A file or sub-folder whose name,
+// or path as given, matches one of `excludes` (shell patterns, as tar's
+// --exclude) is left out. Each problem is appended; false when an argument
+// named nothing usable, or all of them together no file.
+bool gather_inputs(const std::vector<std::string>& args, const std::vector<std::string>& excludes,
+                   std::vector<PackInput>& inputs, std::vector<std::string>& problems);
 
 // Names the launcher would refuse, or might unpack as another name, are
 // refused, as are two that Windows takes for one file (letter case, or a

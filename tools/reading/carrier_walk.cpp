@@ -26,6 +26,9 @@ constexpr uint64_t kMostShortNameChecks = uint64_t(1) << 24;
 // Entries of a group that Windows takes for one file named in its warning,
 // besides the last.
 constexpr size_t kGroupMembersNamed = 3;
+// After the certificate table's place: what checks the signature in it.
+const char kSignatureNotChecked[] =
+    ", signature not checked (osslsigncode verify or signtool verify /pa checks it)";
 
 // "a", "a and b", "a, b and c".
 std::string listed(const std::vector<std::string>& parts) {
@@ -128,8 +131,9 @@ private:
         result_.carrier.cert_offset = layout.cert_offset;
         result_.carrier.cert_size = layout.cert_size;
         if (layout.cert_size != 0)
+            // What is seen is the table, not whether its signature holds.
             result_.notes.push_back("signed: certificate table at offset " +
-                                    std::to_string(layout.cert_offset));
+                                    std::to_string(layout.cert_offset) + kSignatureNotChecked);
         IntegrityRecord& record = result_.carrier.record;
         result_.carrier.integrity = check_integrity(file_.carrier(), layout, &record);
         switch (result_.carrier.integrity) {

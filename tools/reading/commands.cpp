@@ -16,6 +16,7 @@
 #include "tools/system/output_file.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/identity/launcher_identity.h"
+#include "tools/resources/installer_detection.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
 
@@ -156,11 +157,29 @@ int list_carrier(const CarrierRequest& request) {
     return report_walk(carrier, result);
 }
 
+namespace {
+
+// A carrier Windows takes for an installer asks for elevation first.
+void check_installer_detection(const std::string& carrier, WalkResult& result) {
+    const ResourceReport& resources = result.carrier.resources;
+    if (!result.ok || !resources.execution_level.empty()) return;
+    const std::string found = installer_word(path_to_utf8(path_from_utf8(carrier).filename()),
+                                             resources.version.strings);
+    if (found.empty()) return;
+    WalkWarning warning;
+    warning.reason = installer_detection_warning(found);
+    warning.doubt = Doubt::kInstallerDetection;
+    result.add_warning(warning);
+}
+
+}  // namespace
+
 int verify_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
     WalkSink decoder_only;
     WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
     check_launch_dlls(carrier, result);
+    check_installer_detection(carrier, result);
     const ResourceReport& resources = result.carrier.resources;
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.
