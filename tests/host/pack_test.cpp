@@ -258,6 +258,10 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         };
     };
     std::vector<pid_t> writers;  // of files rewritten while read
+    auto sub_folder = [files](const std::string& in) {  // a folder holding one
+        fs::create_directories(in + "/sub");
+        return files({"a"})(in);
+    };
     const std::string cut_name = "=" + std::string(232, 'n') + ".txt as an input";  // its extension kept
     // A list of `times` lines, each `line`, after the folder of files({"a"}).
     auto with_list = [files](std::string line, int times) {
@@ -333,21 +337,11 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
          "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
         {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
          "'VER12~1.TEX' may be the short"},
-        {"sub-folder", [&](const std::string& in) {
-             fs::create_directories(in + "/sub");
-             return files({"a"})(in);
-         }, 1, "sub-folder"},
-        {"sub-folder: what to do", [&](const std::string& in) {
-             fs::create_directories(in + "/sub");
-             return files({"a"})(in);
-         }, 1, "/sub: sub-folder: the launcher creates no sub-folders; leave it out (--exclude "},
-        {"sub-folder: the other ways", [&](const std::string& in) {
-             fs::create_directories(in + "/sub");
-             return files({"a"})(in);
-         }, 1, "/sub/FILE=FILE), or carry them in one archive (a .zip) that the setup program unpacks"},
+        {"sub-folder", sub_folder, 1, "sub-folder"},
+        {"sub-folder: what to do", sub_folder, 1, "/sub: sub-folder: the launcher creates no sub-folders; leave it out (--exclude "},
+        {"sub-folder: the other ways", sub_folder, 1, "/sub/FILE=FILE), or carry them in one archive (a .zip) that the setup program unpacks"},
         {"--exclude that matches nothing", [&](const std::string& in) {
-             fs::create_directories(in + "/sub");
-             auto args = files({"a"})(in);
+             auto args = sub_folder(in);
              args.insert(args.end(), {"--exclude", "su"});
              return args;
          }, 1, "/sub: sub-folder"},
@@ -1354,13 +1348,13 @@ TEST_F(Courier, DependencyFileNamesEveryFileRead) {
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string folder = dir / "a\\ b$$\\#c";
     std::string own_rules;  // one for each file, so make goes on once it is removed
+    // x.txt once: the list's x.txt=y.txt takes the place of the folder's.
     for (const std::string& file : {stub(), dir / "app.ico", dir / "list", folder, folder + "/setup.exe",
-                                    folder + "/x.txt", folder + "/x.txt"})
+                                    folder + "/x.txt"})
         own_rules += "\n" + file + ":\n";
     EXPECT_EQ(text(read_file(rule)), out + ": \\\n  " + stub() + " \\\n  " + dir / "app.ico" +
                                          " \\\n  " + dir / "list" + " \\\n  " + folder + " \\\n  " +
-                                         folder + "/setup.exe \\\n  " + folder + "/x.txt \\\n  " +
-                                         folder + "/x.txt\n" + own_rules);
+                                         folder + "/setup.exe \\\n  " + folder + "/x.txt\n" + own_rules);
     args.back() = dir / "missing";
     args[args.size() - 2] = dir / "none.d";
     EXPECT_EQ(run(args).code, 1);
