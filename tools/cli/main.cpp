@@ -312,8 +312,7 @@ int run(const CommandLine& line, const char* argv0) {
         if (reading.json) {  // the document carries the failure too
             WalkFinding failure;
             failure.reason = e.what();
-            print(json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(),
-                              false, failure));
+            print_json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(), false, failure);
         }
         return 1;
     }

@@ -150,7 +150,7 @@ int list_carrier(const CarrierRequest& request) {
     WalkSink counter;
     const WalkResult result = walk_carrier(carrier, counter);
     if (request.json) {
-        print(json_report("list", carrier, result, result.ok, result.failure));
+        print_json_report("list", carrier, result, result.ok, result.failure);
         return report_walk(carrier, result);
     }
     print(list_text(result));
@@ -230,7 +230,7 @@ int verify_carrier(const CarrierRequest& request) {
     if (report_walk(carrier, result, request.strict) == 0 && !ok)
         report_error(carrier + ": " + failure.text());
     if (request.json) {
-        print(json_report("verify", carrier, result, ok, failure));
+        print_json_report("verify", carrier, result, ok, failure);
         return ok ? 0 : 1;
     }
     if (!ok || quiet) return ok ? 0 : 1;
