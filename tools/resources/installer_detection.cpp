@@ -1,6 +1,7 @@
 #include "tools/resources/installer_detection.h"
 
 #include "tools/carrier/names.h"
+#include "tools/system/text_encoding.h"
 
 namespace {
 

@@ -164,3 +164,9 @@ std::string shell_word(const std::string& text) {
     for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return word + "'";
 }
+
+std::string lower_ascii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
