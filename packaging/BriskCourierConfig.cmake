@@ -50,10 +50,13 @@ set(BRISK_COURIER_HAS_DEPFILE ON)
 # each, given to verify too). pack prints each warning and verify, quiet,
 # only fails: once per build. STRICT makes verify --strict, so a warning
 # not accepted by name fails the build. It re-packs when an input, the
-# tool or the launcher changes. DEPENDS names targets that make some of the FILES. The carrier is
-# written under a temporary name and renamed only once it verifies, so a
-# failed step leaves no carrier for a later build to take as current.
-# Mistakes in the call stop CMake's configure step, naming what is wrong.
+# tool or the launcher changes. DEPENDS names targets that make some of the
+# FILES. The previous carrier is removed first and the new one written
+# under a temporary name, renamed only once it verifies, so a failed step
+# leaves no carrier for a later build to take as current. Mistakes in the
+# call stop CMake's configure step, naming what is wrong; so does a LAUNCH
+# that names no entry, where FILES are plain paths that exist (no
+# FILES_FROM).
 #
 # Policies recorded with the function: Ninja reads the dependency file's
 # paths as Makefiles do, from the build folder (CMP0116).
@@ -61,6 +64,28 @@ cmake_policy(PUSH)
 if(POLICY CMP0116)
   cmake_policy(SET CMP0116 NEW)
 endif()
+# Appends to the list OUT_ENTRIES the entry names one FILES word gives
+# (NAME when it is PATH=NAME, the file's name, or a folder's regular
+# files), or sets OUT_KNOWN to FALSE when they cannot be told at configure time: a
+# generator expression, or a path the build makes or fills.
+function(_brisk_courier_entry_names file name out_entries out_known)
+  get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  string(FIND "${path}/" "${CMAKE_BINARY_DIR}/" in_build)
+  if(file MATCHES "\\$<" OR NOT EXISTS "${path}" OR in_build EQUAL 0)
+    set(${out_known} FALSE PARENT_SCOPE)
+  elseif(NOT name STREQUAL "")
+    string(SUBSTRING "${name}" 1 -1 name)
+    string(REPLACE ";" "$<SEMICOLON>" name "${name}")  # one element, as LAUNCH is compared
+    set(${out_entries} ${${out_entries}} "${name}" PARENT_SCOPE)
+  elseif(IS_DIRECTORY "${path}")
+    file(GLOB names LIST_DIRECTORIES false RELATIVE "${path}" "${path}/*")
+    set(${out_entries} ${${out_entries}} ${names} PARENT_SCOPE)
+  else()
+    get_filename_component(name "${path}" NAME)
+    set(${out_entries} ${${out_entries}} "${name}" PARENT_SCOPE)
+  endif()
+endfunction()
+
 function(brisk_courier_add_carrier target)
   set(flags GREEDY STRICT)
   set(single OUTPUT LAUNCH ICON FILE_VERSION PRODUCT_VERSION EXECUTION_LEVEL MANIFEST FILES_FROM MIN_WINDOWS)
@@ -127,6 +152,13 @@ function(brisk_courier_add_carrier target)
   # that exists as it is is taken whole, else the last '=' splits; the
   # build depends on PATH.
   set(inputs)
+  # The entries' names, while every input is a plain path that exists now;
+  # LAUNCH is checked against them below.
+  set(entries)
+  set(entries_known TRUE)
+  if(DEFINED arg_FILES_FROM)
+    set(entries_known FALSE)
+  endif()
   foreach(keyword FILES ICON MANIFEST FILES_FROM)
     set(${keyword})
     # A single value is a string, which the loop below would split.
@@ -149,6 +181,9 @@ function(brisk_courier_add_carrier target)
         message(FATAL_ERROR "${call}: ${keyword} ${file}: a path holding ';' cannot be a "
           "build's dependency (CMake reads ';' as a list's separator); give list elements unquoted")
       endif()
+      if(keyword STREQUAL "FILES")
+        _brisk_courier_entry_names("${file}" "${name}" entries entries_known)
+      endif()
       if(NOT file MATCHES "^\\$<")
         get_filename_component(path "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
         get_source_file_property(generated "${path}" GENERATED)
@@ -168,6 +203,19 @@ function(brisk_courier_add_carrier target)
       list(APPEND ${keyword} "${file}${name}")
     endforeach()
   endforeach()
+
+  # Windows' letter case, as pack compares; '' opens the folder.
+  if(entries_known AND NOT arg_LAUNCH STREQUAL "")
+    string(REPLACE ";" "$<SEMICOLON>" launch "${arg_LAUNCH}")
+    string(TOLOWER "${launch}" launch)
+    string(TOLOWER "${entries}" lower_entries)
+    if(NOT launch IN_LIST lower_entries)
+      list(SORT entries)
+      string(REPLACE ";" ", " entry_list "${entries}")
+      message(FATAL_ERROR "${call}: LAUNCH ${arg_LAUNCH}: no entry of FILES has that name "
+        "(they are ${entry_list})")
+    endif()
+  endif()
 
   set(options)
   if(arg_GREEDY)
@@ -229,7 +277,11 @@ function(brisk_courier_add_carrier target)
     list(APPEND rename_depfile -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/BriskCourierDepfile.cmake")
   endif()
 
+  # The previous carrier goes first: a failed pack then leaves none for a
+  # later step (an upload of build/*.exe) to take as current, whatever the
+  # generator does with an output whose command failed.
   add_custom_command(OUTPUT "${output}"
+    COMMAND "${CMAKE_COMMAND}" -E rm -f "${output}"
     COMMAND BriskCourier::courier-pack pack -o "${output}.part" --launch "${arg_LAUNCH}"
             --stub "${launcher}" ${options} ${dll_options} ${FILES}
     COMMAND BriskCourier::courier-pack verify ${verify_options} ${dll_options} "${output}.part"

@@ -1,8 +1,11 @@
 #!/bin/bash
-# The main job: builds everything, packs examples/demo/ with the demo's setup
-# program into build/demo/demo-setup.exe, runs it under Wine on a virtual
-# display, and shows where the files went. Screenshots of the progress
-# window and of the opened setup program are left in build/demo/.
+# The main job: builds the launcher, the demo's setup program and the
+# Release courier-pack that scripts/install.sh installs (the package
+# preset's tree, so install.sh afterwards only installs it), packs
+# examples/demo/ with the setup program into build/demo/demo-setup.exe,
+# runs it under Wine on a virtual display, and shows where the files went.
+# Screenshots of the progress window and of the opened setup program are
+# left in build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -11,15 +14,15 @@ scripts/install-deps.sh
 # The launcher first: courier-pack embeds it, to name it in front of carriers.
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target launcher demo_setup
-cmake --preset host >/dev/null
-cmake --build --preset host --target courier-pack
+cmake --preset package >/dev/null
+cmake --build --preset package --target courier-pack
 
 demo="$root/build/demo"
 mkdir -p "$demo"
 rm -f "$demo"/*.png
-build/host/courier-pack pack -o "$demo/demo-setup.exe" --launch setup.exe \
-    examples/demo build/windows/examples/Setup.exe
-build/host/courier-pack list "$demo/demo-setup.exe"
+build/package/courier-pack pack -o "$demo/demo-setup.exe" --launch setup.exe \
+    --execution-level asInvoker examples/demo build/windows/examples/Setup.exe
+build/package/courier-pack list "$demo/demo-setup.exe"
 
 export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 echo "demo: preparing the Wine prefix (the first time takes a while)"
@@ -40,4 +43,5 @@ echo
 echo "demo: the files went to $temp_win\\BriskCourierTmp\\ (on this machine: $folder):"
 ls -l "$folder"
 echo "demo: screenshots: build/demo/progress-window.png, build/demo/setup-program.png"
+echo "demo: to pack your own app, scripts/install.sh installs this build's courier-pack"
 exit $status

@@ -24,7 +24,7 @@ while [ ! -e "$existing" ]; do existing=$(dirname "$existing"); done
 if [ ! -w "$existing" ] && [ "$(id -u)" != 0 ]; then as_needed=(sudo); fi
 "${as_needed[@]}" cmake --install build/package --prefix "$prefix" --strip
 
-echo "install: courier-pack $("$prefix/bin/courier-pack" --version | sed 's/^courier-pack //') in $prefix/bin"
+echo "install: courier-pack $("$prefix/bin/courier-pack" --version | sed -n '1s/^courier-pack //p') in $prefix/bin"
 case ":$PATH:" in
     *":$prefix/bin:"*) ;;
     *) echo "install: $prefix/bin is not on your PATH; add it, e.g. export PATH=\"$prefix/bin:\$PATH\"" ;;

@@ -263,6 +263,11 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         };
     };
     std::vector<pid_t> writers;  // of files rewritten while read
+    auto sub_folder = [files](const std::string& in) {  // a folder holding one
+        fs::create_directories(in + "/sub");
+        return files({"a"})(in);
+    };
+    const std::string cut_name = "=" + std::string(232, 'n') + ".txt as an input";  // its extension kept
     // A list of `times` lines, each `line`, after the folder of files({"a"}).
     auto with_list = [files](std::string line, int times) {
         return [=](const std::string& in) {
@@ -285,6 +290,16 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {"backslash", files({"a\\b"}), 1, "path separator"},
         {"control character", files({"tab\there"}), 1, "byte 0x09 is not printable ASCII"},
         {"non-ASCII", files({"caf\xC3\xA9"}), 1, "byte 0xC3 is not printable ASCII"},
+        // Each refused name comes with the input that renames it.
+        {"non-ASCII: the input that renames it", files({"donn\xC3\xA9""es-licence.txt"}), 1,
+         "/donn\xC3\xA9""es-licence.txt=donnees-licence.txt' as an input"},
+        {"a device name: the input that renames it", files({"con.txt"}), 1, "/con.txt=_con.txt as an input"},
+        {"too long: the input that renames it", files({std::string(237, 'n') + ".txt"}), 1, cut_name.c_str()},
+        {"PATH=NAME: the input that renames it", [&](const std::string& in) {
+             auto args = files({"a"})(in);
+             args.back() = in + "/a=b|c";
+             return args;
+         }, 1, "/a=b_c instead"},
         {"last control character", files({"a\x1F"}), 1, "byte 0x1F is not printable ASCII"},
         {"DEL", files({"a\x7F"}), 1, "byte 0x7F is not printable ASCII"},
         {"C1 control", files({"a\xC2\x9B"}), 1, "byte 0xC2 is not printable ASCII"},
@@ -327,10 +342,14 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
          "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
         {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
          "'VER12~1.TEX' may be the short"},
-        {"sub-folder", [&](const std::string& in) {
-             fs::create_directories(in + "/sub");
-             return files({"a"})(in);
-         }, 1, "sub-folder"},
+        {"sub-folder", sub_folder, 1, "sub-folder"},
+        {"sub-folder: what to do", sub_folder, 1, "/sub: sub-folder: the launcher creates no sub-folders; leave it out (--exclude "},
+        {"sub-folder: the other ways", sub_folder, 1, "/sub/FILE=FILE), or carry them in one archive (a .zip) that the setup program unpacks"},
+        {"--exclude that matches nothing", [&](const std::string& in) {
+             auto args = sub_folder(in);
+             args.insert(args.end(), {"--exclude", "su"});
+             return args;
+         }, 1, "/sub: sub-folder"},
         {"missing input", [&](const std::string& in) {
              auto args = files({"a"})(in);
              args.push_back(in + "/missing");
@@ -1009,9 +1028,24 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     write_file(big_stub, big_stub_bytes);
     write_file(named_in_manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" "
                                         "manifestVersion=\"1.0\"><!-- BriskCourierTmp\\ --></assembly>"));
+    // A stub verify --strict passes, kept apart from the carriers below.
+    const std::string installer_stub = dir / "installer-stub.exe";
+    fs::copy_file(strict_stub(), installer_stub);
+    const std::string level_manifest = dir / "level.manifest";
+    write_file(level_manifest, bytes("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                                     "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security>"
+                                     "<requestedPrivileges><requestedExecutionLevel level=\"asInvoker\"/>"
+                                     "</requestedPrivileges></security></trustInfo></assembly>"));
     const std::string equals = folder("equals", {{"x=y", {1}}});
+    // A folder with what pack refuses: a sub-folder, a name outside ASCII.
+    const std::string mixed = folder("mixed", {{"setup.exe", {1}}, {"donn\xC3\xA9""es.txt", {2}}, {"app.pdb", {3}}});
+    fs::create_directories(mixed + "/sub");
     const std::string list = dir / "list.txt";
     write_file(list, bytes(one + "/a=listed.txt\r\n\n"));
+    // The commit the tree is at, which the tool names as the one it was
+    // built from; nothing to compare with outside a git checkout.
+    const ToolResult head = run_tool("git", {"-C", BRISK_SOURCE_DIR, "rev-parse", "HEAD"}, dir);
+    const std::string commit = head.code == 0 ? head.out.substr(0, head.out.find('\n')) : "";
     struct Case {
         const char* what;
         std::vector<std::string> args;
@@ -1026,6 +1060,12 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "courier-pack: unknown command 'bogus'\ncourier-pack: see courier-pack --help\n"},
         {"no command", {}, 2, "", "no command given"},
         {"-V", {"-V"}, 0, "courier-pack ", ""},
+        {"--version names the commit", {"--version"}, 0,
+         "courier-pack " COURIER_PACK_VERSION "\nbuilt from commit " + commit, ""},
+        {"pack --help names --", {"pack", "--help"}, 0, "-- ends the options: every word after it is an input", ""},
+        {"pack --help: where the opened program starts", {"pack", "--help"}, 0,
+         "The launch file opens in the launcher's working folder, not the folder it was unpacked "
+         "into, and the launcher exits with code 1 without waiting for it", ""},
         {"unknown option, though --launch is missing too", {"pack", "--lanch", "a", one}, 2, "",
          "unknown option '--lanch'\ncourier-pack: see courier-pack pack --help\n"},
         {"one carrier too many", {"list", carrier, "two.exe"}, 2, "", "unexpected argument 'two.exe'"},
@@ -1050,8 +1090,42 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"pack PATH=NAME: the last '=' splits", pack({"-v", equals + "/x=y=z.txt"}, "z.txt"), 0,
          "z.txt: 1 byte, ", ""},
         {"pack --files-from", pack({"-v", "--files-from", list}, "listed.txt"), 0, "listed.txt: 1 byte, ", ""},
+        // Windows' installer detection: a name or version string with its
+        // words, and no execution level, draws a prompt for elevation.
+        {"pack of a carrier named like an installer",
+         {"pack", "-o", dir / "MyApp-Setup.exe", "--launch", "a", "--stub", installer_stub, one}, 0,
+         dir / "MyApp-Setup.exe: 1 entry",
+         "courier-pack: warning: " + dir / "MyApp-Setup.exe: Windows takes this carrier for an installer (its "
+         "file name 'MyApp-Setup.exe' holds \"setup\") and asks for administrator rights before it starts"},
+        {"verify warns of it", {"verify", dir / "MyApp-Setup.exe"}, 0, dir / "MyApp-Setup.exe: ok",
+         "file name 'MyApp-Setup.exe' holds \"setup\") and asks for administrator rights before it starts, "
+         "since no manifest names an execution level; a standard user then sees a prompt, and the files go "
+         "to the %TEMP% of whoever types the credentials: pack it with --execution-level asInvoker\n"},
+        {"verify --strict fails it", {"verify", "--strict", dir / "MyApp-Setup.exe"}, 1, "launcher: ",
+         "'MyApp-Setup.exe' holds \"setup\")"},
+        {"--json: its kind", {"verify", "--json", dir / "MyApp-Setup.exe"}, 0, "\"kind\": \"installer-detection\"", "setup"},
+        {"pack: a version string Windows reads", pack({"--version-string", "ProductName=Example Installer", one}), 0,
+         out + ": 1 entry", "(its version string ProductName 'Example Installer' holds \"install\")"},
+        {"verify of it", {"verify", out}, 0, out + ": ok", "ProductName 'Example Installer' holds \"install\""},
+        {"a version string Windows does not read", pack({"--version-string", "Comments=setup", one}), 0,
+         out + ": 1 entry", ""},
+        {"with an execution level, no word of it",
+         {"pack", "-o", dir / "Setup.exe", "--launch", "a", "--stub", stub(), "--execution-level", "asInvoker", one}, 0,
+         dir / "Setup.exe: 1 entry", ""},
+        {"verify of it: no word either", {"verify", dir / "Setup.exe"}, 0, dir / "Setup.exe: ok", ""},
+        {"a manifest of its own naming a level",
+         {"pack", "-o", dir / "Update.exe", "--launch", "a", "--stub", stub(), "--manifest", level_manifest, one}, 0,
+         dir / "Update.exe: 1 entry", ""},
+        {"a manifest naming none", {"pack", "-o", dir / "Update.exe", "--launch", "a", "--stub", stub(), "--manifest",
+                                    named_in_manifest, one}, 0, dir / "Update.exe: 1 entry", "holds \"update\""},
+        {"PATH=NAME takes the place of the file the folder gives; --exclude leaves out the rest",
+         pack({"--exclude", "sub", "--exclude", mixed + "/*.pdb", mixed, mixed + "/donn\xC3\xA9""es.txt=donnees.txt"},
+              "setup.exe"), 0, out + ": 2 entries", ""},
+        {"where the folder has it", pack({"-v", "--exclude", "sub", "--exclude", "*.pdb", mixed,
+                                          mixed + "/donn\xC3\xA9""es.txt=donnees.txt"}, "setup.exe"), 0,
+         "donnees.txt: 1 byte, 6 stored\nsetup.exe: ", ""},
         {"pack --files-from -", pack({"-v", "--files-from", "-", one}, "stdin.txt"), 0,
-         " stored\nstdin.txt: 1 byte, ", "", one + "/a=stdin.txt\n"},
+         "stdin.txt: 1 byte, 6 stored\n" + out + ": 1 entry, ", "", one + "/a=stdin.txt\n"},  // in a's place
         {"--depfile with -o -", {"pack", "-o", "-", "--depfile", dir / "out.d", "--launch", "a", one}, 2, "",
          "--depfile needs -o FILE"},
         {"pack -q of 51 files", pack({"-q", fifty_one}, "f0"), 0, "", ""},
@@ -1280,13 +1354,13 @@ TEST_F(Courier, DependencyFileNamesEveryFileRead) {
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string folder = dir / "a\\ b$$\\#c";
     std::string own_rules;  // one for each file, so make goes on once it is removed
+    // x.txt once: the list's x.txt=y.txt takes the place of the folder's.
     for (const std::string& file : {stub(), dir / "app.ico", dir / "list", folder, folder + "/setup.exe",
-                                    folder + "/x.txt", folder + "/x.txt"})
+                                    folder + "/x.txt"})
         own_rules += "\n" + file + ":\n";
     EXPECT_EQ(text(read_file(rule)), out + ": \\\n  " + stub() + " \\\n  " + dir / "app.ico" +
                                          " \\\n  " + dir / "list" + " \\\n  " + folder + " \\\n  " +
-                                         folder + "/setup.exe \\\n  " + folder + "/x.txt \\\n  " +
-                                         folder + "/x.txt\n" + own_rules);
+                                         folder + "/setup.exe \\\n  " + folder + "/x.txt\n" + own_rules);
     args.back() = dir / "missing";
     args[args.size() - 2] = dir / "none.d";
     EXPECT_EQ(run(args).code, 1);

@@ -1,6 +1,8 @@
 #!/bin/bash
 # What users install, checked as they get it. One case per call:
 #   man-page COURIER_PACK PAGE       every verb and option of --help is in PAGE
+#   docs SOURCE COURIER_PACK         the help and the documents agree: one
+#       --greedy figure; every pack example names an execution level
 #   installed-tree BUILD WORK LAUNCHER
 #       cmake --install into WORK, moved: files in place, packs with no
 #       --stub, bash completion reads --help (leaves WORK/moved for consumer)
@@ -62,6 +64,31 @@ man_page() {
                     fail "courier-pack $verb $option is not in the man page"
             done
         done
+    done
+}
+
+# The commands of a text, a line each: continued lines ("\\" at the end)
+# joined.
+commands_in() { sed -e ':a' -e '/\\$/{N;s/\\\n//;ba' -e '}' "$@"; }
+
+docs() {
+    local source=$1 program=$2 figure file line
+    figure=$("$program" pack --help | tr -s ' \n' ' ' | grep -oE 'about [0-9.]+ times as fast') ||
+        fail "pack --help gives no --greedy figure"
+    for file in README.md CHANGELOG.md; do
+        tr -s ' \n' ' ' <"$source/$file" | grep -qF -- "$figure" || fail "$file does not say '$figure'"
+        [ "$(tr -s ' \n' ' ' <"$source/$file" | grep -oE 'about [0-9.]+ times as fast' | sort -u)" = "$figure" ] ||
+            fail "$file gives another --greedy figure than pack --help's '$figure'"
+    done
+    [[ $("$program" pack --help) == *"-- ends the options"* ]] || fail "pack --help does not mention --"
+    # Every example that packs names an execution level, so none copied
+    # makes a carrier Windows takes for an installer.
+    for file in README.md docs/*.md packaging/courier-pack.h2m scripts/demo.sh; do
+        while IFS= read -r line; do
+            [[ $line == *"--execution-level"* || $line == *'\-\-execution\-level'* ]] ||
+                fail "$file: an example packs with no execution level: $line"
+        done < <(sed 's/\\-/-/g; s/\\e$/\\/' "$source/$file" | commands_in |
+                 grep -E 'courier-pack(\.exe)? pack -o [^O]')
     done
 }
 
@@ -169,6 +196,10 @@ app OUTPUT a.exe LAUNCH setup.exe FILES in MIN_WINDOWS 10.1607 ACCEPT_DLLS versi
 app OUTPUT a.exe LAUNCH setup.exe FILES in/$<IF:$<CONFIG:Debug>,setup.exe,setup.exe>|-
 app OUTPUT a.exe LAUNCH install.exe FILES in/setup.exe=install.exe $<1:in/setup.exe>=other.exe|-
 app OUTPUT a.exe LAUNCH setup.exe FILES_FROM list.txt|-
+app OUTPUT a.exe LAUNCH SETUP.EXE FILES in|-
+app OUTPUT a.exe LAUNCH setup.ex FILES in|LAUNCH setup.ex: no entry of FILES has that name (they are setup.exe)
+app OUTPUT a.exe LAUNCH setup.exe FILES in/setup.exe=install.exe|LAUNCH setup.exe: no entry of FILES has that name (they are install.exe)
+app OUTPUT a.exe LAUNCH other.exe FILES $<1:in/setup.exe>|-
 app OUTPUT a.exe LAUNCH setup.exe FILES in VERSION_STRINGS "Comments=Release 2;notes.txt"|-|version string: Comments = Release 2;notes.txt
 app OUTPUT a.exe LAUNCH "set;up.exe" FILES "in/setup.exe=set;up.exe"|-|launches 'set;up.exe'
 app OUTPUT a.exe LAUNCH setup.exe FILES in FILE_VERSION "1.2.3.4;in/setup.exe"|-|'1.2.3.4;in/setup.exe' is not A.B.C.D
@@ -343,7 +374,8 @@ cmake_minimum_required(VERSION 3.25)
 project(Depfile NONE)
 find_package(BriskCourier CONFIG REQUIRED)
 message(STATUS "BRISK_COURIER_HAS_DEPFILE=${BRISK_COURIER_HAS_DEPFILE}")
-brisk_courier_add_carrier(app OUTPUT app-setup.exe LAUNCH setup.exe FILES setup.bin=setup.exe payload)
+brisk_courier_add_carrier(app OUTPUT app-setup.exe LAUNCH setup.exe FILES setup.bin=setup.exe payload
+  EXECUTION_LEVEL asInvoker)
 EOF2
     local build=$project/build configured
     configured=$(cmake -S "$project" -B "$build" -G "$generator" -DCMAKE_PREFIX_PATH="$work/moved")
@@ -367,6 +399,7 @@ EOF2
             output=$(cmake --build "$build" 2>&1) && fail "$generator: built after: $change"
             [[ $(tr -s ' \n' ' ' <<<"$output") == *"${entries#!}"* ]] ||
                 fail "$generator: after '$change' the build did not say '${entries#!}': $output"
+            [ -e "$carrier" ] && fail "$generator: the carrier before '$change' was left after the pack failed"
             continue
         fi
         [[ $(cmake --build "$build") == *Packing* ]] || fail "$generator: not repacked after: $change"
@@ -449,6 +482,7 @@ case=$1
 shift
 case $case in
     man-page) man_page "$@" ;;
+    docs) docs "$@" ;;
     installed-tree) installed_tree "$@" ;;
     consumer) consumer "$@" ;;
     consumer-calls) consumer_calls "$@" ;;

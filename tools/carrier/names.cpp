@@ -1,5 +1,6 @@
 #include "tools/carrier/names.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #ifdef _WIN32
@@ -92,6 +93,51 @@ std::string windows_file_key(const std::string& name, bool ansi_letters) {
     std::string key = trailing_trimmed(name);
     for (char& c : key) c = folded_letter(c, ansi_letters);
     return key;
+}
+
+namespace {
+
+// U+00C0 to U+00FF in plain ASCII; "" where no letter is near (× ÷).
+const char* const kLatin1Letters[64] = {
+    "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I",
+    "D", "N", "O", "O", "O", "O", "O", "",  "O", "U", "U", "U", "U", "Y", "TH", "ss",
+    "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+    "d", "n", "o", "o", "o", "o", "o", "",  "o", "u", "u", "u", "u", "y", "th", "y"};
+
+// The UTF-8 sequence at `at` as plain ASCII; `at` moves past it.
+std::string plain_character(const std::string& name, size_t& at) {
+    const unsigned char lead = static_cast<unsigned char>(name[at++]);
+    if (lead < 0x80) {
+        const bool refused = lead < 0x20 || lead == 0x7F || std::strchr("<>:\"|?*/\\", lead);
+        return refused ? "_" : std::string(1, char(lead));
+    }
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const size_t end = std::min(name.size(), at - 1 + length);
+    const unsigned char next = at < name.size() ? static_cast<unsigned char>(name[at]) : 0;
+    at = end;
+    if (lead == 0xC3 && (next & 0xC0) == 0x80) {
+        const char* letter = kLatin1Letters[next - 0x80];
+        return *letter ? letter : "_";
+    }
+    return "_";
+}
+
+}  // namespace
+
+std::string suggested_name(const std::string& name) {
+    std::string plain;
+    for (size_t at = 0; at < name.size();) plain += plain_character(name, at);
+    plain.erase(plain.find_last_not_of(". ") + 1);
+    if (plain.empty()) plain = "_";
+    if (is_device_name(plain.c_str())) plain.insert(0, "_");
+    const size_t longest = size_t(longest_joinable_name(kShortestTempLength));
+    if (plain.size() > longest) {
+        const size_t dot = plain.rfind('.');
+        const std::string extension =
+            dot != std::string::npos && plain.size() - dot <= 16 ? plain.substr(dot) : "";
+        plain = plain.substr(0, longest - extension.size()) + extension;
+    }
+    return plain;
 }
 
 bool same_path_name(const std::filesystem::path& a, const std::filesystem::path& b) {

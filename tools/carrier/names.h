@@ -30,6 +30,14 @@ std::string length_problem(size_t length);
 // A name that fits only a %TEMP% shorter than temp_length characters, or "".
 std::string length_doubt(size_t length, int temp_length);
 
+// A name the launcher takes, as near to `name` (UTF-8) as ASCII allows,
+// for a message to offer as the entry's new name: Latin-1 letters as their
+// plain ASCII letter (é as e, ß as ss), other characters outside printable
+// ASCII and those Windows refuses as '_', trailing dots and spaces dropped,
+// a device name given a leading '_', and a name too long for any %TEMP%
+// cut, its extension kept.
+std::string suggested_name(const std::string& name);
+
 // How Windows compares file names: the one home of the rule, in the
 // variants the tool needs. Each differs from the others on purpose:
 // - same_name: the launcher's rule (archive/format_rules.h), byte for byte:

@@ -14,6 +14,8 @@
 #include "tools/resources/resource_request.h"
 #include "tools/system/text_encoding.h"
 
+#include "source_commit.h"  // generated: COURIER_PACK_COMMIT
+
 namespace {
 
 constexpr int kBadUsage = 2;
@@ -25,7 +27,8 @@ std::string pack_notes() {
            "launcher creates none.\n"
            "PATH=NAME packs the file PATH as the entry NAME. An input that names a file as it "
            "stands is taken whole; otherwise its last '=' splits it, so a path may hold '=' and "
-           "a new name may not. --files-from takes the same, one a line.\n"
+           "a new name may not. --files-from takes the same, one a line. -- ends the options: "
+           "every word after it is an input, even one that starts with '-'.\n"
            "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
            "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
            "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
@@ -48,6 +51,9 @@ std::string pack_notes() {
            "read it back (';', '=', '%', '|', '&', ...) fails the pack. With -o - the carrier "
            "is written whole to a file of no name in the temporary folder, then sent to "
            "standard output; the summary goes to standard error.\n"
+           "The launch file opens in the launcher's working folder, not the folder it was "
+           "unpacked into, and the launcher exits with code 1 without waiting for it: a setup "
+           "program finds its files from its own path, never from the current folder.\n"
            "The carrier records its length and a checksum of its archive, which the launcher "
            "checks before it writes anything. Sign the carrier, not the stub, after packing "
            "(osslsigncode or signtool): the signature goes after the checked bytes.\n"
@@ -190,13 +196,18 @@ void add_pack_command(CommandLine& line) {
     command->add_flag("--any-stub", request.any_stub,
                       "Take a --stub that is no Brisk Courier launcher (verify fails its carrier)");
     command->add_flag("--greedy", request.greedy,
-                      "Fast mode: plain greedy encoding in 1024-byte chunks, about 3.5 "
+                      "Fast mode: plain greedy encoding in 1024-byte chunks, about 2.5 "
                       "times as fast, for an archive about 11% larger");
     command->add_option("inputs", request.inputs,
                         "Files and folders to pack; PATH=NAME packs the file PATH as the entry NAME");
     command->add_option("--files-from", request.files_from,
                         "Also pack the inputs this file lists, one a line (PATH or PATH=NAME); - "
                         "reads them from standard input");
+    command
+        ->add_option("--exclude", request.excludes,
+                     "Leave out the files and sub-folders whose name, or path as given, matches "
+                     "this shell pattern (as tar's --exclude: '*', '?', [...]); repeatable")
+        ->allow_extra_args(false);
     command->add_option("--depfile", request.depfile,
                         "Also write a make rule naming OUT and every file the pack read, for "
                         "build tools to re-pack when one changes");
@@ -234,7 +245,7 @@ void add_reading_commands(CommandLine& line) {
                      "--temp-length, a name outside ASCII or with a trailing dot or space, "
                      "entries Windows takes for one file, an entry named as another's "
                      "short (8.3) name may be, a launch program that loads a DLL from the "
-                     "shared folder; and on a modified Brisk Courier launcher, not the one "
+                     "shared folder, a carrier Windows takes for an installer; and on a modified Brisk Courier launcher, not the one "
                      "courier-pack was built with");
     line.verify = verify;
 
@@ -323,8 +334,7 @@ int run(const CommandLine& line, const char* argv0) {
         if (reading.json) {  // the document carries the failure too
             WalkFinding failure;
             failure.reason = e.what();
-            print(json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(),
-                              false, failure));
+            print_json_report(*line.list ? "list" : "verify", reading.carrier, WalkResult(), false, failure);
         }
         return 1;
     }
@@ -335,7 +345,9 @@ int run(const CommandLine& line, const char* argv0) {
 int main(int argc, char** argv) {
     open_closed_standard_streams();
     CommandLine line;
-    line.app.set_version_flag("-V,--version", std::string("courier-pack ") + COURIER_PACK_VERSION);
+    // The commit too: a release is checked by rebuilding that commit.
+    line.app.set_version_flag("-V,--version", std::string("courier-pack ") + COURIER_PACK_VERSION +
+                                                  "\nbuilt from commit " + COURIER_PACK_COMMIT);
     line.app.footer(kExitCodes);
     // Words and options no command knows are named in the error, below.
     line.app.allow_extras();

@@ -11,6 +11,7 @@ const char* doubt_kind(Doubt doubt) {
     case Doubt::kSameFileOnWindows: return "same-file-on-windows";
     case Doubt::kShortNameAlias: return "short-name-alias";
     case Doubt::kDllFromSharedFolder: return "dll-from-shared-folder";
+    case Doubt::kInstallerDetection: return "installer-detection";
     }
     return "";
 }

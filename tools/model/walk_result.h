@@ -34,6 +34,7 @@ enum class Doubt {
     kSameFileOnWindows,   // entries Windows takes for one file: the last one's bytes stay
     kShortNameAlias,      // an entry named as another's short (8.3) name may be: the same
     kDllFromSharedFolder, // the launch program loads a DLL another carrier could leave in the folder
+    kInstallerDetection,  // named like an installer, no execution level: Windows asks for elevation
 };
 
 // The name a kind of doubt has in --json ("same-file-on-windows").

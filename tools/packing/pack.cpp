@@ -15,6 +15,7 @@
 #include "tools/packing/pack_launch_dlls.h"
 #include "tools/packing/stub.h"
 #include "tools/report/text_report.h"
+#include "tools/resources/installer_detection.h"
 #include "tools/resources/resource_request.h"
 #include "tools/system/console.h"
 #include "tools/system/output_file.h"
@@ -186,6 +187,19 @@ std::string stub_note(const fs::path& stub, const LauncherIdentity& launcher) {
     return "";
 }
 
+// Windows asks for administrator rights before it starts a carrier named
+// like an installer whose manifest names no execution level.
+void warn_of_installer_detection(const PackRequest& request) {
+    std::vector<std::pair<std::string, std::string>> strings;
+    for (const std::string& pair : request.resources.version_strings) {
+        const size_t equals = pair.find('=');
+        strings.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+    }
+    const std::string name = request.output == "-" ? "" : path_to_utf8(path_from_utf8(request.output).filename());
+    const std::string found = installer_word(name, strings);
+    if (!found.empty()) report_warning(request.output + ": " + installer_detection_warning(found));
+}
+
 }  // namespace
 
 int pack(const PackRequest& request, const fs::path& program) {
@@ -196,18 +210,19 @@ int pack(const PackRequest& request, const fs::path& program) {
     const LauncherIdentity launcher =
         stub_loaded ? identify_launcher(stub.data(), stub.size(), is_launcher_image(stub.data(), stub.size()))
                     : LauncherIdentity();
-    add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
+    const std::string level = add_resources(request.resources, stub_loaded ? &stub : nullptr, problems);
     std::vector<std::string> args = request.inputs;
     const bool listed =
         request.files_from.empty() || read_input_list(request.files_from, args, problems);
     if (listed && args.empty()) problems.push_back("no files to pack: " + request.files_from + " lists none");
     std::vector<PackInput> inputs;
-    const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
+    const bool all_found = gather_inputs(args, request.excludes, inputs, problems) && listed && !args.empty();
     const size_t launch = find_launch_input(request.launch_name, inputs);
     check_inputs(inputs, launch, request.temp_length, problems);
     if (all_found) check_launch_name(request.launch_name, launch, inputs, problems);
     if (all_found && problems.empty()) order_launch_dlls(request.launch_name, launch, request.dlls, inputs, problems);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
+    if (level.empty()) warn_of_installer_detection(request);
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.
     const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);

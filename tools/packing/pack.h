@@ -20,6 +20,7 @@ struct PackRequest {
     int temp_length = kAssumedTempLength;  // names longer than it allows draw a warning
     std::vector<std::string> inputs;  // files, folders and PATH=NAME
     std::string files_from;           // a list of more inputs, one a line; "-" for stdin
+    std::vector<std::string> excludes;  // shell patterns of files and folders left out
     std::string depfile;              // a make rule: output: every file read
     ResourceRequest resources;  // icon, version information, manifest
     DllOptions dlls;            // --min-windows, --accept-dll

@@ -24,21 +24,46 @@ constexpr size_t kMostListed = 1000000;
 constexpr uint64_t kLargestList = uint64_t(64) << 20;
 
 void add_file(const fs::path& path, std::vector<PackInput>& inputs) {
-    inputs.push_back({path, path.filename().u8string(), 0, nullptr});
+    inputs.push_back({path, path.filename().u8string(), 0});
+}
+
+// What pack gathers, and what it leaves out.
+struct Gathering {
+    const std::vector<std::string>& excludes;
+    std::vector<PackInput>& inputs;
+    std::vector<std::string>& problems;
+
+    // The file or folder's own name, or its path as given, matches.
+    bool excluded(const fs::path& path) const {
+        const std::string name = path_to_utf8(path.filename()), whole = path_to_utf8(path);
+        for (const std::string& pattern : excludes)
+            if (pattern_matches(pattern, name) || pattern_matches(pattern, whole)) return true;
+        return false;
+    }
+};
+
+// What to do about a sub-folder, which the launcher cannot create.
+std::string sub_folder_problem(const fs::path& path) {
+    const std::string shown = path_to_utf8(path);
+    return shown + ": sub-folder: the launcher creates no sub-folders; leave it out (--exclude " +
+           shell_word(shown) + "), pack its files flattened, each as PATH=NAME (" +
+           shell_word(shown + "/FILE=FILE") +
+           "), or carry them in one archive (a .zip) that the setup program unpacks";
 }
 
 // A folder gives its regular files, by name so that packs repeat exactly.
-bool add_folder(const fs::path& folder, std::vector<PackInput>& inputs,
-                std::vector<std::string>& problems) {
+bool add_folder(const fs::path& folder, Gathering& gathering) {
+    std::vector<std::string>& problems = gathering.problems;
     std::vector<fs::path> files;
     bool ok = true;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path path = it->path();
+        if (gathering.excluded(path)) continue;
         std::error_code status_ec;
         const fs::file_status status = fs::status(path, status_ec);
         if (fs::is_directory(status)) {
-            problems.push_back(path_to_utf8(path) + ": sub-folder: the launcher creates no sub-folders");
+            problems.push_back(sub_folder_problem(path));
             ok = false;
         } else if (fs::is_regular_file(status)) {
             files.push_back(path);
@@ -54,7 +79,10 @@ bool add_folder(const fs::path& folder, std::vector<PackInput>& inputs,
     std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
         return a.filename().u8string() < b.filename().u8string();
     });
-    for (const fs::path& path : files) add_file(path, inputs);
+    for (const fs::path& path : files) {
+        add_file(path, gathering.inputs);
+        gathering.inputs.back().origin = InputOrigin::kFolder;
+    }
     return ok;
 }
 
@@ -62,8 +90,9 @@ bool add_folder(const fs::path& folder, std::vector<PackInput>& inputs,
 // entry NAME. An argument that names a file or folder as it is is taken
 // whole; otherwise its last '=' splits it, so a path may hold '=' and a new
 // name may not.
-bool add_argument(const std::string& arg, std::vector<PackInput>& inputs,
-                  std::vector<std::string>& problems) {
+bool add_argument(const std::string& arg, Gathering& gathering) {
+    std::vector<PackInput>& inputs = gathering.inputs;
+    std::vector<std::string>& problems = gathering.problems;
     std::string shown = arg;
     fs::path path = path_from_utf8(arg);
     std::error_code ec;
@@ -75,13 +104,14 @@ bool add_argument(const std::string& arg, std::vector<PackInput>& inputs,
         path = path_from_utf8(shown);
         status = fs::status(path, ec);
     }
+    if (gathering.excluded(path)) return true;
     if (fs::is_directory(status) && renamed) {
         problems.push_back(arg + ": " + shown + " is a folder: PATH=NAME names one file");
         return false;
     }
-    if (fs::is_directory(status)) return add_folder(path, inputs, problems);
+    if (fs::is_directory(status)) return add_folder(path, gathering);
     if (fs::is_regular_file(status)) {
-        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0, nullptr});
+        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0, InputOrigin::kRenamed});
         else add_file(path, inputs);
         return true;
     }
@@ -90,6 +120,43 @@ bool add_argument(const std::string& arg, std::vector<PackInput>& inputs,
                         : ec                                      ? ec.message()
                                                                   : "not a regular file or folder"));
     return false;
+}
+
+// The folder a path lies in, as the file system resolves it.
+fs::path resolved_folder(const fs::path& path) {
+    std::error_code ec;
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const fs::path resolved = fs::canonical(folder, ec);
+    return ec ? folder : resolved;
+}
+
+// A file given as PATH=NAME that a folder gives too is packed once, as
+// NAME, where the folder has it: the way to rename one file of a folder.
+void renamed_files_replace_folders(std::vector<PackInput>& inputs) {
+    std::map<std::string, std::vector<size_t>> renamed;  // PATH=NAME inputs, by PATH's file name
+    for (size_t i = 0; i < inputs.size(); ++i)
+        if (inputs[i].origin == InputOrigin::kRenamed)
+            renamed[path_to_utf8(inputs[i].path.filename())].push_back(i);
+    if (renamed.empty()) return;
+    std::vector<bool> taken(inputs.size(), false);
+    for (PackInput& input : inputs) {
+        if (input.origin != InputOrigin::kFolder) continue;
+        const auto same_name = renamed.find(path_to_utf8(input.path.filename()));
+        if (same_name == renamed.end()) continue;
+        for (const size_t i : same_name->second) {
+            if (taken[i] || resolved_folder(inputs[i].path) != resolved_folder(input.path)) continue;
+            input = inputs[i];
+            taken[i] = true;
+            break;
+        }
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (taken[i]) continue;
+        if (kept != i) inputs[kept] = std::move(inputs[i]);
+        ++kept;
+    }
+    inputs.resize(kept);
 }
 
 }  // namespace
@@ -138,10 +205,12 @@ bool read_input_list(const std::string& list, std::vector<std::string>& args,
     return true;
 }
 
-bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>& inputs,
-                   std::vector<std::string>& problems) {
+bool gather_inputs(const std::vector<std::string>& args, const std::vector<std::string>& excludes,
+                   std::vector<PackInput>& inputs, std::vector<std::string>& problems) {
+    Gathering gathering{excludes, inputs, problems};
     bool ok = true;
-    for (const std::string& arg : args) ok = add_argument(arg, inputs, problems) && ok;
+    for (const std::string& arg : args) ok = add_argument(arg, gathering) && ok;
+    renamed_files_replace_folders(inputs);
     if (ok && inputs.empty() && !args.empty()) {
         std::string folders;
         for (const std::string& arg : args) folders += (folders.empty() ? "" : ", ") + arg;
@@ -165,7 +234,9 @@ void check_inputs(std::vector<PackInput>& inputs, size_t launch, int temp_length
         if (problem.empty()) problem = name_doubt(input.name);
         if (problem.empty()) problem = length_problem(input.name.size());
         if (!problem.empty()) {
-            problems.push_back(where + ": entry name '" + printable(input.name) + "': " + problem);
+            problems.push_back(where + ": entry name '" + printable(input.name) + "': " + problem +
+                               "; rename it: " + shell_word(where + "=" + suggested_name(input.name)) +
+                               (input.origin == InputOrigin::kRenamed ? " instead" : " as an input"));
         } else if (const std::string doubt = length_doubt(input.name.size(), temp_length);
                    !doubt.empty()) {
             report_warning(where + ": entry name of " + doubt);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+// How an input came: a file named as it is, PATH=NAME, or a folder's file.
+enum class InputOrigin { kNamed, kRenamed, kFolder };
 #include "tools/model/carrier.h"
 
 class InputFile;
@@ -17,6 +19,7 @@ struct PackInput {
     std::filesystem::path path;
     std::string name;  // the entry's name
     uint64_t size = 0;
+    InputOrigin origin = InputOrigin::kNamed;
     // The launch program's file, opened when it is checked and kept open:
     // pack reads its imports, then packs it, through that one open.
     std::shared_ptr<InputFile> file;
@@ -28,10 +31,14 @@ bool read_input_list(const std::string& list, std::vector<std::string>& args,
                      std::vector<std::string>& problems);
 
 // Files as given, PATH=NAME as the file at PATH named NAME, folders as
-// their regular files sorted by name (so packs repeat exactly). Each problem is appended; false when an argument named
-// nothing usable, or all of them together no file.
-bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>& inputs,
-                   std::vector<std::string>& problems);
+// their regular files sorted by name (so packs repeat exactly). A file a
+// folder gives that is also given as PATH=NAME is packed once, as NAME,
+// in the folder's place. A file or sub-folder whose name,
+// or path as given, matches one of `excludes` (shell patterns, as tar's
+// --exclude) is left out. Each problem is appended; false when an argument
+// named nothing usable, or all of them together no file.
+bool gather_inputs(const std::vector<std::string>& args, const std::vector<std::string>& excludes,
+                   std::vector<PackInput>& inputs, std::vector<std::string>& problems);
 
 // The input the launch name names, ignoring letter case as Windows does;
 // kNoEntry for none, and for an empty name. Once check_inputs passes, no

@@ -8,6 +8,10 @@
 
 namespace {
 
+// After the certificate table's place: what checks the signature in it.
+const char kSignatureNotChecked[] =
+    ", signature not checked (osslsigncode verify or signtool verify /pa checks it)";
+
 // What the steps share: the file and what the integrity check learnt.
 struct Front {
     ProgramFile& file;
@@ -110,8 +114,9 @@ bool check_record(Front& f) {
     carrier.cert_offset = layout.cert_offset;
     carrier.cert_size = layout.cert_size;
     if (layout.cert_size != 0)
+        // What is seen is the table, not whether its signature holds.
         f.findings.result().notes.push_back("signed: certificate table at offset " +
-                                            std::to_string(layout.cert_offset));
+                                            std::to_string(layout.cert_offset) + kSignatureNotChecked);
     carrier.integrity = check_integrity(f.file.file().carrier(), layout, &carrier.record);
     return judge_record(f, layout);
 }

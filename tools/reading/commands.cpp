@@ -17,6 +17,7 @@
 #include "tools/system/output_file.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/identity/launcher_identity.h"
+#include "tools/resources/installer_detection.h"
 #include "tools/resources/resource_report.h"
 #include "tools/system/text_encoding.h"
 
@@ -179,12 +180,29 @@ int list_carrier(const CarrierRequest& request) {
     WalkSink counter;
     const WalkResult result = walk_carrier(carrier, counter);
     if (request.json) {
-        print(json_report("list", carrier, result, result.ok, result.failure));
+        print_json_report("list", carrier, result, result.ok, result.failure);
         return report_walk(carrier, result);
     }
     print(list_text(result));
     return report_walk(carrier, result);
 }
+
+namespace {
+
+// A carrier Windows takes for an installer asks for elevation first.
+void check_installer_detection(const std::string& carrier, WalkResult& result) {
+    const ResourceReport& resources = result.carrier.resources;
+    if (!result.ok || !resources.execution_level.empty()) return;
+    const std::string found = installer_word(path_to_utf8(path_from_utf8(carrier).filename()),
+                                             resources.version.strings);
+    if (found.empty()) return;
+    WalkWarning warning;
+    warning.reason = installer_detection_warning(found);
+    warning.doubt = Doubt::kInstallerDetection;
+    result.add_warning(warning);
+}
+
+}  // namespace
 
 int verify_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
@@ -193,6 +211,7 @@ int verify_carrier(const CarrierRequest& request) {
     ProgramFile file(path_from_utf8(carrier));  // the one open: the walk and every check below read it
     WalkResult result = walk_carrier(carrier, file, decoder_only, request.temp_length);
     check_launch_dlls(file.file(), request.dlls, result);
+    check_installer_detection(carrier, result);
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.
     WalkFinding failure = result.failure;
@@ -216,7 +235,7 @@ int verify_carrier(const CarrierRequest& request) {
     if (report_walk(carrier, result, request.strict) == 0 && !ok)
         report_error(carrier + ": " + failure.text());
     if (request.json) {
-        print(json_report("verify", carrier, result, ok, failure));
+        print_json_report("verify", carrier, result, ok, failure);
         return ok ? 0 : 1;
     }
     if (!ok || quiet) return ok ? 0 : 1;

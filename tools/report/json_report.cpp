@@ -6,6 +6,7 @@
 
 #include "archive/format_rules.h"
 #include "tools/carrier/names.h"
+#include "tools/system/console.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -130,10 +131,14 @@ Json resource_json(const ResourceReport& report) {
     return object;
 }
 
+// Paths from a Linux command line may not be UTF-8: such bytes become
+// U+FFFD rather than an invalid document.
+std::string dumped(const Json& value) { return value.dump(2, ' ', false, Json::error_handler_t::replace); }
+
 }  // namespace
 
-std::string json_report(const std::string& command, const std::string& carrier,
-                        const WalkResult& walk, bool ok, const WalkFinding& failure) {
+void print_json_report(const std::string& command, const std::string& carrier,
+                       const WalkResult& walk, bool ok, const WalkFinding& failure) {
     Json document;
     document["format_version"] = kJsonFormatVersion;
     document["command"] = command;
@@ -162,15 +167,7 @@ std::string json_report(const std::string& command, const std::string& carrier,
         put_launch_dlls(launch, walk.carrier.launch_dlls);
     }
     document["launch"] = launch;
-    document["entries"] = Json::array();
-    for (const CarrierEntry& entry : walk.carrier.entries) {
-        Json object;
-        put_name(object, entry.name);
-        object["offset"] = entry.offset;
-        object["stored"] = entry.stored_size;
-        object["decoded"] = entry.decoded_size;
-        document["entries"].push_back(object);
-    }
+    document["entries"] = Json::array();  // printed in its place below
     document["total"] = {{"entries", walk.carrier.entry_count()},
                          {"stored", walk.carrier.stored_total()},
                          {"decoded", walk.carrier.decoded_total()},
@@ -187,7 +184,28 @@ std::string json_report(const std::string& command, const std::string& carrier,
     for (const auto& [doubt, count] : walk.unlisted_warnings)
         document["warnings_not_listed"][doubt_kind(doubt)] = count;
     document["resources"] = resource_json(walk.carrier.resources);
-    // Paths from a Linux command line may not be UTF-8: such bytes become
-    // U+FFFD rather than an invalid document.
-    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    const std::string text = dumped(document);
+    // The one key at the document's own depth; no string holds a line end.
+    const std::string empty_entries = "\n  \"entries\": []";
+    const size_t at = text.find(empty_entries);
+    if (walk.carrier.entries.empty() || at == std::string::npos) {
+        print(text + "\n");
+        return;
+    }
+    print(text.substr(0, at + empty_entries.size() - 1) + "\n");
+    bool first = true;
+    for (const CarrierEntry& entry : walk.carrier.entries) {
+        Json object;
+        put_name(object, entry.name);
+        object["offset"] = entry.offset;
+        object["stored"] = entry.stored_size;
+        object["decoded"] = entry.decoded_size;
+        // As the whole document's dump indents it: four spaces deeper.
+        std::string lines = "    " + dumped(object);
+        for (size_t end = lines.find('\n'); end != std::string::npos; end = lines.find('\n', end + 5))
+            lines.insert(end + 1, "    ");
+        print((first ? "" : ",\n") + lines);
+        first = false;
+    }
+    print("\n  " + text.substr(at + empty_entries.size() - 1) + "\n");
 }

@@ -10,6 +10,8 @@
 // one removed, renamed or given another type or meaning takes the next.
 constexpr int kJsonFormatVersion = 1;
 
-// ok and failure: the command's verdict, which the exit code also gives.
-std::string json_report(const std::string& command, const std::string& carrier,
-                        const WalkResult& walk, bool ok, const WalkFinding& failure);
+// Prints the document on stdout. ok and failure: the command's verdict,
+// which the exit code also gives. The entries are rendered and printed one
+// at a time, so a carrier of a million of them costs no document in memory.
+void print_json_report(const std::string& command, const std::string& carrier,
+                       const WalkResult& walk, bool ok, const WalkFinding& failure);

@@ -108,14 +108,16 @@ void add_version(const ResourceRequest& request, std::vector<Resource>& resource
     resources.push_back(std::move(version));
 }
 
+// The execution level the manifest names ("" when none) is left in `level`.
 void add_manifest(const ResourceRequest& request, std::vector<Resource>& resources,
-                  std::vector<std::string>& problems) {
+                  std::vector<std::string>& problems, std::string& level) {
     std::string text = execution_level_manifest(request.execution_level);
+    level = request.execution_level;
     if (!request.manifest.empty()) {
         std::vector<uint8_t> file;
         if (!read_input("--manifest", request.manifest, file, problems)) return;
         text.assign(file.begin(), file.end());
-        const std::string problem = manifest_problem(text);
+        const std::string problem = check_manifest(text, level);
         if (!problem.empty()) {
             problems.push_back("--manifest " + request.manifest + ": " + problem +
                                " (Windows would refuse to start the carrier)");
@@ -164,9 +166,10 @@ std::string version_string_problem(const std::string& argument) {
     return "";
 }
 
-void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
-                   std::vector<std::string>& problems) {
-    if (!request.any()) return;
+std::string add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
+                          std::vector<std::string>& problems) {
+    std::string level;
+    if (!request.any()) return level;
     const size_t before = problems.size();
     std::vector<Resource> resources;
     if (!request.icon.empty()) add_icon(request.icon, resources, problems);
@@ -174,8 +177,8 @@ void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
         !request.version_strings.empty())
         add_version(request, resources, problems);
     if (!request.execution_level.empty() || !request.manifest.empty())
-        add_manifest(request, resources, problems);
-    if (!stub || problems.size() != before) return;
+        add_manifest(request, resources, problems, level);
+    if (!stub || problems.size() != before) return level;
 
     std::vector<uint8_t> image = *stub;
     std::string unreadable;
@@ -195,4 +198,5 @@ void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
     } else {
         stub->swap(image);
     }
+    return level;
 }

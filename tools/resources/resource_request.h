@@ -25,6 +25,7 @@ std::string version_string_problem(const std::string& argument);
 // Reads and checks every file and value the request names, then adds them
 // to `stub` as a resource section when `stub` is given (a stub that loaded).
 // Each problem is appended to `problems`; the stub is changed only when
-// there are none.
-void add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
-                   std::vector<std::string>& problems);
+// there are none. Gives the execution level its manifest names, "" when
+// none does (or there is no manifest).
+std::string add_resources(const ResourceRequest& request, std::vector<uint8_t>* stub,
+                          std::vector<std::string>& problems);

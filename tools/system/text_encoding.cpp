@@ -88,6 +88,83 @@ std::filesystem::path path_from_utf8(const std::string& text) {
 
 std::string path_to_utf8(const std::filesystem::path& path) { return path.u8string(); }
 
+namespace {
+
+// The set at pattern[p] ('[' ... ']') against c; p moves past it. A set
+// with no ']' is the character '[' itself.
+bool set_matches(const std::string& pattern, size_t& p, char c) {
+    size_t at = p + 1;
+    const bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
+    if (negated) ++at;
+    bool found = false;
+    for (bool first = true; at < pattern.size() && (first || pattern[at] != ']'); first = false) {
+        const char low = pattern[at];
+        char high = low;
+        if (at + 2 < pattern.size() && pattern[at + 1] == '-' && pattern[at + 2] != ']') {
+            high = pattern[at + 2];
+            at += 2;
+        }
+        found = found || (c >= low && c <= high);
+        ++at;
+    }
+    if (at >= pattern.size()) {  // no closing ']'
+        ++p;
+        return c == '[';
+    }
+    p = at + 1;
+    return found != negated;
+}
+
+}  // namespace
+
+bool pattern_matches(const std::string& pattern, const std::string& text) {
+    size_t p = 0, t = 0;
+    size_t star = std::string::npos, resume = 0;  // the last '*', and where its run ends
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = ++p;
+            resume = t;
+            continue;
+        }
+        size_t next = p + 1;
+        bool one = false;
+        if (p < pattern.size()) {
+            if (pattern[p] == '?') {
+                one = true;
+            } else if (pattern[p] == '[') {
+                next = p;
+                one = set_matches(pattern, next, text[t]);
+            } else if (pattern[p] == '\\' && p + 1 < pattern.size()) {
+                one = pattern[p + 1] == text[t];
+                next = p + 2;
+            } else {
+                one = pattern[p] == text[t];
+            }
+        }
+        if (one) {
+            p = next;
+            ++t;
+        } else if (star != std::string::npos) {
+            p = star;  // the '*' takes one more character
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::string shell_word(const std::string& text) {
+    const bool plain = !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789-_./=+,:@%") == std::string::npos;
+    if (plain) return text;
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
 std::string lower_ascii(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');

@@ -29,3 +29,12 @@ std::vector<std::string> utf8_arguments(int argc, char** argv);
 std::filesystem::path path_from_utf8(const std::string& text);
 // A path as UTF-8 text, for messages.
 std::string path_to_utf8(const std::filesystem::path& path);
+
+// Whether `text` matches the shell pattern `pattern`, as tar's --exclude
+// matches: '*' any run of characters ('/' too), '?' one, [abc], [a-z] and
+// [!abc] one of a set or not, '\\' the next character as it is.
+bool pattern_matches(const std::string& pattern, const std::string& text);
+
+// `text` as one word a POSIX shell reads back as it is: in single quotes
+// when it holds anything but letters, digits and -_./=+,:@%.
+std::string shell_word(const std::string& text);
