@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "tools/carrier/names.h"
+#include "tools/resources/installer_detection.h"
 #include "tools/resources/manifest.h"
 
 namespace {
@@ -283,18 +284,16 @@ std::string may_not_start_sentence(const std::string& p, const LaunchDlls& out, 
                     "a later --min-windows where Windows has them.");
 }
 
-// Windows' installer detection ("How User Account Control works",
-// learn.microsoft.com/windows/security/application-security/application-control/user-account-control/how-it-works):
-// a 32-bit program whose manifest names no execution level and whose file
-// name holds "install", "setup" or "update" is started elevated.
+// A program Windows starts elevated: by its manifest, or by installer
+// detection (tools/resources/installer_detection) when the manifest names
+// no level. The launch program's version strings are not read here, so
+// only its name counts.
 std::string elevation(const std::string& program, const ProgramImports& imports) {
     std::string level;
     if (imports.has_manifest && !check_manifest(imports.manifest, level).empty()) level.clear();
     if (level == "requireAdministrator" || level == "highestAvailable") return "its manifest asks for " + level;
-    const std::string name = ascii_file_key(program.substr(program.find_last_of("\\/") + 1));
-    const bool installer_like = name.find("INSTALL") != std::string::npos ||
-                                name.find("SETUP") != std::string::npos || name.find("UPDATE") != std::string::npos;
-    if (level.empty() && imports.machine == kI386 && installer_like)
+    const std::string name = program.substr(program.find_last_of("\\/") + 1);
+    if (level.empty() && imports.machine == kI386 && !installer_word(name, {}).empty())
         return "Windows takes it for an installer by its name and asks for administrator rights";
     return "";
 }
