@@ -81,9 +81,14 @@ std::vector<std::string> lines(const std::string& s) {
 
 // Rewrites the first byte of `path` in place, its size kept, as each of
 // `packs` packs starts reading it: a copy torn between two versions, unless
-// the pack notices. Gives the writer's process, to be waited for.
-pid_t rewrite_while_read(const std::string& path, int packs) {
+// the pack notices. With `mtime_back`, its modification time is then put
+// back, as copying tools do: only the change time still moves. Gives the
+// writer's process, to be waited for.
+pid_t rewrite_while_read(const std::string& path, int packs, bool mtime_back = false) {
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    struct stat before {};
+    fstat(fd, &before);
+    const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
     const int events = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(events, path.c_str(), IN_ACCESS | IN_CLOSE_NOWRITE);
     const pid_t pid = fork();
@@ -95,7 +100,10 @@ pid_t rewrite_while_read(const std::string& path, int packs) {
             if (n <= 0) _exit(1);
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if ((event->mask & IN_ACCESS) && !written) written = pwrite(fd, "\x01", 1, 0) == 1;
+                if ((event->mask & IN_ACCESS) && !written) {
+                    written = pwrite(fd, "\x01", 1, 0) == 1;
+                    if (mtime_back) futimens(fd, times);
+                }
                 if ((event->mask & IN_CLOSE_NOWRITE) && written) {  // that pack is done with it
                     written = false;
                     ++done;
@@ -322,6 +330,12 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
              writers.push_back(rewrite_while_read(in + "/a", 2));  // for both runs below
              return args;
          }, 1, "/a: changed while it was read (its modification or change time moved)"},
+        {"file rewritten in place, its modification time put back", [&](const std::string& in) {
+             auto args = files({"setup.txt", "a"})(in);
+             fs::resize_file(in + "/a", 64 << 20);
+             writers.push_back(rewrite_while_read(in + "/a", 2, true));
+             return args;
+         }, 1, "/a: changed while it was read (its modification or change time moved)"},
         {"same name twice", [&](const std::string& in) {
              auto args = files({"a.txt"})(in);
              args.push_back(in + "/a.txt");
@@ -342,6 +356,16 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
          "'VER_12~1.TEX' may be the short (8.3) name Windows gives 'ver +1.2.text'"},
         {"a short name with '+' dropped", files({"ver +1.2.text", "VER12~1.TEX"}), 1,
          "'VER12~1.TEX' may be the short"},
+        // Every character Windows maps, all as '_', then all dropped; every
+        // one Wine maps that a name may hold.
+        {"a short name with + , ; = [ ] as '_'", files({"+,;=[].txt", "______~1.TXT"}), 1,
+         "'______~1.TXT' may be the short (8.3) name Windows gives '+,;=[].txt'"},
+        {"a short name with + , ; = [ ] dropped", files({"a+,;=[]b.txt", "AB~1.TXT"}), 1,
+         "'AB~1.TXT' may be the short (8.3) name Windows gives 'a+,;=[]b.txt'"},
+        {"Wine's short name with + = , ; [ ] ~ as '_'", files({"+=,;x.[]~", "____~AAA.___"}), 1,
+         "'____~AAA.___' may be the short (8.3) name Windows gives '+=,;x.[]~'"},
+        {"Wine's short name with a space, '~' and a dot as '_'", files({"a ~.b.txt", "A___~AAA.TXT"}), 1,
+         "'A___~AAA.TXT' may be the short (8.3) name Windows gives 'a ~.b.txt'"},
         {"sub-folder", sub_folder, 1, "sub-folder"},
         {"sub-folder: what to do", sub_folder, 1, "/sub: sub-folder: the launcher creates no sub-folders; leave it out (--exclude "},
         {"sub-folder: the other ways", sub_folder, 1, "/sub/FILE=FILE), or carry them in one archive (a .zip) that the setup program unpacks"},
@@ -1036,6 +1060,17 @@ TEST_F(Courier, MessagesSayWhatHappened) {
                                      "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security>"
                                      "<requestedPrivileges><requestedExecutionLevel level=\"asInvoker\"/>"
                                      "</requestedPrivileges></security></trustInfo></assembly>"));
+    // Short-name twins pack refuses to make: of names beyond ASCII, and
+    // of the launch file, written after it and before it.
+    const std::string beyond = dir / "beyond.exe", twin_after = dir / "twin-after.exe",
+                      twin_before = dir / "twin-before.exe";
+    write_file(beyond, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xE9t\xE9-library.txt", {2}},
+                                                               {"_T_-LI~1.TXT", {3}}, {"\xE5ngstr\xF6m.txt", {4}},
+                                                               {"_NGS~AAA.TXT", {5}}}));
+    write_file(twin_after, packed_carrier(minimal_pe_stub(), "setup-program.exe",
+                                          {{"setup-program.exe", {1}}, {"SETUP-~1.EXE", {2}}}));
+    write_file(twin_before, packed_carrier(minimal_pe_stub(), "setup-program.exe",
+                                           {{"SETUP-~1.EXE", {2}}, {"setup-program.exe", {1}}}));
     const std::string equals = folder("equals", {{"x=y", {1}}});
     // A folder with what pack refuses: a sub-folder, a name outside ASCII.
     const std::string mixed = folder("mixed", {{"setup.exe", {1}}, {"donn\xC3\xA9""es.txt", {2}}, {"app.pdb", {3}}});
@@ -1191,6 +1226,14 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "each of another entry, not listed\n"},
         {"--json: counted, not listed", {"verify", "--json", doubts}, 0,
          "\"warnings_not_listed\": {\n    \"name-may-change\": 1\n  }", "not listed"},
+        {"a byte beyond ASCII as '_' in a short name", {"verify", beyond}, 0, beyond + ": ok",
+         "'_T_-LI~1.TXT' at archive offset 40: may be the short (8.3) name Windows gives '\\xE9t\\xE9-library.txt'"},
+        {"a-ring as '_' in Wine's", {"verify", beyond}, 0, beyond + ": ok",
+         "'_NGS~AAA.TXT' at archive offset 86: may be the short (8.3) name Windows gives '\\xE5ngstr\\xF6m.txt'"},
+        {"a short-name twin written after the launch file, into it", {"verify", twin_after}, 0, twin_after + ": ok",
+         "the later one's bytes stay under both names, so the launcher opens nothing\n"},
+        {"one written before it, which the launch file then overwrites", {"verify", twin_before}, 0,
+         twin_before + ": ok", "the later one's bytes stay under both names\n"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
@@ -1251,7 +1294,53 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         const uint32_t moved = le32(&read_file(header_changed)[0x3C]);
         const std::string code_differs = "modified Brisk Courier launcher (code differs in .text: 1 byte at offset " +
                                          std::to_string(code_at) + ")";
+        // The first and last byte of each range compared, in a stub pack
+        // leaves in place (no resources): MZ, the magic and the PE
+        // signature, which make it a program, are the ranges' ends elsewhere.
+        const uint32_t optional_at = pe + 24, table_at = optional_at + le16(&launcher[pe + 20]),
+                       sections = le16(&launcher[pe + 6]), table_end = table_at + 40 * sections,
+                       headers_end = le32(&launcher[optional_at + 60]);
+        ASSERT_GT(pe, 0x40u) << "a DOS stub";
+        ASSERT_LT(table_end, headers_end) << "free space after the section table";
+        std::vector<std::tuple<std::string, uint32_t, uint32_t>> ranges = {
+            {"headers differ in the DOS header", 2, 0x3B},
+            {"headers differ in the DOS stub", 0x40, pe - 1},
+            {"headers differ in the file header", pe + 8, pe + 23},
+            {"headers differ in the optional header", optional_at + 2, table_at - 1},
+            {"headers differ in the section table", table_at, table_end - 1},
+            {"headers differ in the headers' free space", table_end, headers_end - 1}};
+        for (uint32_t i = 0; i < sections; ++i) {
+            const uint8_t* h = &launcher[table_at + 40 * i];
+            const std::string name(reinterpret_cast<const char*>(h), strnlen(reinterpret_cast<const char*>(h), 8));
+            if (le32(h + 16) != 0)
+                ranges.push_back({(le32(h + 36) & 0x20000020 ? "code differs in " : "data differs in ") + name,
+                                  le32(h + 20), le32(h + 20) + le32(h + 16) - 1});
+        }
+        auto every_end = launcher;
+        std::string every_end_differs;
+        for (const auto& [what, first, last] : ranges) {
+            every_end[first] ^= 1, every_end[last] ^= 1;
+            every_end_differs += (every_end_differs.empty() ? "" : "; ") + what + ": 2 bytes from offset " +
+                                 std::to_string(first);
+        }
+        const std::string ends_changed = packed_with("ends.exe", every_end);
+        // Where pack moved the headers: the header of the section it added,
+        // marked executable, and the free space after it.
+        auto moved_bytes = read_file(with_resources);
+        const uint32_t moved_pe = le32(&moved_bytes[0x3C]);
+        const uint32_t added_at = moved_pe + 24 + le16(&moved_bytes[moved_pe + 20]) + 40 * sections;
+        moved_bytes[added_at] ^= 1, moved_bytes[added_at + 39] ^= 0x20;
+        moved_bytes[added_at + 40] ^= 1, moved_bytes[headers_end - 1] ^= 1;
+        const std::string added_changed = dir / "added.exe";
+        write_file(added_changed, moved_bytes);
         const std::vector<Case> identity = {
+            {"the first and last byte of every range compared", {"verify", ends_changed}, 0,
+             "launcher: modified Brisk Courier launcher (" + every_end_differs + ")\n", ""},
+            {"the added section's header, marked executable, and the free space after it",
+             {"verify", added_changed}, 0,
+             "launcher: modified Brisk Courier launcher (headers differ in the resource section's header: 2 bytes "
+             "from offset " + std::to_string(added_at) + "; headers differ in the headers' free space: 2 bytes "
+             "from offset " + std::to_string(added_at + 40) + ")\n", ""},
             {"verify names the launcher", {"verify", plain_release}, 0, "launcher:" + released + "\n", ""},
             {"list too", {"list", plain_release}, 0, "launcher:" + released + "\n", ""},
             {"--json: its version, not modified", {"verify", "--json", plain_release}, 0,
@@ -1313,6 +1402,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
             if (want.empty()) EXPECT_EQ(got, "");
             else EXPECT_NE(got.find(want), std::string::npos) << got;
         }
+        EXPECT_FALSE(temp_left());  // -o -'s file in TMPDIR too
     }
     // The launcher's folder: the first name, the last bytes.
     EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
@@ -1458,6 +1548,28 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         std::string pack_says = "";  // a line pack prints
         std::vector<std::string> options = {};  // given to pack and verify
         std::string fails = "";  // pack refuses and verify fails, saying this; the carrier made by hand
+        std::string launch = "setup.exe";  // --launch, as given
+    };
+    auto machine = [](uint16_t value, bool wide) {
+        return [=](ProgramShape& s) { s.machine = value, s.pe32_plus = wide; };
+    };
+    // The known DLLs as Windows 7 SP1 to 11 all hold them, every one.
+    std::vector<ProgramImport> known;
+    std::string known_exposure;
+    for (const char* dll : {"advapi32.dll", "clbcatq.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll",
+                            "imm32.dll", "kernel32.dll", "kernelbase.dll", "msctf.dll", "msvcrt.dll",
+                            "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
+                            "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
+                            "user32.dll", "wldap32.dll", "ws2_32.dll"}) {
+        known.push_back({dll});
+        known_exposure += std::string(known_exposure.empty() ? "" : " ") + dll + ":system";
+    }
+    auto own_files = [](int load_flags, const std::string& file) {
+        return [=](ProgramShape& s) {
+            s.dependent_load_flags = load_flags;
+            s.manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                         "<file name=\"" + file + "\"/></assembly>";
+        };
     };
     const Case cases[] = {
         {"a mingw program importing version.dll", program({kernel32, msvcrt, version}), {},
@@ -1515,12 +1627,36 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         {"DependentLoadFlags that add the program's folder", program({kernel32, version}, flags(0x1800)), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads, "0x1800 still lets its static imports come"},
         {"a manifest naming version.dll as its own file, flags 0x800 or not",
-         program({version}, [](ProgramShape& s) {
-             s.dependent_load_flags = 0x800;
-             s.manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
-                          "<file name=\"version.dll\"/></assembly>";
-         }), {}, "VERSION.dll:folder", "setup.exe's manifest names VERSION.dll as its own file",
+         program({version}, own_files(0x800, "version.dll")), {}, "VERSION.dll:folder",
+         "setup.exe's manifest names VERSION.dll as its own file",
          "setup.exe: its manifest takes its own files version.dll from the folder it starts in"},
+        {"a manifest naming a known DLL as its own file", unelevated({kernel32, {"USER32.dll"}}, own_files(-1, "user32.dll")),
+         {}, "KERNEL32.dll:system USER32.dll:folder", "setup.exe's manifest names USER32.dll as its own file"},
+        // Each search flag that adds a folder to 0x800.
+        {"DependentLoadFlags 0x900, the DLL's own folder too", unelevated({kernel32, version}, flags(0x900)), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads, "0x900 still lets its static imports come", false, "", {"--min-windows", "10.1607"}},
+        {"DependentLoadFlags 0xA00, the program's folder too", unelevated({kernel32, version}, flags(0xA00)), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads, "0xA00 still lets its static imports come", false, "", {"--min-windows", "10.1607"}},
+        {"DependentLoadFlags 0x800 and a delay-loaded DLL, loaded with the default search",
+         unelevated({kernel32}, [&](ProgramShape& s) {
+             s.delay_imports = {version};
+             s.dependent_load_flags = 0x800;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder(delay)",
+         "setup.exe delay-loads VERSION.dll and imports no SetDefaultDllDirectories", "", false, "", {"--min-windows", "10.1607"}},
+        // The load configuration's length against the flags' end, 56 bytes in.
+        {"a load configuration that ends with the flags", unelevated({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0x800, s.load_config_length = 56;
+         }), {}, "KERNEL32.dll:system VERSION.dll:system", "", "0x800 keeps its static imports", false, "", {"--min-windows", "10.1607"}},
+        {"one that ends a byte before them", unelevated({kernel32, version}, [](ProgramShape& s) {
+             s.dependent_load_flags = 0x800, s.load_config_length = 55;
+         }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads, "", false, "", {"--min-windows", "10.1607"}},
+        // Each DLL SetDefaultDllDirectories comes from.
+        {"SetDefaultDllDirectories from kernelbase.dll", delayed({"kernelbase.dll", {"SetDefaultDllDirectories"}}),
+         {}, "kernelbase.dll:system VERSION.dll:program(delay)", ""},
+        {"SetDefaultDllDirectories from the loader's API set",
+         delayed({"api-ms-win-core-libraryloader-l1-1-0.dll", {"SetDefaultDllDirectories"}}), {},
+         "api-ms-win-core-libraryloader-l1-1-0.dll:system VERSION.dll:program(delay)", ""},
+        // One row per machine Windows runs programs of, and one it does not.
         {"an x64 program", program({kernel32, version}, [](ProgramShape& s) { s.pe32_plus = true; }), {},
          "KERNEL32.dll:system VERSION.dll:folder", loads},
         {"known DLLs and API sets Windows 7 SP1 maps only",
@@ -1576,6 +1712,13 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
          "not have: carry libgcc_s_dw2-1.dll (for mingw's runtime"},
         {"that DLL carried", unelevated({kernel32, {"libgcc_s_dw2-1.dll"}}), {{"libgcc_s_dw2-1.dll", dll({kernel32})}},
          "KERNEL32.dll:system libgcc_s_dw2-1.dll:archive", ""},
+        {"an ARM program", program({kernel32, version}, machine(0x1C4, false)), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads},
+        {"an ARM64 program", program({kernel32, version}, machine(0xAA64, true)), {},
+         "KERNEL32.dll:system VERSION.dll:folder", loads},
+        {"an Itanium program, which no Windows here runs", program({kernel32, version}, machine(0x200, true)), {},
+         "null", ""},
+        {"every known DLL", unelevated(known), {}, known_exposure, ""},
         {"a launch file that is no program", bytes("@echo off\r\n"), {}, "null", ""},
         {"an import table cut short", table_edited([](auto& b, size_t table) { b.resize(table + 30); }), {},
          "VERSION.dll:folder", loads, "setup.exe: import table: DLL 2 is cut short: the file ends inside it"},
@@ -1588,6 +1731,12 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         {"its names 576 KiB before its import table", program({kernel32, version}, [&](ProgramShape& s) {
              s.filler = names;
          }), {}, "KERNEL32.dll:system VERSION.dll:folder", loads},
+        // The launch file found as Windows compares names.
+        {"--launch spelt otherwise than the file", unelevated({kernel32, version}), {{"version.dll", {1}}},
+         "KERNEL32.dll:system VERSION.dll:archive", "", "", false,
+         "version.dll packed before SETUP.EXE, which loads it", {}, "", "SETUP.EXE"},
+        {"the launch name's last entry, the one that runs", program({kernel32}),
+         {{"setup.exe", program({kernel32, version})}}, "KERNEL32.dll:system VERSION.dll:folder", loads, "", true},
     };
     const std::string out = dir / "dlls.exe";
     int n = 0;
@@ -1602,7 +1751,7 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         if (!c.by_hand) {
             fs::remove(out);
             const ToolResult packed =
-                run(with_options({"pack", "-o", out, "--launch", "setup.exe", "--stub", strict_stub(), in}));
+                run(with_options({"pack", "-o", out, "--launch", c.launch, "--stub", strict_stub(), in}));
             ASSERT_EQ(packed.code, c.fails.empty() ? 0 : 1) << packed.err;
             EXPECT_NE(packed.out.find(c.pack_says), std::string::npos) << packed.out;
             if (!c.fails.empty()) {
@@ -1617,7 +1766,7 @@ TEST_F(Courier, LaunchProgramsDllsFromTheSharedFolderAreWarnedOf) {
         if (c.by_hand || !c.fails.empty()) {
             std::vector<ArchiveEntry> entries = {{"setup.exe", c.program}};
             entries.insert(entries.end(), c.beside.begin(), c.beside.end());
-            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), "setup.exe", entries));
+            write_file(out, packed_carrier(release().empty() ? minimal_pe_stub() : release(), c.launch, entries));
         }
         const int verdict = c.fails.empty() ? 0 : 1;
         ToolResult r = run(with_options({"verify", "--json", out}));

@@ -439,6 +439,10 @@ debian_package() {
     local closed
     closed=$(dpkg-deb -c "${deb[0]}" | awk '/^d/ && $1 != "drwxr-xr-x" { print $1, $6 }')
     [ -z "$closed" ] || fail "folders others cannot read: $closed"
+    # The same of the folders cpack packed from, the staging root too: this
+    # data.tar has no entry for it, a CPack that writes "./" takes its mode.
+    closed=$(find "$work"/_CPack_Packages/*/DEB/*/ -type d ! -perm 0755 -printf '%M %p\n')
+    [ -z "$closed" ] || fail "staged folders others cannot read: $closed"
     [[ $(dpkg-deb -f "${deb[0]}" Depends) == *"libc6 (>= "* ]] || fail "dependencies not computed"
     [[ $(dpkg-deb -f "${deb[0]}" Suggests) == *bash-completion* ]] || fail "bash-completion not suggested"
     dpkg -x "${deb[0]}" "$work/root"

@@ -107,7 +107,7 @@ std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
     if (shape.dependent_load_flags >= 0) {
         config_rva = rdata.zeros(config_size);
         uint8_t* config = &rdata.bytes()[config_rva - rdata_rva];
-        set_le32(config, config_size);
+        set_le32(config, shape.load_config_length ? shape.load_config_length : config_size);
         set_le16(config + (wide ? 78 : 54), uint32_t(shape.dependent_load_flags));
     }
     // The export directory, its address table and the forwarders' text,
@@ -172,7 +172,7 @@ std::vector<uint8_t> program_with_imports(const ProgramShape& shape) {
     size_t headers = 0;
     for (const Section& s : sections) headers += size_t(s.mappings);
     const uint32_t optional_size = wide ? 240 : 224, optional = kPe + 24;
-    set_le16(&image[kPe + 4], wide ? 0x8664 : 0x14C);
+    set_le16(&image[kPe + 4], shape.machine ? shape.machine : wide ? 0x8664 : 0x14C);
     set_le16(&image[kPe + 6], uint32_t(headers));
     set_le16(&image[kPe + 20], optional_size);
     // executable; 32-bit or large addresses; a DLL

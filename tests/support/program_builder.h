@@ -21,6 +21,7 @@ struct ProgramImport {
 
 struct ProgramShape {
     bool pe32_plus = false;                   // an x64 program rather than an i386 one
+    uint16_t machine = 0;                     // the file header's machine, when not i386 or AMD64
     std::vector<ProgramImport> imports;       // the import table
     std::vector<ProgramImport> delay_imports; // the delay-load table, with RVAs
     int dependent_load_flags = -1;            // a load configuration holding them, when >= 0
@@ -28,6 +29,7 @@ struct ProgramShape {
     int linker_major = 0;                     // the linker's version: 14 for MSVC's since 2015
     bool dll = false;                         // a DLL rather than a program
     std::vector<std::string> forwarders;      // exports forwarded elsewhere: "VERSION.GetFileVersionInfoSizeA"
+    uint32_t load_config_length = 0;          // its first field, when not the structure's whole size
     std::string manifest;                     // a manifest resource (type 24, ID 1), when not empty
     std::vector<uint8_t> filler;              // a section of these bytes before .rdata and another after
     // Past 1, the import table has no end: .idata holds its descriptors
