@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,11 @@ struct OVERLAPPED;
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+// A link's own file rather than the one it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+// Needed to open a folder.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
@@ -211,4 +217,8 @@ std::string utf8(const wchar_t* text);
 std::wstring wide(const std::string& text);
 // Handles opened and not yet closed.
 int open_handles();
+// Called at each Sleep, before it returns, and after each CloseHandle of a
+// file, with its POSIX path: another program acting meanwhile. Empty: none.
+void on_sleep(std::function<void()> hook);
+void on_close(std::function<void(const std::string& path)> hook);
 }  // namespace host

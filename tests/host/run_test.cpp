@@ -249,9 +249,16 @@ TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
     cut.resize(cut.size() / 4);  // inside the launch entry
     append_u32(cut, 1000);
 
-    // What the folder holds besides another carrier's setup.exe, and where
-    // the carrier runs from.
-    enum Setup { kPlain, kAlias, kBothSpellings, kRunFromLaunchFile };
+    // What the folder holds besides another carrier's setup.exe, where the
+    // carrier runs from, and what another program does meanwhile.
+    enum Setup {
+        kPlain,
+        kAlias,
+        kBothSpellings,
+        kRunFromLaunchFile,
+        kRewrittenMeanwhile,  // it writes setup.exe whenever the run pauses
+        kRewrittenWhenClosed, // it writes setup.exe as soon as the run closes it
+    };
     struct Case {
         const char* what;
         std::vector<uint8_t> carrier;
@@ -267,24 +274,50 @@ TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
         {"fails before the launch entry", archive({}, "first.bin"), kPlain, 0, false},
         {"cut short in the launch entry", cut, kPlain, 0, false},
         {"rewritten by a later entry that fails", archive({"setup.exe"}, "SETUP.EXE"), kPlain, 0, false},
-        // alias.bin is a link to setup.exe: the same file under another name.
+        // alias.bin is a hard link to setup.exe: the same file under another name.
         {"rewritten under another name", archive({"setup.exe"}, "alias.bin"), kAlias, 0, false},
         // A folder that tells letter case apart: the entry went to Setup.exe.
         {"the launch name spells another file", archive({"Setup.exe"}, nullptr), kBothSpellings, 1, false},
         // A carrier packed inside another, both launching setup.exe.
         {"the carrier is the launch file", archive({"setup.exe"}, nullptr), kRunFromLaunchFile, 0, false},
+        // Another carrier unpacking its own setup.exe into the folder.
+        {"held from its write until opened", archive({"setup.exe", "readme.txt"}, nullptr),
+         kRewrittenMeanwhile, 1, true},
+        {"rewritten before it was held", archive({"setup.exe", "readme.txt"}, nullptr),
+         kRewrittenWhenClosed, 0, false},
+    };
+    const std::vector<uint8_t> other_program = random_bytes(program.size(), 6);
+    auto rewrite = [&] {
+        HANDLE file = CreateFileA(setup.out("setup.exe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            WriteFile(file, other_program.data(), DWORD(other_program.size()), &written, nullptr);
+            CloseHandle(file);
+        }
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(setup.folder());
         std::filesystem::create_directories(setup.folder());
         write_file(setup.out("setup.exe"), {'o', 'l', 'd'});  // left by another carrier
-        if (c.setup == kAlias) std::filesystem::create_symlink("setup.exe", setup.out("alias.bin"));
+        if (c.setup == kAlias) std::filesystem::create_hard_link(setup.out("setup.exe"), setup.out("alias.bin"));
+        bool rewritten = false;
+        if (c.setup == kRewrittenMeanwhile) host::on_sleep(rewrite);
+        if (c.setup == kRewrittenWhenClosed)
+            host::on_close([&](const std::string& closed) {
+                if (closed != setup.out("setup.exe") || rewritten) return;
+                rewritten = true;
+                rewrite();
+            });
         if (c.setup == kBothSpellings) write_file(setup.out("Setup.exe"), {});
         const std::string carrier = c.setup == kRunFromLaunchFile ? setup.out("setup.exe") : setup.carrier();
         write_file(carrier, c.carrier);
         host::set_module_path(carrier);
         host::clear_calls();
         EXPECT_EQ(extract_archive(), c.result) << c.what;
+        host::on_sleep(nullptr);
+        host::on_close(nullptr);
+        EXPECT_EQ(host::open_handles(), 0) << c.what << ": the launch file let go";
         const auto opened = setup.calls_starting("ShellExecuteW");
         if (c.opened) {
             EXPECT_EQ(opened, std::vector<std::string>{shell_call(setup.windows_folder() + "setup.exe")})

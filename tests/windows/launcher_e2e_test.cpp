@@ -297,6 +297,50 @@ TEST(Launcher, NestedCarrierEndsWithOneMessage) {
     EXPECT_EQ(outer.exit_code, 1u);
 }
 
+// Two launchers at once can only be shown with two started: no table
+// starts more than one.
+TEST(Launcher, TwoCarriersAtOnceEachOpenOnlyTheirOwnProgram) {
+    // Carrier A writes its setup.exe, then 30 small files, a tenth of a
+    // second apart; carrier B, started 2.5 s later, writes another setup.exe
+    // into the same empty folder meanwhile. A holds its launch file from its
+    // write until it is opened, so B cannot write it and fails with its
+    // message, and A's program runs, once.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder() + "*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        DeleteFileA((folder() + found.cFileName).c_str());
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    const std::string runs = temp_dir() + "brisk-probe-runs.txt";
+    DeleteFileA(runs.c_str());
+    // The probe with bytes appended: it runs the same and records its size.
+    auto program = [](size_t extra, uint8_t fill) {
+        std::vector<uint8_t> bytes = read_file(exe_dir() + "brisk_probe.exe");
+        bytes.insert(bytes.end(), extra, fill);
+        return bytes;
+    };
+    const std::vector<uint8_t> program_a = program(1000, 'A'), program_b = program(2000, 'B');
+    std::vector<ArchiveEntry> entries_a = {{"setup.exe", program_a}};
+    for (int i = 0; i < 30; ++i) entries_a.push_back({"a-" + std::to_string(i) + ".txt", pattern(200, i, true)});
+
+    Started a = start_carrier(launcher_carrier("setup.exe", entries_a), temp_dir() + "brisk-e2e-a.exe");
+    Sleep(2500);
+    Started b = start_carrier(launcher_carrier("setup.exe", {{"setup.exe", program_b}}),
+                              temp_dir() + "brisk-e2e-b.exe");
+    HWND box = nullptr;
+    EXPECT_TRUE(wait_for([&] { return (box = error_box()) != nullptr; }, 60000)) << "B's message";
+    if (box) PostMessageA(box, WM_COMMAND, IDOK, 0);
+    finish(b);
+    finish(a);
+    EXPECT_FALSE(a.saw_error_box);
+    const std::string a_ran = "size=" + std::to_string(program_a.size()) + "\n";
+    EXPECT_TRUE(wait_for([&] { return !read_file(runs).empty(); }, 20000)) << "nothing ran";
+    // A program opened twice would start within tenths of a second.
+    Sleep(3000);
+    const std::vector<uint8_t> log = read_file(runs);
+    EXPECT_EQ(std::string(log.begin(), log.end()), a_ran);
+    EXPECT_EQ(read_file(folder() + "setup.exe"), program_a);
+}
+
 // Reads a whole file named in wide characters.
 std::vector<uint8_t> read_wide(const std::wstring& path) {
     std::vector<uint8_t> bytes;
