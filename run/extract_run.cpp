@@ -47,7 +47,9 @@ int32_t scaled(int32_t total, int32_t value) {
 
 // Which file a handle is open on, as Windows tells files apart (volume
 // serial number and file index), so one file is recognised under any
-// spelling of its name. All zero when not known.
+// spelling of its name. All zero when not known, and for a reparse point
+// (a symbolic link or a junction): through one, the run could write outside
+// its folder.
 struct FileId {
     DWORD volume = 0, index_high = 0, index_low = 0;
 };
@@ -55,7 +57,8 @@ struct FileId {
 void file_id(HANDLE file, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info;
     id = FileId();
-    if (GetFileInformationByHandle(file, &info))
+    if (GetFileInformationByHandle(file, &info) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         id = FileId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
@@ -75,9 +78,9 @@ HANDLE open_itself(const wchar_t* path, DWORD access, DWORD share) {
 // True when path now names the file `held`, itself and not through a link.
 bool names_file(const wchar_t* path, const FileId& held) {
     // Attributes only: no program holding the file open can refuse that.
+    // One that does not open is known as no file.
     HANDLE file = open_itself(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (file == INVALID_HANDLE_VALUE) return false;
     FileId now;
     file_id(file, now);
     CloseHandle(file);
@@ -230,7 +233,7 @@ __attribute__((noinline)) void hold_launch_file(const wchar_t* path, CarrierFile
                                                 uint32_t records, uint32_t stored_size,
                                                 RunResult& result) {
     result.held = open_itself(path, GENERIC_READ, FILE_SHARE_READ);
-    DWORD extra = 1;
+    DWORD extra;  // set when the read succeeds, looked at only then
     if (!seek_to(archive, records) || !unpack_records(result.held, archive, stored_size, true) ||
         !ReadFile(result.held, g_read_back, 1, &extra, nullptr) || extra != 0)
         release_launch(result);
@@ -238,9 +241,13 @@ __attribute__((noinline)) void hold_launch_file(const wchar_t* path, CarrierFile
         file_id(result.held, result.launch);
 }
 
-// The entry's file at path, made or emptied for writing.
+// The entry's file at path, made anew. Whatever had the name goes first:
+// a link's own file, never the one it leads to, so nothing outside the
+// folder changes through a link planted there. A name taken again in
+// between fails the create.
 HANDLE create_output(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    DeleteFileW(path);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -325,9 +332,18 @@ int extract_archive() {
         MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
                             kFolderCapacity - int(temp_length));
         CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
-        result.launch_name_read =
-            locate_archive_before(archive, content_end) && read_name(archive, launch_name);
+        // Held while the run writes, not shared for deletion, so that no
+        // link can take its place meanwhile; one that is a link already
+        // fails the run.
+        const HANDLE held_folder =
+            open_itself(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        FileId folder_id;
+        file_id(held_folder, folder_id);
+        result.launch_name_read = is_known(folder_id) &&
+                                  locate_archive_before(archive, content_end) &&
+                                  read_name(archive, launch_name);
         if (result.launch_name_read) unpack_entries(handle, folder, launch_name, path, result);
+        CloseHandle(held_folder);
     }
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (!result.launch_name_read) return 0;  // nothing to open

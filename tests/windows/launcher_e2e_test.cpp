@@ -109,7 +109,8 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     append_name(port, "COM\xB9");
     append_u32(port, 0);
 
-    enum Setup { kNone, kHold, kReadOnly, kFolderIsFile };
+    // kHardLink: the file another name of one outside the folder.
+    enum Setup { kNone, kHold, kReadOnly, kFolderIsFile, kHardLink };
     struct Case {
         const char* what;
         Setup setup;
@@ -124,7 +125,10 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         {"missing sub-folder", kNone, sub_folder, true},
         {"extraction folder is a file", kFolderIsFile, {}, false},
         {"device name", kNone, port, true, "COM\xB9"},
+        {"a hard link in an entry's place", kHardLink, damaged, true},
     };
+    const std::string outside = temp_dir() + "brisk-outside.txt";
+    const std::vector<uint8_t> outside_bytes = {'k', 'e', 'e', 'p'};
     const std::string held_path = folder() + "e2e-1.txt";
     const std::string bare_folder = folder().substr(0, folder().size() - 1);
     for (const Case& c : cases) {
@@ -147,6 +151,11 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         if (c.setup == kFolderIsFile) {
             ASSERT_TRUE(MoveFileA(bare_folder.c_str(), (bare_folder + ".away").c_str()));
             write_file(bare_folder, {'x'});
+        }
+        if (c.setup == kHardLink) {
+            write_file(outside, outside_bytes);
+            DeleteFileA(held_path.c_str());
+            ASSERT_TRUE(CreateHardLinkA(held_path.c_str(), outside.c_str(), nullptr));
         }
         if (c.refused) DeleteFileA((folder() + c.refused).c_str());
         const auto entries = payload(3);
@@ -181,7 +190,12 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         }
         EXPECT_EQ(read_file(folder() + "Install.exe"), entries[0].data) << "completed before";
         EXPECT_EQ(read_file(folder() + "e2e-0.txt"), entries[1].data) << "completed before";
-        if (c.setup != kNone) {
+        if (c.setup == kHardLink) {
+            // The link went, not the file it named: the entry was written anew.
+            EXPECT_EQ(read_file(outside), outside_bytes) << c.what;
+            EXPECT_EQ(read_file(held_path), entries[2].data) << c.what;
+            DeleteFileA(outside.c_str());
+        } else if (c.setup != kNone) {
             EXPECT_EQ(read_file(held_path), before) << "the refused file is untouched";
         }
     }
