@@ -1060,14 +1060,23 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "-o -: standard output is closed", "", ">&-"},
         // Another user may know the process's number, as sh's $$ does here:
         // -o -'s file in the temporary folder has no name it could take.
+        // Appended to, standard output cannot be written where it stands.
         {"pack -o -, a folder where a temporary name with the process's number would go",
          {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
-         "standard output: 1 entry, ", "", "",
+         "standard output: 1 entry, ", "", ">>" + dir / "stdout",
          "export TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
         {"the same where only named temporary files can be made",
          {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
-         "standard output: 1 entry, ", "", "",
+         "standard output: 1 entry, ", "", ">>" + dir / "stdout",
          "export COURIER_PACK_NAMED_TEMP=1 TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
+        // A regular file is written where it stands.
+        {"pack -o - into a file, with no temporary folder",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
+         "standard output: 1 entry, ", "", "", "export TMPDIR=" + dir / "no-such-folder"},
+        {"pack -o - appended to, with no temporary folder",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
+         "-o -: no temporary folder to write the carrier in", "", ">>" + dir / "stdout",
+         "export TMPDIR=" + dir / "no-such-folder"},
         {"pack -o - to a full device", {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
          "-o -: cannot send the carrier to standard output: No space left on device\n", "", ">/dev/full"},
         {"verify", {"verify", carrier}, 0, carrier + ": ok, 1 entry, 1 byte unpacked, launches 'a'\n", ""},

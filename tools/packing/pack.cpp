@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "archive/format_rules.h"
 #include "tools/packing/carrier_writer.h"
@@ -140,7 +141,8 @@ bool check_output(const char* option, const std::string& given, const char* what
 // the temporary folder, one no other process can name, and copied to stdout
 // after: a failed pack sends nothing. A terminal gets no carrier, and
 // results go to stderr.
-bool stdout_target(fs::path& folder, std::vector<std::string>& problems) {
+bool stdout_target(const std::vector<SourceFile>& read, fs::path& folder, bool& direct,
+                   std::vector<std::string>& problems) {
     if (standard_output_was_closed()) {
         problems.push_back("-o -: standard output is closed: there is nowhere to send the carrier");
         return false;
@@ -150,8 +152,12 @@ bool stdout_target(fs::path& folder, std::vector<std::string>& problems) {
                            "a pipe");
         return false;
     }
+    // A regular file is written where it stands: no temporary folder needed.
+    std::vector<fs::path> paths;
+    for (const SourceFile& file : read) paths.push_back(file.path);
+    direct = stdout_writable_in_place(paths);
     std::error_code ec;
-    folder = fs::temp_directory_path(ec);
+    if (!direct) folder = fs::temp_directory_path(ec);
     if (ec) {
         problems.push_back("-o -: no temporary folder to write the carrier in: " + ec.message());
         return false;
@@ -216,7 +222,8 @@ int pack(const PackRequest& request, const fs::path& program) {
     const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);
     const bool to_stdout = request.output == "-";
     fs::path target, depfile;
-    if (to_stdout) stdout_target(target, problems);
+    bool direct = false;
+    if (to_stdout) stdout_target(read, target, direct, problems);
     else check_output("-o", request.output, "the carrier", read, {}, nullptr, target, problems);
     std::string rule;
     if (!request.depfile.empty()) {
@@ -230,10 +237,13 @@ int pack(const PackRequest& request, const fs::path& program) {
     }
     Carrier carrier;
     if (problems.empty()) {
-        // -o -: a file of no name, in the temporary folder `target`.
-        OutputFile file(to_stdout ? target / "courier-pack.exe" : target);
-        if (write_carrier(request, file, stub, inputs, carrier, problems) &&
-            put_in_place(file, to_stdout, request.output, problems) &&
+        // -o -: standard output itself, or a file of no name in the
+        // temporary folder `target`.
+        const std::unique_ptr<OutputFile> file =
+            direct ? std::make_unique<OutputFile>(OutputFile::IntoStandardOutput())
+                   : std::make_unique<OutputFile>(to_stdout ? target / "courier-pack.exe" : target);
+        if (write_carrier(request, *file, stub, inputs, carrier, problems) &&
+            put_in_place(*file, to_stdout, request.output, problems) &&
             (rule.empty() || write_rule(depfile, rule, request.depfile, problems)) &&
             verbosity() != Verbosity::kQuiet) {
             print(packed_text(to_stdout ? "standard output" : request.output, carrier));
