@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "archive/format_rules.h"
+#include "tools/carrier/names.h"
 
 using Json = nlohmann::ordered_json;
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/reading/carrier_walk.h"
+#include "tools/model/walk_result.h"
 
 // The document's "format_version". Fields may be added within a version;
 // one removed, renamed or given another type or meaning takes the next.

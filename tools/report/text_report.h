@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tools/reading/carrier_walk.h"
+#include "tools/model/walk_result.h"
 
 // The notes ("no integrity record", a signature) and, with -v, the record.
 std::string notes_text(const WalkResult& result);
