@@ -899,8 +899,9 @@ TEST_F(Courier, UnreadableInputIsRefused) {
 }
 
 TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
-    // A copy of the tool in bin/, with the launcher where each build tree
-    // and an installed tree put it; each place found wins over the ones after.
+    // A copy of the tool in bin/, with a launcher.exe where each build tree
+    // and an installed tree put one: anyone may have put it there, and
+    // without --stub none is read, only the launcher the tool holds.
     fs::create_directories(dir / "bin");
     fs::create_directories(dir / "windows");
     fs::create_directories(dir / "share/brisk-courier");
@@ -908,25 +909,24 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
     const std::string in = folder("in", {{"a", {1}}});
     const std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", "a", in};
 
-    ToolResult r = run(args, dir / "bin/courier-pack");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("no --stub given and no launcher at"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("share/brisk-courier/launcher.exe"), std::string::npos) << r.err;
-
-    const auto neighbour = minimal_pe_stub(600), installed = minimal_pe_stub(650),
-               beside = minimal_pe_stub(700);
-    for (const auto& [where, stub] : {std::pair{"windows", neighbour},
-                                      {"share/brisk-courier", installed}, {"bin", beside}}) {
+    ToolResult r;
+    for (const char* where : {"", "windows", "share/brisk-courier", "bin"}) {
         SCOPED_TRACE(where);
-        write_file(dir / where + "/launcher.exe", stub);
+        if (where[0] != '\0') write_file(dir / where + "/launcher.exe", minimal_pe_stub(600));
         r = run(args, dir / "bin/courier-pack");
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(stub, "a", {{"a", {1}}}));
+        if (release().empty()) {
+            EXPECT_EQ(r.code, 1);
+            EXPECT_NE(r.err.find("built without the launcher"), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(release(), "a", {{"a", {1}}}));
+        }
     }
 
     r = run({"pack", "--help"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("../windows/launcher.exe"), std::string::npos);
+    EXPECT_NE(r.out.find("no folder is searched"), std::string::npos);
     r = run({"--version"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("courier-pack ", 0), 0u);
@@ -982,8 +982,11 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     auto plain_stub = minimal_pe_stub();
     std::fill(plain_stub.begin() + 0x200, plain_stub.begin() + 0x210, 0xCC);
     write_file(plain, plain_stub);
+    // With the launcher the tool holds, which draws no warning.
+    const std::string release_stub = release().empty() ? stub() : dir / "held-launcher.exe";
+    if (!release().empty()) write_file(release_stub, release());
     auto pack = [&](std::vector<std::string> extra, const std::string& launch = "a") {
-        std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", stub()};
+        std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", release_stub};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
@@ -1124,18 +1127,20 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
-         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
+         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry",
+         "courier-pack: warning: stub " + plain + ": not a Brisk Courier launcher"},
         {"the carrier it makes", {"verify", out}, 1,
          "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
          "stub is not a Brisk Courier launcher"},
         {"--json of it", {"verify", "--json", out}, 1,
          "\"kind\": \"other\",\n    \"version\": null,\n    \"modified\": true", "stub is not"},
         {"a stub whose folder name straddles 1 MiB",
-         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry", ""},
+         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry",
+         "warning: stub " + big_stub + ": a modified Brisk Courier launcher"},
         {"the carrier it makes: a launcher", {"verify", dir / "big.exe"}, 0, dir / "big.exe: ok", ""},
         {"a stub that is no launcher, with the folder name in its manifest",
          {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", "--manifest",
-          named_in_manifest, one}, 0, out + ": 1 entry", ""},
+          named_in_manifest, one}, 0, out + ": 1 entry", "warning: stub " + plain + ": not a Brisk Courier launcher"},
         {"the carrier it makes: its resources are not searched", {"verify", out}, 1,
          "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
          "stub is not a Brisk Courier launcher"},
@@ -1200,9 +1205,17 @@ TEST_F(Courier, MessagesSayWhatHappened) {
             {"a header field the resource writer leaves alone", {"verify", "--strict", header_changed}, 1,
              "launcher: modified Brisk Courier launcher (headers differ in the optional header: 1 byte at offset " +
              std::to_string(moved + 24 + 44) + ")\n", "stub is a modified Brisk Courier launcher"},
-            {"pack says so of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
-             0, "stub " + dir / "code.exe-stub.exe: a " + code_differs +
-             ": verify says so, and verify --strict fails the carrier\n", ""},
+            {"pack warns of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, out + ": 1 entry", "courier-pack: warning: stub " + dir / "code.exe-stub.exe: a " + code_differs +
+             ": verify says so, and verify --strict fails the carrier\n"},
+            {"-q does not hide it", {"pack", "-q", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, "", "courier-pack: warning: stub " + dir / "code.exe-stub.exe: a " + code_differs},
+            {"nor of a stub that is no launcher", {"pack", "-q", "-o", out, "--launch", "a", "--stub", plain,
+                                                   "--any-stub", one},
+             0, "", "stub " + plain + ": not a Brisk Courier launcher"},
+            {"the release launcher as --stub draws none", {"pack", "-q", "-o", out, "--launch", "a", "--stub",
+                                                           plain_release + "-stub.exe", one},
+             0, "", ""},
         };
         cases.insert(cases.end(), identity.begin(), identity.end());
     }

@@ -26,10 +26,9 @@ std::string pack_notes() {
            "PATH=NAME packs the file PATH as the entry NAME. An input that names a file as it "
            "stands is taken whole; otherwise its last '=' splits it, so a path may hold '=' and "
            "a new name may not. --files-from takes the same, one a line.\n"
-           "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
-           "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
-           "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
-           "the host one).\n"
+           "Without --stub, the carrier starts with the launcher this courier-pack was built "
+           "with, which it holds; no folder is searched. A --stub that is not that launcher "
+           "draws a warning, -q or not.\n"
            "Entry names must be printable ASCII Windows file names, with no trailing dot or "
            "space. A name too long for the "
            "launcher's 255-character path under the --temp-length assumed (by default a " +
@@ -290,10 +289,10 @@ int parse(CommandLine& line, int argc, char** argv) {
     return -1;
 }
 
-int run(const CommandLine& line, const char* argv0) {
+int run(const CommandLine& line) {
     const CarrierRequest& reading = line.reading;
     try {
-        if (*line.pack) return pack(line.packing, running_program(argv0));
+        if (*line.pack) return pack(line.packing);
         if (*line.list) return list_carrier(reading);
         if (*line.verify) return verify_carrier(reading);
         return extract_carrier(reading);
@@ -323,5 +322,5 @@ int main(int argc, char** argv) {
     if (const int code = parse(line, argc, argv); code >= 0) return code;
     set_verbosity(line.quiet ? Verbosity::kQuiet
                   : line.verbose ? Verbosity::kVerbose : Verbosity::kNormal);
-    return run(line, argv[0]);
+    return run(line);
 }

@@ -187,22 +187,23 @@ bool write_rule(const fs::path& file, const std::string& rule, const std::string
 }
 
 // Said of a stub that is not the launcher this tool was built with, since
-// verify will say it too.
-std::string stub_note(const fs::path& stub, const LauncherIdentity& launcher) {
-    const std::string said = "stub " + escaped(path_to_utf8(stub)) + ": ";
+// verify will say it too; -q does not hide it.
+void warn_of_stub(const fs::path& stub, const LauncherIdentity& launcher) {
+    const std::string said = "stub " + path_to_utf8(stub) + ": ";
     if (launcher.kind == LauncherKind::kModified)
-        return said + "a " + launcher.text() + ": verify says so, and verify --strict fails the carrier\n";
-    if (launcher.kind == LauncherKind::kOther) return said + launcher.text() + "; verify fails the carrier\n";
-    return "";
+        report_warning_even_if_quiet(said + "a " + launcher.text() +
+                                     ": verify says so, and verify --strict fails the carrier");
+    if (launcher.kind == LauncherKind::kOther)
+        report_warning_even_if_quiet(said + launcher.text() + "; verify fails the carrier");
 }
 
 }  // namespace
 
-int pack(const PackRequest& request, const fs::path& program) {
+int pack(const PackRequest& request) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
     fs::path stub_path;
-    const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
+    const bool stub_loaded = load_stub(request.stub, request.any_stub, stub, stub_path, problems);
     const LauncherIdentity launcher =
         stub_loaded ? identify_launcher(stub.data(), stub.size(), is_launcher_image(stub.data(), stub.size()))
                     : LauncherIdentity();
@@ -242,28 +243,13 @@ int pack(const PackRequest& request, const fs::path& program) {
         const std::unique_ptr<OutputFile> file =
             direct ? std::make_unique<OutputFile>(OutputFile::IntoStandardOutput())
                    : std::make_unique<OutputFile>(to_stdout ? target / "courier-pack.exe" : target);
-        if (write_carrier(request, *file, stub, inputs, carrier, problems) &&
-            put_in_place(*file, to_stdout, request.output, problems) &&
-            (rule.empty() || write_rule(depfile, rule, request.depfile, problems)) &&
-            verbosity() != Verbosity::kQuiet) {
+        const bool packed = write_carrier(request, *file, stub, inputs, carrier, problems) &&
+                            put_in_place(*file, to_stdout, request.output, problems) &&
+                            (rule.empty() || write_rule(depfile, rule, request.depfile, problems));
+        if (packed && verbosity() != Verbosity::kQuiet)
             print(packed_text(to_stdout ? "standard output" : request.output, carrier));
-            print(stub_note(stub_path, launcher));
-        }
+        if (packed) warn_of_stub(stub_path, launcher);
     }
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;
-}
-
-fs::path running_program(const char* argv0) {
-#ifdef _WIN32
-    std::wstring buffer(32768, L'\0');
-    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], DWORD(buffer.size()));
-    if (n > 0 && n < buffer.size()) return fs::path(buffer.substr(0, n));
-#else
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) return self;
-#endif
-    std::error_code ignored;
-    return fs::absolute(argv0, ignored);
 }
