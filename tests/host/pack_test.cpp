@@ -979,6 +979,9 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     const std::string one_file = dir / "one-file.exe", code_page = dir / "code-page.exe", plain = dir / "plain.exe";
     write_file(one_file, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"A.", {2, 2}}, {"b", {3}}}));
     write_file(code_page, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}}));
+    const std::string wine_short = dir / "wine-short.exe";  // Wine 8 writes \xFC (u-umlaut) as '_'
+    write_file(wine_short, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xFC" "ber-setup.exe", {2}},
+                                                                   {"_BER~4S2.EXE", {3}}}));
     auto plain_stub = minimal_pe_stub();
     std::fill(plain_stub.begin() + 0x200, plain_stub.begin() + 0x210, 0xCC);
     write_file(plain, plain_stub);
@@ -1124,6 +1127,8 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "each of another entry, not listed\n"},
         {"--json: counted, not listed", {"verify", "--json", doubts}, 0,
          "\"warnings_not_listed\": {\n    \"name-may-change\": 1\n  }", "not listed"},
+        {"Wine's short name of a name beyond ASCII", {"verify", wine_short}, 0, wine_short + ": ok",
+         "'_BER~4S2.EXE' at archive offset 39: may be the short (8.3) name Windows gives '\\xFCber-setup.exe'"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
