@@ -546,6 +546,20 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {std::string(kAssembly) + many_attributes + "/>", "more than 256 attributes"},
         {std::string("\xFF\xFE<\0a\0"), "UTF-16 text: save the manifest as UTF-8"},
         {std::string(kAssembly) + "><!-- caf\xE9 --></assembly>", "not UTF-8 text"},
+        // What would change what the launcher loads or how it runs.
+        {std::string(kAssembly) + "><file name=\"uxtheme.dll\"/></assembly>", "a <file> element: Windows would load"},
+        {std::string(kAssembly) + "><dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+         "name=\"Microsoft.Windows.GdiPlus\" version=\"1.0.0.0\" publicKeyToken=\"6595b64144ccf1df\"/>"
+         "</dependentAssembly></dependency></assembly>", "a dependency on 'Microsoft.Windows.GdiPlus'"},
+        {std::string(kAssembly) + "><dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"/>"
+         "</dependentAssembly></dependency></assembly>", "a dependency on 'Microsoft.Windows.Common-Controls'"},
+        {std::string(kAssembly) + "><application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+         "<activeCodePage>UTF-8</activeCodePage></windowsSettings></application></assembly>",
+         "<application> (in assembly/application): it would change how the launcher runs"},
+        {std::string(kAssembly) + "><trustInfo><security><requestedPrivileges><requestedExecutionLevel "
+         "level=\"asInvoker\" uiAccess=\"true\"/></requestedPrivileges></security></trustInfo></assembly>",
+         "uiAccess=\"true\""},
     };
     for (const auto& [text, message] : manifests)
         cases.push_back({message, with_resource({"--manifest", "@"}, bytes(text)), 1, message});
@@ -1694,6 +1708,13 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
              bytes.replace(bytes.find("</assembly>"), 11, "</assemblx>");
              return std::vector<uint8_t>(bytes.begin(), bytes.end());
          }(), "manifest: not well-formed XML: ", "</assemblx> closes <assembly>: Windows would refuse", false, true},
+        {"a manifest that loads a DLL from the carrier's folder", [&] {
+             std::string bytes = text(read_file(dir / "manifest.exe"));
+             const size_t at = bytes.find("<supportedOS Id");
+             bytes.replace(at, 15, "<file        Id");  // as long, and still well-formed
+             return std::vector<uint8_t>(bytes.begin(), bytes.end());
+         }(), "manifest: a <file> element", "a launcher's manifest may not change what it loads or how it runs",
+         false, true},
         {"resource data past its section", [&] {
              auto bytes = read_file(dir / "manifest.exe");
              bytes[resource_section(bytes) + 77] = 0x10;  // the manifest's size: 4 KiB more

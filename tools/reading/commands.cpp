@@ -198,6 +198,14 @@ int verify_carrier(const CarrierRequest& request) {
             failure.where = "manifest";
             failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
             ok = false;
+        } else if (!resources.manifest_changes.empty()) {
+            // Part of what the launcher is, which the identity check of its
+            // code leaves out.
+            failure = WalkFinding();
+            failure.where = "manifest";
+            failure.reason = resources.manifest_changes +
+                             ": a launcher's manifest may not change what it loads or how it runs";
+            ok = false;
         } else if (request.strict && result.carrier.launcher.kind == LauncherKind::kModified) {
             failure = WalkFinding();
             failure.reason = "stub is a " + result.carrier.launcher.text() +
