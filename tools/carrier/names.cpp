@@ -86,8 +86,12 @@ char folded_letter(char c, bool ansi_letters) {
     return c;
 }
 
+std::string windows_file_name(const std::string& name) {
+    return name.substr(0, name.find_last_not_of(". ") + 1);
+}
+
 std::string windows_file_key(const std::string& name, bool ansi_letters) {
-    std::string key = name.substr(0, name.find_last_not_of(". ") + 1);
+    std::string key = windows_file_name(name);
     for (char& c : key) c = folded_letter(c, ansi_letters);
     return key;
 }

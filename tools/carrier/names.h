@@ -37,6 +37,10 @@ std::string lower_ascii(std::string text);
 // The code page whose letters windows_file_key folds beyond ASCII.
 constexpr int kFoldedCodePage = 1252;
 
+// The name of the file Windows makes for `name`: trailing dots and spaces
+// dropped.
+std::string windows_file_name(const std::string& name);
+
 // One key for every name Windows takes for the same file: trailing dots
 // and spaces dropped, letters upper-cased. Beyond ASCII the bytes' letters
 // depend on the ANSI code page; only code page 1252's pairs (E0-FE but F7,
