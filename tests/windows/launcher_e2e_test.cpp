@@ -572,13 +572,16 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
         EXPECT_NE(said.find(message), std::string::npos) << said;
     }
 
-    // The default stub, spelt another way, is never the output.
-    const std::string stub = exe_dir() + "..\\..\\launcher.exe";
+    // The stub, spelt another way, is never the output. (Without --stub
+    // the tool reads none: it holds the launcher.)
+    const std::string stub = temp_dir() + "brisk-stub-copy.exe";
+    write_file(stub, read_file(exe_dir() + "..\\..\\launcher.exe"));
     const auto stub_bytes = read_file(stub);
-    EXPECT_EQ(run_process("\"" + tool + "\" pack -o \"" + stub + "\" --launch install.exe \"" +
-                          input.substr(0, input.size() - 1) + "\""),
+    EXPECT_EQ(run_process("\"" + tool + "\" pack -o \"" + temp_dir() + ".\\brisk-stub-copy.exe\" --stub \"" +
+                          stub + "\" --launch install.exe \"" + input.substr(0, input.size() - 1) + "\""),
               1u);
     EXPECT_EQ(read_file(stub), stub_bytes);
+    DeleteFileA(stub.c_str());
 }
 
 // Ended while it writes, the tool leaves no file: the carrier is marked for
