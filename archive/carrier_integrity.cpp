@@ -1,10 +1,10 @@
 #include "archive/carrier_integrity.h"
 
 #include "archive/archive_reader.h"
+#include "archive/pe_layout.h"
 
 namespace {
 
-constexpr int kCertificateDirectory = 4;
 // The archive is checksummed in large reads: a few hundred for 100 MB.
 constexpr uint32_t kBlockSize = 256 * 1024;
 uint8_t g_block[kBlockSize];
@@ -20,32 +20,34 @@ bool read_carrier_layout(CarrierFile file, CarrierLayout* layout) {
     uint8_t h[kHeaderProbe];
     uint32_t got = 0;
     if (size == kSeekFailed || !read_at(file, 0, h, kHeaderProbe, &got) ||
-        got < 0x40 || le16(h) != 0x5A4D)  // "MZ"
+        got < kDosHeaderSize || le16(h) != kMzSignature)
         return false;
     // What was read must hold "PE\0\0", the file header and a whole PE32
-    // optional header (224 bytes, data directories included).
-    const uint32_t pe = le32(h + 0x3C);
-    const uint32_t optional = pe + 24;
-    if (got < 24 + 224 || pe > got - 24 - 224 || le32(h + pe) != 0x4550 ||
-        le16(h + optional) != 0x10B)
+    // optional header (data directories included).
+    const uint32_t pe = le32(h + kLfanewAt);
+    const uint32_t optional = pe + kCoffHeaderSize;
+    constexpr uint32_t kPeHeaders = kCoffHeaderSize + kPe32OptionalSize;
+    if (got < kPeHeaders || pe > got - kPeHeaders || le32(h + pe) != kPeSignature ||
+        le16(h + optional) != kPe32)
         return false;
-    const uint32_t table = optional + le16(h + pe + 20);
-    const uint32_t sections = le16(h + pe + 6);
-    if (table > got || sections > (got - table) / 40) return false;
+    const uint32_t table = optional + le16(h + pe + kOptionalSizeAt);
+    const uint32_t sections = le16(h + pe + kSectionCountAt);
+    if (table > got || sections > (got - table) / kSectionHeader) return false;
 
     uint32_t image_end = 0;
-    for (const uint8_t* section = h + table; section < h + table + sections * 40; section += 40) {
-        const uint32_t end = le32(section + 20) + le32(section + 16);
-        if (end < le32(section + 20)) return false;  // wraps
+    for (const uint8_t* section = h + table; section < h + table + sections * kSectionHeader;
+         section += kSectionHeader) {
+        const uint32_t end = le32(section + kSectionRawOffset) + le32(section + kSectionRawSize);
+        if (end < le32(section + kSectionRawOffset)) return false;  // wraps
         if (end > image_end) image_end = end;
     }
     layout->file_size = layout->content_end = size;
     layout->image_end = image_end;
     layout->cert_offset = layout->cert_size = 0;
-    const uint8_t* entry = h + optional + 96 + kCertificateDirectory * 8;
+    const uint8_t* entry = h + optional + kDirectories + kCertificateDirectory * kDataDirectorySize;
     const uint32_t at = le32(entry), length = le32(entry + 4);
     // Only a table that ends the file, after the image, moves the end.
-    if (le32(h + optional + 92) > uint32_t(kCertificateDirectory) && length != 0 &&
+    if (le32(h + optional + kDirectoryCount) > kCertificateDirectory && length != 0 &&
         at >= image_end && at <= size && size - at == length) {
         layout->cert_offset = layout->content_end = at;
         layout->cert_size = length;

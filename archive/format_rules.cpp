@@ -37,7 +37,7 @@ bool is_device_name(const char* name) {
         int i = 0;
         while (i < length && device[i] != '\0' &&
                (device[i] == '#' ? is_port_number(base[i]) : (base[i] | 0x20) == device[i]))
-            ++i;  // | 0x20: ASCII lower case
+            ++i;  // | 0x20: ASCII lower case for letters (it also reads byte 04 as '$')
         if (i == length && device[i] == '\0') return true;
         while (*device != '\0') ++device;  // to this name's NUL: the loop steps past it
     }

@@ -46,7 +46,8 @@ bool is_contained_name(const char* name);
 bool is_device_name(const char* name);
 
 // Equal as Windows compares file names, ASCII letters without case
-// ("install.exe" names the entry "Install.exe").
+// ("install.exe" names the entry "Install.exe"). The launcher's one rule for
+// names; courier-pack names its variants beside its own name checks.
 bool same_name(const char* a, const char* b);
 
 // The launch rule, entry by entry: the launch file may be opened only while

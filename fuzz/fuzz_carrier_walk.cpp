@@ -45,7 +45,7 @@ public:
     std::string end_entry(const CarrierEntry& entry) override {
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
-        File& file = files[lower_ascii(entry.name)];
+        File& file = files[ascii_file_key(entry.name)];
         file.spelling = entry.name;
         file.bytes = current_;
         return "";
@@ -69,7 +69,7 @@ void check_same_files(const WalkResult& walk) {
     if (walk.unlisted_warnings.count(Doubt::kSameFileOnWindows)) return;
     auto plain = [](std::string name) {
         name.erase(name.find_last_not_of(". ") + 1);
-        return lower_ascii(name);
+        return ascii_file_key(name);
     };
     std::map<std::string, int> names;
     for (const CarrierEntry& entry : walk.carrier.entries) ++names[plain(entry.name)];
@@ -104,8 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.write_carrier(data, size);
 
     Collect sink;
-    WalkResult walk = walk_carrier(s.carrier(), sink, int(s.windows_temp().size()));
-    check_launch_dlls(s.carrier(), walk);
+    WalkResult walk;
+    {
+        ProgramFile carrier(path_from_utf8(s.carrier()));  // as verify: one open for the walk and the DLLs
+        walk = walk_carrier(s.carrier(), carrier, sink, int(s.windows_temp().size()));
+        check_launch_dlls(carrier.file(), walk);
+    }
     check_launch_dlls_verdict(walk);
     FUZZ_CHECK(host::open_handles() == 0, "%d handles left open", host::open_handles());
     FUZZ_CHECK(walk.ok || !walk.failure.reason.empty(), "failed without a reason");

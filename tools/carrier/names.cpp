@@ -2,15 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#ifdef _WIN32
+#include <wchar.h>
+#endif
 
 #include "archive/format_rules.h"
 #include "tools/system/console.h"
-
-namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 std::string name_problem(const std::string& name) {
     if (name.empty()) return "empty name";
@@ -71,11 +68,6 @@ bool same_name(const std::string& a, const std::string& b) {
     return a.size() == b.size() && same_name(a.c_str(), b.c_str());  // the launcher's rule
 }
 
-std::string lower_ascii(std::string text) {
-    for (char& c : text) c = lower(c);
-    return text;
-}
-
 char folded_letter(char c, bool ansi_letters) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u >= 'a' && u <= 'z') return char(u - 0x20);
@@ -86,14 +78,28 @@ char folded_letter(char c, bool ansi_letters) {
     return c;
 }
 
-std::string windows_file_name(const std::string& name) {
+std::string ascii_file_key(const std::string& name) {
+    std::string key = name;
+    for (char& c : key) c = folded_letter(c, false);
+    return key;
+}
+
+std::string trailing_trimmed(const std::string& name) {
     return name.substr(0, name.find_last_not_of(". ") + 1);
 }
 
 std::string windows_file_key(const std::string& name, bool ansi_letters) {
-    std::string key = windows_file_name(name);
+    std::string key = trailing_trimmed(name);
     for (char& c : key) c = folded_letter(c, ansi_letters);
     return key;
+}
+
+bool same_path_name(const std::filesystem::path& a, const std::filesystem::path& b) {
+#ifdef _WIN32
+    return _wcsicmp(a.filename().c_str(), b.filename().c_str()) == 0;
+#else
+    return a.filename() == b.filename();
+#endif
 }
 
 std::string printable(const std::string& name) { return escaped(name, TextKind::kAnsiBytes); }

@@ -7,14 +7,7 @@
 
 namespace {
 
-constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint32_t kPe32 = 0x10B, kPe32Plus = 0x20B;
-// PE32+ has an 8-byte image base where PE32 has a 4-byte one and the base
-// of data: its later fields lie 16 bytes further on.
-constexpr uint32_t kPe32PlusShift = 16;
-
 bool power_of_two(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
-
 
 uint32_t table_end(const PeHeaders& headers) {
     return headers.section_table + uint32_t(headers.sections.size()) * kSectionHeader;
@@ -55,7 +48,8 @@ bool move_headers_down(std::vector<uint8_t>& image, const PeHeaders& headers) {
 
 std::pair<uint32_t, uint32_t> PeHeaders::directory(uint32_t index, const uint8_t* image) const {
     if (index >= directories) return {0, 0};
-    const uint8_t* entry = image + optional + kDirectories + (pe32_plus ? kPe32PlusShift : 0) + 8 * index;
+    const uint8_t* entry =
+        image + optional + kDirectories + (pe32_plus ? kPe32PlusShift : 0) + kDataDirectorySize * index;
     return {le32(entry), le32(entry + 4)};
 }
 
@@ -72,16 +66,16 @@ namespace {
 // The MZ header and the PE signature it leads to: "" and the PE header's
 // offset in *pe, or why there is none.
 std::string find_pe_header(const uint8_t* image, size_t size, uint64_t file_size, uint32_t* pe) {
-    if (file_size < kLfanewAt + 4 || size < kLfanewAt + 4)
+    if (file_size < kLfanewAt + 4 || size < kLfanewAt + 4)  // the offset's 4 bytes
         return "too small for a DOS header (" + std::to_string(file_size) + " bytes)";
-    if (image[0] != 'M' || image[1] != 'Z') return "no MZ signature: not a Windows program";
+    if (le16(image) != kMzSignature) return "no MZ signature: not a Windows program";
     *pe = le32(image + kLfanewAt);
     if (uint64_t(*pe) + kCoffHeaderSize > file_size)
         return "PE header offset " + std::to_string(*pe) + " lies outside the file";
     if (uint64_t(*pe) + kCoffHeaderSize > size)
         return "PE header offset " + std::to_string(*pe) + " lies past the first " +
                std::to_string(size) + " bytes";
-    if (le32(image + *pe) != 0x4550)
+    if (le32(image + *pe) != kPeSignature)
         return "no PE signature at offset " + std::to_string(*pe);
     return "";
 }
@@ -92,10 +86,10 @@ std::string stub_problem(const uint8_t* image, size_t size, uint64_t file_size) 
     uint32_t pe = 0;
     const std::string problem = find_pe_header(image, size, file_size, &pe);
     if (!problem.empty()) return problem;
-    const uint32_t machine = le16(image + pe + 4);
+    const uint32_t machine = le16(image + pe + kMachineAt);
     if (machine == kMachineI386) return "";
     char text[80];
-    std::snprintf(text, sizeof text, "machine 0x%04X is not i386 (0x014C)", unsigned(machine));
+    std::snprintf(text, sizeof text, "machine 0x%04X is not i386 (0x%04X)", unsigned(machine), unsigned(kMachineI386));
     return text;
 }
 
@@ -104,8 +98,8 @@ std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& header
     uint32_t pe = 0;
     const std::string problem = find_pe_header(image, size, size, &pe);
     if (!problem.empty()) return problem;
-    headers.machine = le16(image + pe + 4);
-    const uint32_t optional_size = le16(image + pe + 20);
+    headers.machine = le16(image + pe + kMachineAt);
+    const uint32_t optional_size = le16(image + pe + kOptionalSizeAt);
     headers.optional = pe + kCoffHeaderSize;
     headers.pe32_plus = pe32_plus_too && size - headers.optional >= 2 &&
                         le16(image + headers.optional) == kPe32Plus;
@@ -114,13 +108,14 @@ std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& header
         le16(image + headers.optional) != (headers.pe32_plus ? kPe32Plus : kPe32))
         return pe32_plus_too ? "no PE32 or PE32+ optional header" : "no PE32 optional header";
     headers.directories = std::min(le32(image + headers.optional + kDirectoryCount + shift),
-                                   (optional_size - kDirectories - shift) / 8);
+                                   (optional_size - kDirectories - shift) / kDataDirectorySize);
     headers.section_table = headers.optional + optional_size;
-    const uint32_t count = le16(image + pe + 6);
+    const uint32_t count = le16(image + pe + kSectionCountAt);
     if ((size - headers.section_table) / kSectionHeader < count) return "section table cut short";
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* h = image + headers.section_table + i * kSectionHeader;
-        headers.sections.push_back({le32(h + 8), le32(h + 12), le32(h + 16), le32(h + 20)});
+        headers.sections.push_back({le32(h + kSectionVirtualSize), le32(h + kSectionRva), le32(h + kSectionRawSize),
+                                    le32(h + kSectionRawOffset)});
     }
     return "";
 }
@@ -135,11 +130,9 @@ std::string add_section(std::vector<uint8_t>& original, const char (&name)[8], u
     if (section_header_room(image, headers, header_limit) < kSectionHeader &&
         move_headers_down(image, headers))
         read_pe_headers(image.data(), image.size(), headers);
-    uint8_t* optional = &image[headers.optional];
-    const uint32_t file_alignment = le32(optional + kFileAlignment);
-    const uint32_t section_alignment = le32(optional + kSectionAlignment);
-    if (!power_of_two(file_alignment) || !power_of_two(section_alignment) ||
-        section_alignment < file_alignment)
+    const SectionPlace place = added_section_place(headers, image.data());
+    if (!power_of_two(place.file_alignment) || !power_of_two(place.section_alignment) ||
+        place.section_alignment < place.file_alignment)
         return "section and file alignments are not powers of two, the first no less";
     if (directory >= headers.directories) return "the headers have no data directory for it";
     if (headers.directory(directory, image.data()) != std::make_pair(0u, 0u))
@@ -150,42 +143,56 @@ std::string add_section(std::vector<uint8_t>& original, const char (&name)[8], u
         return "no room for another section header (the table ends at offset " + std::to_string(at) +
                ", the headers' free space at " + std::to_string(header_space(image, headers, header_limit)) +
                ")";
-    uint64_t image_end = 0, virtual_end = le32(optional + kSizeOfImage);
-    for (const PeSection& s : headers.sections) {
-        image_end = std::max<uint64_t>(image_end, uint64_t(s.raw_offset) + s.raw_size);
-        virtual_end = std::max<uint64_t>(virtual_end, uint64_t(s.rva) + std::max(s.virtual_size, s.raw_size));
-    }
-    if (image_end != image.size()) return "its last section does not end the file";
+    if (place.data_end != image.size()) return "its last section does not end the file";
 
-    const uint64_t rva = align_up(virtual_end, section_alignment);
-    const uint64_t raw_offset = align_up(image.size(), file_alignment);
-    const std::vector<uint8_t> data = content(uint32_t(rva));
-    const uint64_t raw_size = align_up(data.size(), file_alignment);
-    const uint64_t new_image_size = align_up(rva + data.size(), section_alignment);
-    if (data.empty() || new_image_size > 0x7FFFFFFF || raw_offset + raw_size > 0x7FFFFFFF)
+    const std::vector<uint8_t> data = content(uint32_t(place.rva));
+    const uint64_t raw_size = place.raw_size(data.size());
+    const uint64_t new_image_size = place.image_size(data.size());
+    if (data.empty() || new_image_size > 0x7FFFFFFF || place.raw_offset + raw_size > 0x7FFFFFFF)
         return "the image would pass 2 GiB";
 
-    image.resize(size_t(raw_offset), 0);
+    image.resize(size_t(place.raw_offset), 0);
     image.insert(image.end(), data.begin(), data.end());
-    image.resize(size_t(raw_offset + raw_size), 0);
-    optional = &image[headers.optional];
-    uint8_t* header = &image[at];
-    std::copy(name, name + 8, header);
-    set_le32(header + 8, uint32_t(data.size()));
-    set_le32(header + 12, uint32_t(rva));
-    set_le32(header + 16, uint32_t(raw_size));
-    set_le32(header + 20, uint32_t(raw_offset));
-    set_le32(header + 36, characteristics);
-    const uint32_t pe = headers.optional - 24;
-    set_le16(&image[pe + 6], uint32_t(headers.sections.size() + 1));
+    image.resize(size_t(place.raw_offset + raw_size), 0);
+    uint8_t* optional = &image[headers.optional];
+    write_section_header(&image[at], name, uint32_t(data.size()), uint32_t(place.rva), uint32_t(raw_size),
+                         uint32_t(place.raw_offset), characteristics);
+    const uint32_t pe = headers.optional - kCoffHeaderSize;
+    set_le16(&image[pe + kSectionCountAt], uint32_t(headers.sections.size() + 1));
     set_le32(optional + kInitializedData, le32(optional + kInitializedData) + uint32_t(raw_size));
     set_le32(optional + kSizeOfImage, uint32_t(new_image_size));
-    set_le32(optional + kDirectories + 8 * directory, uint32_t(rva));
-    set_le32(optional + kDirectories + 8 * directory + 4, uint32_t(data.size()));
+    set_le32(optional + kDirectories + kDataDirectorySize * directory, uint32_t(place.rva));
+    set_le32(optional + kDirectories + kDataDirectorySize * directory + 4, uint32_t(data.size()));
     if (le32(optional + kCheckSum) != 0)
         set_le32(optional + kCheckSum, pe_checksum(image, headers.optional + kCheckSum));
     original.swap(image);
     return "";
+}
+
+SectionPlace added_section_place(const PeHeaders& headers, const uint8_t* image) {
+    const uint8_t* optional = image + headers.optional;
+    SectionPlace place;
+    place.file_alignment = le32(optional + kFileAlignment);
+    place.section_alignment = le32(optional + kSectionAlignment);
+    uint64_t virtual_end = le32(optional + kSizeOfImage);
+    for (const PeSection& s : headers.sections) {
+        place.data_end = std::max<uint64_t>(place.data_end, uint64_t(s.raw_offset) + s.raw_size);
+        virtual_end = std::max<uint64_t>(virtual_end, uint64_t(s.rva) + std::max(s.virtual_size, s.raw_size));
+    }
+    if (place.file_alignment == 0 || place.section_alignment == 0) return place;  // refused by add_section
+    place.raw_offset = align_up(place.data_end, place.file_alignment);
+    place.rva = align_up(virtual_end, place.section_alignment);
+    return place;
+}
+
+void write_section_header(uint8_t* header, const char (&name)[8], uint32_t virtual_size, uint32_t rva,
+                          uint32_t raw_size, uint32_t raw_offset, uint32_t characteristics) {
+    std::copy(name, name + 8, header);
+    set_le32(header + kSectionVirtualSize, virtual_size);
+    set_le32(header + kSectionRva, rva);
+    set_le32(header + kSectionRawSize, raw_size);
+    set_le32(header + kSectionRawOffset, raw_offset);
+    set_le32(header + kSectionCharacteristics, characteristics);
 }
 
 uint32_t pe_checksum(const std::vector<uint8_t>& image, size_t checksum_at) {

@@ -1,8 +1,9 @@
 // The tool's one reader of PE headers (the launcher has its own small one in
-// archive/carrier_integrity.cpp): a PE32 image's headers (or, for a program
-// the carrier opens, a PE32+ one's) read with every offset checked, whether
-// 32-bit Windows starts it at all, and one more section added at its end,
-// as the resource writer needs.
+// archive/carrier_integrity.cpp; both name the fields by archive/pe_layout.h):
+// a PE32 image's headers (or, for a program the carrier opens, a PE32+
+// one's) read with every offset checked, whether 32-bit Windows starts it
+// at all, and one more section added at its end, as the resource writer
+// needs.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "archive/pe_layout.h"
 
 struct PeSection {
     uint32_t virtual_size = 0, rva = 0, raw_size = 0, raw_offset = 0;
@@ -29,26 +32,13 @@ struct PeHeaders {
     const PeSection* section_at(uint32_t rva) const;
 };
 
-// Where the DOS header holds the PE header's offset; the sizes of the PE
-// signature with the file header, and of a section header.
-constexpr uint32_t kLfanewAt = 0x3C, kCoffHeaderSize = 24, kSectionHeader = 40;
 // Where add_section moves the PE headers when they have no room for another
 // section header: right after the DOS header, over the DOS stub.
-constexpr uint32_t kMovedPeHeader = 0x40;
-// Optional header fields, from its start.
-constexpr uint32_t kInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
-                   kSizeOfImage = 56, kSizeOfHeaders = 60, kCheckSum = 64,
-                   kDirectoryCount = 92, kDirectories = 96;
+constexpr uint32_t kMovedPeHeader = kDosHeaderSize;
 
 inline uint64_t align_up(uint64_t value, uint32_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
-
-constexpr uint32_t kImportDirectory = 1;
-constexpr uint32_t kResourceDirectory = 2;
-constexpr uint32_t kCertificateDirectory = 4;
-constexpr uint32_t kLoadConfigDirectory = 10;
-constexpr uint32_t kDelayImportDirectory = 13;
 
 // How many bytes from a file's start the tool reads for its headers.
 constexpr size_t kPeHeaderRead = 4096;
@@ -62,6 +52,28 @@ std::string read_pe_headers(const uint8_t* image, size_t size, PeHeaders& header
 // is not a program 32-bit Windows starts (an MZ header leading to a PE
 // header for i386), or "" when it is one.
 std::string stub_problem(const uint8_t* image, size_t size, uint64_t file_size);
+
+// Where add_section places a section added after an image's last one, and
+// what it makes of the headers' sizes. pack places it so, and the identity
+// check expects it there.
+struct SectionPlace {
+    uint64_t data_end = 0;    // where the sections' data end
+    uint64_t raw_offset = 0;  // the new section's data: data_end, file-aligned
+    uint64_t rva = 0;         // after every section and SizeOfImage, section-aligned
+    uint32_t file_alignment = 0, section_alignment = 0;
+
+    // The new section's size in the file, and the image's size with it,
+    // for `data_size` bytes of content.
+    uint64_t raw_size(uint64_t data_size) const { return align_up(data_size, file_alignment); }
+    uint64_t image_size(uint64_t data_size) const { return align_up(rva + data_size, section_alignment); }
+};
+// The place for the image at `image` whose headers are `headers`. The
+// alignments are as the headers give them: add_section checks them.
+SectionPlace added_section_place(const PeHeaders& headers, const uint8_t* image);
+
+// A section header's 40 bytes, at `header`.
+void write_section_header(uint8_t* header, const char (&name)[8], uint32_t virtual_size, uint32_t rva,
+                          uint32_t raw_size, uint32_t raw_offset, uint32_t characteristics);
 
 // Adds a section at the end of `image` (its raw data last in the file),
 // filled by `content` for the RVA it gets, and points data directory

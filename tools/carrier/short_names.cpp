@@ -66,11 +66,6 @@ bool is_8dot3(const std::string& name, bool extended) {
     return true;
 }
 
-// Windows drops trailing dots and spaces before it looks at a name at all.
-std::string trimmed(const std::string& name) {
-    return name.substr(0, name.find_last_not_of(". ") + 1);
-}
-
 // A character of the long name as Windows treats it; spaces and dots are
 // dropped before this.
 Token windows_token(char c) {
@@ -211,7 +206,7 @@ bool wine_alias(const Parts& parts, const ShortName& s) {
 }  // namespace
 
 bool is_short_name_form(const std::string& name) {
-    const std::string n = trimmed(name);
+    const std::string n = trailing_trimmed(name);
     return is_8dot3(n, true) && n.substr(0, n.find('.')).find('~') != std::string::npos;
 }
 
@@ -231,7 +226,7 @@ ShortNameTwins find_short_name_twins(size_t count,
     size_t unpaired = shorts.size();
     uint64_t checks = 0;
     for (size_t j = 0; j < count && unpaired > 0; ++j) {
-        const std::string name = trimmed(name_at(j));
+        const std::string name = trailing_trimmed(name_at(j));
         if (is_8dot3(name, false)) continue;  // it has no short name of its own
         const std::vector<Parts> windows = windows_parts(name);
         const Parts wine = wine_parts(name);

@@ -209,10 +209,12 @@ void add_reading_commands(CommandLine& line) {
     verify->add_flag("--json", request.json, kJsonHelp);
     add_verbosity(verify, line.quiet, line.verbose, "Also the integrity record and each entry checked");
     verify->add_flag("--strict", request.strict,
-                     "Fail on warnings too: a launch name that names no entry, a name "
-                     "outside ASCII or with a trailing dot, a name too long for "
-                     "--temp-length, a launch program that loads a DLL from the shared "
-                     "folder; and on a modified Brisk Courier launcher, not the one "
+                     "Fail on warnings too, of every kind: a launch name that names no "
+                     "entry, a launch file a later entry rewrites, a name too long for "
+                     "--temp-length, a name outside ASCII or with a trailing dot or space, "
+                     "entries Windows takes for one file, an entry named as another's "
+                     "short (8.3) name may be, a launch program that loads a DLL from the "
+                     "shared folder; and on a modified Brisk Courier launcher, not the one "
                      "courier-pack was built with");
     line.verify = verify;
 

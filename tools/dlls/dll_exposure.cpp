@@ -61,7 +61,7 @@ std::string flags_text(uint16_t flags) {
 }
 
 bool same_file_name(const std::string& a, const std::string& b) {
-    return lower_ascii(dll_file_name(a)) == lower_ascii(dll_file_name(b));
+    return same_name(dll_file_name(a), dll_file_name(b));
 }
 
 }  // namespace

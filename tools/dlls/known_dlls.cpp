@@ -28,14 +28,13 @@ const char* const kKnown[] = {
 }  // namespace
 
 bool is_known_dll(const std::string& file) {
-    const std::string key = lower_ascii(file);
-    return std::find(std::begin(kKnown), std::end(kKnown), key) != std::end(kKnown);
+    return std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return same_name(file, known); });
 }
 
 // API sets: "Windows API sets", learn.microsoft.com/windows/win32/apiindex/windows-apisets.
 // Before Windows 10 some were files (the Universal C Runtime's api-ms-win-crt-*
 // on Windows 7 and 8.1), searched for like any DLL.
 bool is_api_set(const std::string& file) {
-    const std::string key = lower_ascii(file);
-    return key.rfind("api-ms-win-", 0) == 0 || key.rfind("ext-ms-", 0) == 0;
+    const std::string key = ascii_file_key(file);
+    return key.rfind("API-MS-WIN-", 0) == 0 || key.rfind("EXT-MS-", 0) == 0;
 }

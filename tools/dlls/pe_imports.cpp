@@ -13,7 +13,7 @@
 namespace {
 
 // The machines Windows runs programs of: i386, AMD64, ARM (Thumb-2), ARM64.
-constexpr uint32_t kMachines[] = {0x014C, 0x8664, 0x01C4, 0xAA64};
+constexpr uint32_t kMachines[] = {kMachineI386, 0x8664, 0x01C4, 0xAA64};
 constexpr uint32_t kExecutableImage = 0x0002, kDllImage = 0x2000;  // COFF characteristics
 constexpr uint32_t kImportDescriptor = 20, kDelayDescriptor = 32;
 constexpr uint32_t kDescriptorsARead = 64;
@@ -44,7 +44,7 @@ public:
             out_.not_a_program = text;
             return;
         }
-        const uint32_t characteristics = le16(head + headers_.optional - 2);
+        const uint32_t characteristics = le16(head + headers_.optional - kCoffHeaderSize + kCharacteristicsAt);
         if (characteristics & kDllImage) {
             out_.not_a_program = "a DLL, not a program";
             return;
@@ -54,9 +54,10 @@ public:
             return;
         }
         const uint8_t* optional = head + headers_.optional;
-        headers_size_ = le32(optional + 60);
-        image_base_ = headers_.pe32_plus ? le32(optional + 24) | uint64_t(le32(optional + 28)) << 32
-                                         : le32(optional + 28);
+        headers_size_ = le32(optional + kSizeOfHeaders);
+        image_base_ = headers_.pe32_plus
+                          ? le32(optional + kPe32PlusImageBase) | uint64_t(le32(optional + kPe32PlusImageBase + 4)) << 32
+                          : le32(optional + kPe32ImageBase);
         read_table(headers_.directory(kImportDirectory, head).first, false);
         read_table(headers_.directory(kDelayImportDirectory, head).first, true);
         read_load_flags(headers_.directory(kLoadConfigDirectory, head).first);
@@ -165,12 +166,12 @@ private:
     }
 
     void add(const std::string& name, bool delayed, uint64_t names_rva, bool addresses) {
-        const std::string key = lower_ascii(name);
+        const std::string key = ascii_file_key(name);
         const auto known = index_.emplace(key, out_.dlls.size());
         if (known.second) out_.dlls.push_back({name, delayed});
         else if (!delayed) out_.dlls[known.first->second].delayed = false;  // loaded at start after all
-        const bool loader = key == "kernel32.dll" || key == "kernelbase.dll" ||
-                            key.rfind("api-ms-win-core-libraryloader-", 0) == 0;
+        const bool loader = key == "KERNEL32.DLL" || key == "KERNELBASE.DLL" ||
+                            key.rfind("API-MS-WIN-CORE-LIBRARYLOADER-", 0) == 0;
         if (loader && !out_.sets_dll_directories && names_rva != 0) find_set_directories(names_rva, addresses);
     }
 
@@ -281,7 +282,7 @@ private:
     uint64_t headers_size_ = 0;
     uint64_t image_base_ = 0;
     size_t thunks_read_ = 0;
-    std::unordered_map<std::string, size_t> index_;  // a DLL's name, lower case: its place in out_.dlls
+    std::unordered_map<std::string, size_t> index_;  // a DLL's ascii_file_key: its place in out_.dlls
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "archive/format_rules.h"
 #include "tools/carrier/names.h"
 #include "tools/carrier/pe_image.h"
+#include "tools/carrier/program_file.h"
 #include "tools/identity/release_launcher.h"
 #include "tools/resources/pe_resources.h"
 #include "tools/system/console.h"
@@ -73,7 +74,7 @@ struct Layout {
     uint32_t field(uint32_t at) const { return le32(optional + at); }
 };
 
-constexpr uint32_t directory(uint32_t index) { return kDirectories + 8 * index; }
+constexpr uint32_t directory(uint32_t index) { return kDirectories + kDataDirectorySize * index; }
 
 // The DOS header and stub, the file header, and the optional header but
 // for what pack and signing rewrite.
@@ -84,18 +85,21 @@ void compare_headers(const Layout& l, Comparison& compare) {
     if (!l.moved && l.release_pe > kMovedPeHeader)
         compare.bytes("headers", "the DOS stub", kMovedPeHeader, release + kMovedPeHeader,
                       l.release_pe - kMovedPeHeader);
-    compare.bytes("headers", "the file header", l.pe, release + l.release_pe, 6);
-    compare.field("headers", "the file header", l.pe + 6, uint32_t(l.sections + l.added), 2);
-    compare.bytes("headers", "the file header", l.pe + 8, release + l.release_pe + 8, kCoffHeaderSize - 8);
+    constexpr uint32_t kAfterCount = kSectionCountAt + 2;  // the count is 16 bits
+    compare.bytes("headers", "the file header", l.pe, release + l.release_pe, kSectionCountAt);
+    compare.field("headers", "the file header", l.pe + kSectionCountAt, uint32_t(l.sections + l.added), 2);
+    compare.bytes("headers", "the file header", l.pe + kAfterCount, release + l.release_pe + kAfterCount,
+                  kCoffHeaderSize - kAfterCount);
 
     const uint32_t rewritten[][2] = {{kInitializedData, 4}, {kSizeOfImage, 4}, {kCheckSum, 4},
-                                     {directory(kResourceDirectory), 8},
-                                     {directory(kCertificateDirectory), 8}};
+                                     {directory(kResourceDirectory), kDataDirectorySize},
+                                     {directory(kCertificateDirectory), kDataDirectorySize}};
     const uint32_t optional_size = l.launcher.section_table - l.launcher.optional;
     for (uint32_t at = 0; at < optional_size;) {
         uint32_t skip = 0;
         for (const auto& [field, length] : rewritten)
-            if (at == field && (field < kDirectories || (field - kDirectories) / 8 < l.launcher.directories))
+            if (at == field &&
+                (field < kDirectories || (field - kDirectories) / kDataDirectorySize < l.launcher.directories))
                 skip = length;
         if (skip == 0)
             compare.bytes("headers", "the optional header", l.in_image(l.launcher.optional + at), l.optional + at, 1);
@@ -113,24 +117,18 @@ void compare_pack_fields(const Layout& l, Comparison& compare) {
     std::pair<uint32_t, uint32_t> resources = l.launcher.directory(kResourceDirectory, l.release);
     if (l.added) {
         const PeSection& section = l.image.sections.back();
-        uint64_t launcher_end = 0, virtual_end = image_size;
-        for (const PeSection& s : l.launcher.sections) {
-            launcher_end = std::max<uint64_t>(launcher_end, uint64_t(s.raw_offset) + s.raw_size);
-            virtual_end = std::max<uint64_t>(virtual_end, uint64_t(s.rva) + std::max(s.virtual_size, s.raw_size));
-        }
-        const uint64_t raw_offset = align_up(launcher_end, l.field(kFileAlignment));
+        const SectionPlace place = added_section_place(l.launcher, l.release);
+        const uint64_t launcher_end = place.data_end, raw_offset = place.raw_offset;
         uint8_t expected[kSectionHeader] = {};
-        std::copy(kResourceSectionName, kResourceSectionName + 8, expected);
-        set_le32(expected + 8, section.virtual_size);
-        set_le32(expected + 12, uint32_t(align_up(virtual_end, l.field(kSectionAlignment))));
-        set_le32(expected + 16, uint32_t(align_up(section.virtual_size, l.field(kFileAlignment))));
-        set_le32(expected + 20, uint32_t(raw_offset));
-        set_le32(expected + 36, kResourceSectionFlags);
+        write_section_header(expected, kResourceSectionName, section.virtual_size, uint32_t(place.rva),
+                             uint32_t(place.raw_size(section.virtual_size)), uint32_t(raw_offset),
+                             kResourceSectionFlags);
         compare.bytes("headers", "the resource section's header", header_at, expected, kSectionHeader);
         const std::vector<uint8_t> zeros(size_t(std::min<uint64_t>(raw_offset - launcher_end, kLargestFileAlignment)));
         compare.bytes("data", "the padding before the resources", launcher_end, zeros.data(), zeros.size());
         initialized += section.raw_size;
-        image_size = uint32_t(align_up(uint64_t(section.rva) + section.virtual_size, l.field(kSectionAlignment)));
+        // The size its own section's RVA gives, where the header's differs.
+        image_size = uint32_t(align_up(uint64_t(section.rva) + section.virtual_size, place.section_alignment));
         resources = {section.rva, section.virtual_size};
     }
     const uint32_t optional = l.in_image(l.launcher.optional);
@@ -161,7 +159,7 @@ void compare_sections(const Layout& l, Comparison& compare) {
         const uint8_t* header = l.release + l.launcher.section_table + kSectionHeader * i;
         const uint64_t end = std::min<uint64_t>(uint64_t(s.raw_offset) + s.raw_size, l.release_size);
         if (s.raw_offset >= end) continue;
-        const char* part = le32(header + 36) & kCodeOrExecutable ? "code" : "data";
+        const char* part = le32(header + kSectionCharacteristics) & kCodeOrExecutable ? "code" : "data";
         compare.bytes(part, section_name(header), s.raw_offset, l.release + s.raw_offset, size_t(end - s.raw_offset));
         std::fill(covered.begin() + s.raw_offset, covered.begin() + end, true);
     }
@@ -225,11 +223,11 @@ LauncherIdentity identify_launcher(const uint8_t* image, size_t size, bool holds
     return identity;
 }
 
-LauncherIdentity identify_carrier_launcher(InputFile& carrier, uint64_t image_end, bool holds_folder_name) {
+LauncherIdentity identify_carrier_launcher(ProgramFile& carrier, uint64_t image_end, bool holds_folder_name) {
     const auto [release, release_size] = release_launcher();
     if (!holds_folder_name || release == nullptr) return identify_launcher(nullptr, 0, holds_folder_name);
     std::vector<uint8_t> head(size_t(std::min<uint64_t>(image_end, release_size + kLargestFileAlignment)));
-    if (!carrier.read_at(0, head.data(), head.size())) return LauncherIdentity();
+    if (!carrier.file().read_at(0, head.data(), head.size())) return LauncherIdentity();
     return identify_launcher(head.data(), head.size(), holds_folder_name);
 }
 
@@ -243,18 +241,16 @@ bool is_launcher_image(const uint8_t* image, size_t size) {
     return std::search(image, image + size, mark, mark + length) != image + size;
 }
 
-bool carrier_image_is_launcher(InputFile& file, uint64_t end) {
+bool carrier_image_is_launcher(ProgramFile& carrier, uint64_t end) {
     std::vector<uint8_t> block(size_t(1) << 20);
-    size_t got = 0;
-    PeHeaders headers;
     uint64_t skip_from = end, skip_to = end;
-    if (file.seek(0) && file.read(block.data(), kPeHeaderRead, &got) &&
-        read_pe_headers(block.data(), got, headers).empty()) {
+    if (const PeHeaders* headers = carrier.headers()) {
         const PeSection* resources =
-            headers.section_at(headers.directory(kResourceDirectory, block.data()).first);
+            headers->section_at(headers->directory(kResourceDirectory, carrier.head()).first);
         if (resources && resources->raw_size != 0)
             skip_from = resources->raw_offset, skip_to = uint64_t(resources->raw_offset) + resources->raw_size;
     }
+    InputFile& file = carrier.file();
     // Blocks that overlap by the name's length less one, so none is split.
     const size_t overlap = std::strlen(kFolderName) - 1;
     for (uint64_t at = 0; at < end;) {

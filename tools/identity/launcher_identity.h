@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-class InputFile;
+class ProgramFile;
 
 enum class LauncherKind {
     kRelease,   // the release's launcher, as compared above
@@ -65,7 +65,7 @@ std::vector<LauncherDifference> launcher_differences(const uint8_t* image, size_
 LauncherIdentity identify_launcher(const uint8_t* image, size_t size, bool holds_folder_name);
 // The same of a carrier whose image ends at `image_end`; the file is read
 // no further than the release's size and a file alignment past it.
-LauncherIdentity identify_carrier_launcher(InputFile& carrier, uint64_t image_end,
+LauncherIdentity identify_carrier_launcher(ProgramFile& carrier, uint64_t image_end,
                                            bool holds_folder_name);
 
 // The launcher's image has no resources to name it, but it holds its
@@ -76,4 +76,4 @@ extern const char kNotALauncher[];
 // The same of a carrier's image, the `end` bytes before its integrity record
 // or archive: its resource section, which a crafted icon or manifest could
 // fill with the name, is not searched.
-bool carrier_image_is_launcher(InputFile& carrier, uint64_t end);
+bool carrier_image_is_launcher(ProgramFile& carrier, uint64_t end);

@@ -24,6 +24,8 @@ struct CarrierEntry {
 
 // A real carrier holds far fewer: the launcher pauses 0.1 s after each file.
 constexpr size_t kMostListedEntries = 1000000;
+// An index of no entry.
+constexpr size_t kNoEntry = size_t(-1);
 
 struct Carrier {
     // The image: the launcher's program and its resources.
@@ -39,6 +41,10 @@ struct Carrier {
     bool launch_read = false;
     std::string launch_name;
     bool launch_opens = false;   // it names an entry, or (empty) the folder
+    // Of `entries`, those Windows writes into the launch file (the walk's
+    // LaunchRule): the first, and the last, whose bytes the launcher runs;
+    // kNoEntry for none.
+    size_t launch_first = kNoEntry, launch_entry = kNoEntry;
     std::vector<CarrierEntry> entries;  // those read whole, up to kMostListedEntries
     LaunchDlls launch_dlls;  // verify: the DLLs the launch program loads, and from where
     // Entries read whole past kMostListedEntries: checked and counted, not

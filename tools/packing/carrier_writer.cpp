@@ -109,30 +109,33 @@ private:
 };
 
 // One input file as the encoder reads it: opened when the encoder asks for
-// it, read exactly as long as the scan found it. A file that changes while
+// it (the launch program's, opened when it was checked, read from its
+// start), read exactly as long as the scan found it. A file that changes while
 // it is read would be stored as neither version: one that changes size,
 // and one rewritten in place (its write or change time moves; on Windows
 // no other program may write to it while it is open), fails the pack.
 class InputStream {
 public:
     InputStream(const PackInput& input, std::vector<std::string>& problems)
-        : input_(input), problems_(problems), left_(input.size), file_(input.path) {}
+        : input_(input), problems_(problems), left_(input.size),
+          file_(input.file ? input.file : std::make_shared<InputFile>(input.path)) {}
 
     bool open() {
-        if (!file_.is_open()) return fail("cannot open for reading: " + file_.error());
-        if (!file_.stamp(opened_)) return fail("cannot read its times: " + system_reason());
+        if (!file_->is_open()) return fail("cannot open for reading: " + file_->error());
+        if (input_.file && !file_->seek(0)) return fail("read failed: " + system_reason());
+        if (!file_->stamp(opened_)) return fail("cannot read its times: " + system_reason());
         // The encoder reads nothing of an empty file: it must still be empty.
         return left_ != 0 || at_end();
     }
 
     bool read(uint8_t* dst, size_t size) {
         size_t got = 0;
-        if (!file_.read(dst, size, &got)) return fail("read failed: " + system_reason());
+        if (!file_->read(dst, size, &got)) return fail("read failed: " + system_reason());
         left_ -= got;
         if (got < size) return changed(std::to_string(input_.size - left_));
         if (left_ == 0 && !at_end()) return false;
         FileStamp now;
-        if (!file_.stamp(now)) return fail("cannot read its times: " + system_reason());
+        if (!file_->stamp(now)) return fail("cannot read its times: " + system_reason());
         if (!(now == opened_))
             return fail("changed while it was read (its modification or change time moved)");
         return true;
@@ -142,7 +145,7 @@ private:
     bool at_end() {
         uint8_t more;
         size_t got = 0;
-        if (!file_.read(&more, 1, &got)) return fail("read failed: " + system_reason());
+        if (!file_->read(&more, 1, &got)) return fail("read failed: " + system_reason());
         return got == 0 || changed("more");
     }
     bool fail(const std::string& what) {
@@ -157,7 +160,7 @@ private:
     const PackInput& input_;
     std::vector<std::string>& problems_;
     uint64_t left_;
-    InputFile file_;
+    std::shared_ptr<InputFile> file_;
     FileStamp opened_;
 };
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "archive/format_rules.h"
+#include "tools/carrier/names.h"
 #include "tools/packing/carrier_writer.h"
 #include "tools/packing/depfile.h"
 #include "tools/identity/launcher_identity.h"
@@ -79,12 +80,7 @@ bool same_target(const fs::path& a, const fs::path& b) {
     if (same_file(a, b)) return true;
     if (fs::exists(a, ec) || fs::exists(b, ec)) return false;
     const auto folder = [](const fs::path& p) { return p.has_parent_path() ? p.parent_path() : fs::path("."); };
-#ifdef _WIN32
-    const bool same_name = _wcsicmp(a.filename().c_str(), b.filename().c_str()) == 0;
-#else
-    const bool same_name = a.filename() == b.filename();
-#endif
-    return same_name && same_file(folder(a), folder(b));
+    return same_path_name(a, b) && same_file(folder(a), folder(b));
 }
 
 // What a file the pack writes, `given` as `option` (-o or --depfile) has
@@ -214,9 +210,10 @@ int pack(const PackRequest& request) {
     if (listed && args.empty()) problems.push_back("no files to pack: " + request.files_from + " lists none");
     std::vector<PackInput> inputs;
     const bool all_found = gather_inputs(args, inputs, problems) && listed && !args.empty();
-    check_inputs(inputs, request.temp_length, problems);
-    if (all_found) check_launch_name(request.launch_name, inputs, problems);
-    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, inputs);
+    const size_t launch = find_launch_input(request.launch_name, inputs);
+    check_inputs(inputs, launch, request.temp_length, problems);
+    if (all_found) check_launch_name(request.launch_name, launch, inputs, problems);
+    if (all_found && problems.empty()) order_launch_dlls(request.launch_name, launch, inputs);
     if (inputs.size() > kPausesWorthSaying) report_warning(pauses_text(inputs.size()));
     // Both files it writes are checked before either is: -o's, and the
     // dependency file's, which must not be the carrier either.

@@ -9,6 +9,7 @@
 #include "tools/carrier/names.h"
 #include "tools/carrier/short_names.h"
 #include "tools/system/console.h"
+#include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +24,7 @@ constexpr size_t kMostListed = 1000000;
 constexpr uint64_t kLargestList = uint64_t(64) << 20;
 
 void add_file(const fs::path& path, std::vector<PackInput>& inputs) {
-    inputs.push_back({path, path.filename().u8string(), 0});
+    inputs.push_back({path, path.filename().u8string(), 0, nullptr});
 }
 
 // A folder gives its regular files, by name so that packs repeat exactly.
@@ -80,7 +81,7 @@ bool add_argument(const std::string& arg, std::vector<PackInput>& inputs,
     }
     if (fs::is_directory(status)) return add_folder(path, inputs, problems);
     if (fs::is_regular_file(status)) {
-        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0});
+        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0, nullptr});
         else add_file(path, inputs);
         return true;
     }
@@ -154,8 +155,10 @@ bool gather_inputs(const std::vector<std::string>& args, std::vector<PackInput>&
 // Names the launcher would refuse, or might unpack as another name, are
 // refused; so is one too long for any %TEMP%, and one too long for the
 // %TEMP% assumed draws a warning.
-void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<std::string>& problems) {
-    std::map<std::string, const PackInput*> seen;  // by lower-case name
+void check_inputs(std::vector<PackInput>& inputs, size_t launch, int temp_length,
+                  std::vector<std::string>& problems) {
+    std::map<std::string, const PackInput*> seen;  // by ascii_file_key
+    const PackInput* const program = launch < inputs.size() ? &inputs[launch] : nullptr;
     for (PackInput& input : inputs) {
         const std::string where = path_to_utf8(input.path);
         std::string problem = name_problem(input.name);
@@ -167,7 +170,10 @@ void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<s
                    !doubt.empty()) {
             report_warning(where + ": entry name of " + doubt);
         }
-        const auto [other, fresh] = seen.emplace(lower_ascii(input.name), &input);
+        // ASCII letters alone make the key, no dots or spaces dropped: names
+        // Windows would take for one file in other ways (a trailing dot or
+        // space, a letter beyond ASCII) are refused as doubts above.
+        const auto [other, fresh] = seen.emplace(ascii_file_key(input.name), &input);
         if (!fresh) {
             const PackInput& first = *other->second;
             problems.push_back(where + ": entry name '" + printable(input.name) +
@@ -184,8 +190,10 @@ void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<s
                                " bytes: files of 4 GiB or more cannot be stored");
         } else {
             errno = 0;
-            std::ifstream probe(input.path, std::ios::binary);
-            if (!probe) problems.push_back(where + ": cannot open for reading: " + system_reason());
+            auto probe = std::make_shared<InputFile>(input.path);
+            if (!probe->is_open()) problems.push_back(where + ": cannot open for reading: " + probe->error());
+            else if (&input == program)
+                input.file = std::move(probe);
         }
     }
     // A name of the 8.3 form that Windows may have given another entry as
@@ -202,15 +210,19 @@ void check_inputs(std::vector<PackInput>& inputs, int temp_length, std::vector<s
     }
 }
 
-void check_launch_name(const std::string& launch, const std::vector<PackInput>& inputs,
+size_t find_launch_input(const std::string& launch, const std::vector<PackInput>& inputs) {
+    if (launch.empty()) return kNoEntry;  // the launcher opens the folder
+    for (size_t i = 0; i < inputs.size(); ++i)
+        if (same_name(inputs[i].name, launch)) return i;
+    return kNoEntry;
+}
+
+void check_launch_name(const std::string& launch_name, size_t launch, const std::vector<PackInput>& inputs,
                        std::vector<std::string>& problems) {
-    if (launch.empty()) return;  // the launcher opens the folder
+    if (launch_name.empty() || launch != kNoEntry) return;
     std::string names;
-    for (const PackInput& input : inputs) {
-        if (same_name(input.name, launch)) return;
-        names += (names.empty() ? "" : ", ") + printable(input.name);
-    }
-    problems.push_back("--launch '" + printable(launch) + "': no entry has that name (entries: " +
+    for (const PackInput& input : inputs) names += (names.empty() ? "" : ", ") + printable(input.name);
+    problems.push_back("--launch '" + printable(launch_name) + "': no entry has that name (entries: " +
                        names + ")");
 }
 

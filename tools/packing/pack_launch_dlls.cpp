@@ -24,15 +24,12 @@ LaunchDlls judge(const std::string& launch, const ProgramImports& imports, const
 
 }  // namespace
 
-void order_launch_dlls(const std::string& launch, std::vector<PackInput>& inputs) {
-    const auto is_program = [&](const PackInput& input) { return same_name(input.name, launch); };
-    const auto program = std::find_if(inputs.begin(), inputs.end(), is_program);
-    if (launch.empty() || program == inputs.end()) return;
-    InputFile file(program->path);
-    if (!file.is_open()) return;
-    FileBytes bytes(file);
+void order_launch_dlls(const std::string& launch, size_t launch_at, std::vector<PackInput>& inputs) {
+    if (launch_at >= inputs.size() || !inputs[launch_at].file) return;
+    const auto program = inputs.begin() + std::ptrdiff_t(launch_at);
+    FileBytes bytes(*program->file);
     const ProgramImports imports = read_program_imports(bytes);
-    const LaunchDlls first = judge(launch, imports, inputs, size_t(program - inputs.begin()));
+    const LaunchDlls first = judge(launch, imports, inputs, launch_at);
     std::vector<std::string> late;
     for (const DllVerdict& dll : first.dlls)
         if (dll.carried_late) late.push_back(windows_file_key(dll_file_name(dll.name)));
@@ -48,7 +45,7 @@ void order_launch_dlls(const std::string& launch, std::vector<PackInput>& inputs
     if (!names.empty() && verbosity() != Verbosity::kQuiet)
         print(names + " packed before " + printable(launch) + ", which loads " + them + ": the launcher writes " +
               them + " before it can open it\n");
-    const auto now = std::find_if(inputs.begin(), inputs.end(), is_program);
-    const LaunchDlls dlls = judge(launch, imports, inputs, size_t(now - inputs.begin()));
+    // The program now stands just before the first input that did not move.
+    const LaunchDlls dlls = judge(launch, imports, inputs, size_t(moved - inputs.begin()) - 1);
     if (!dlls.warning.empty()) report_warning(dlls.warning);
 }

@@ -10,4 +10,6 @@
 
 #include "tools/packing/pack_inputs.h"
 
-void order_launch_dlls(const std::string& launch, std::vector<PackInput>& inputs);
+// launch: the launch program's input (find_launch_input), its file kept
+// open by check_inputs; kNoEntry when the launcher opens the folder.
+void order_launch_dlls(const std::string& launch_name, size_t launch, std::vector<PackInput>& inputs);

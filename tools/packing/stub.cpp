@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "archive/carrier_integrity.h"
 #include "archive/format_rules.h"
@@ -21,9 +20,7 @@ namespace {
 // The launcher finds its integrity record where its image ends, by the same
 // reading of its headers, so the stub must end there and carry no signature
 // (signing comes after packing, over the whole carrier).
-std::string stub_layout_problem(const fs::path& path) {
-    InputFile file(path);
-    if (!file.is_open()) return "cannot open to read its headers: " + file.error();
+std::string stub_layout_problem(InputFile& file) {
     CarrierLayout layout;
     const bool read = read_carrier_layout(file.carrier(), &layout);
     if (!read)
@@ -71,9 +68,9 @@ bool load_stub(const std::string& option, bool any_stub, std::vector<uint8_t>& s
         return false;
     }
     errno = 0;
-    std::ifstream in(path, std::ios::binary);
+    InputFile in(path);  // read whole, then its layout as the launcher reads it: one open
     stub.resize(size_t(size));
-    if (!in || !in.read(reinterpret_cast<char*>(stub.data()), std::streamsize(size))) {
+    if (!in.is_open() || !in.read_at(0, stub.data(), stub.size())) {
         problems.push_back(where + ": cannot read the stub: " + system_reason());
         return false;
     }
@@ -82,7 +79,7 @@ bool load_stub(const std::string& option, bool any_stub, std::vector<uint8_t>& s
         problems.push_back(where + ": stub is not an i386 Windows program: " + problem);
         return false;
     }
-    const std::string layout = stub_layout_problem(path);
+    const std::string layout = stub_layout_problem(in);
     if (!layout.empty()) {
         problems.push_back(where + ": stub: " + layout);
         return false;

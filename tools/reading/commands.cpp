@@ -1,5 +1,6 @@
 #include "tools/reading/commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -58,7 +59,7 @@ public:
             fs::create_directories(folder_, ec);
             if (ec) return escaped(path_to_utf8(folder_)) + ": " + ec.message();
         }
-        const std::string name = windows_file_name(entry.name);
+        const std::string name = trailing_trimmed(entry.name);
         const auto [file, added] = files_.emplace(windows_file_key(entry.name), name);
         if (!added && file->second != name) {  // this run's file, under its earlier name
             std::error_code ignored;
@@ -148,6 +149,41 @@ private:
     uint64_t entries_ = 0, bytes_ = 0;
 };
 
+// What fails a carrier the walk passed: a stub Windows would not start, or
+// whose manifest it would refuse, or no Brisk Courier launcher; with
+// strict, one modified. The reason is empty when nothing does.
+WalkFinding stub_failure(ProgramFile& file, const Carrier& carrier, bool strict) {
+    const ResourceReport& resources = carrier.resources;
+    WalkFinding failure;
+    // The stub is what comes before the archive.
+    const size_t head = size_t(std::min<uint64_t>(kPeHeaderRead, carrier.archive_start));
+    const std::string problem = file.head_size() >= head ? stub_problem(file.head(), head, carrier.archive_start)
+                                                         : "cannot read its headers: " + system_reason();
+    if (!problem.empty()) {
+        failure.reason = "stub is not an i386 Windows program: " + problem;
+    } else if (carrier.launcher.kind == LauncherKind::kOther) {
+        failure.reason = std::string("stub is ") + kNotALauncher;
+    } else if (!resources.problems.empty()) {
+        // What list cannot read, Windows may not either: no icon, no
+        // version, or no start at all.
+        failure.where = "resources";
+        failure.reason = resources.problems.front();
+    } else if (!resources.manifest_problem.empty()) {
+        failure.where = "manifest";
+        failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
+    } else if (!resources.manifest_changes.empty()) {
+        // Part of what the launcher is, which the identity check of its
+        // code leaves out.
+        failure.where = "manifest";
+        failure.reason = resources.manifest_changes +
+                         ": a launcher's manifest may not change what it loads or how it runs";
+    } else if (strict && carrier.launcher.kind == LauncherKind::kModified) {
+        failure.reason = "stub is a " + carrier.launcher.text() +
+                         ": --strict passes only the launcher of Brisk Courier " COURIER_PACK_VERSION;
+    }
+    return failure;
+}
+
 }  // namespace
 
 int list_carrier(const CarrierRequest& request) {
@@ -165,9 +201,10 @@ int list_carrier(const CarrierRequest& request) {
 int verify_carrier(const CarrierRequest& request) {
     const std::string& carrier = request.carrier;
     WalkSink decoder_only;
-    WalkResult result = walk_carrier(carrier, decoder_only, request.temp_length);
-    check_launch_dlls(carrier, result);
-    const ResourceReport& resources = result.carrier.resources;
+    errno = 0;
+    ProgramFile file(path_from_utf8(carrier));  // the one open: the walk and every check below read it
+    WalkResult result = walk_carrier(carrier, file, decoder_only, request.temp_length);
+    check_launch_dlls(file.file(), result);
     // The verdict: the walk's, then whether Windows would start the stub
     // and accept its manifest at all.
     WalkFinding failure = result.failure;
@@ -177,47 +214,8 @@ int verify_carrier(const CarrierRequest& request) {
         ok = false;
     }
     if (ok) {
-        // The stub is what comes before the archive.
-        std::vector<uint8_t> head(size_t(std::min<uint64_t>(kPeHeaderRead, result.carrier.archive_start)));
-        InputFile file(path_from_utf8(carrier));
-        const std::string problem =
-            file.read_at(0, head.data(), head.size())
-                ? stub_problem(head.data(), head.size(), result.carrier.archive_start)
-                : "cannot read its headers: " + system_reason();
-        if (!problem.empty()) {
-            failure = WalkFinding();
-            failure.reason = "stub is not an i386 Windows program: " + problem;
-            ok = false;
-        } else if (result.carrier.launcher.kind == LauncherKind::kOther) {
-            failure = WalkFinding();
-            failure.reason = std::string("stub is ") + kNotALauncher;
-            ok = false;
-        } else if (!resources.problems.empty()) {
-            // What list cannot read, Windows may not either: no icon, no
-            // version, or no start at all.
-            failure = WalkFinding();
-            failure.where = "resources";
-            failure.reason = resources.problems.front();
-            ok = false;
-        } else if (!resources.manifest_problem.empty()) {
-            failure = WalkFinding();
-            failure.where = "manifest";
-            failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
-            ok = false;
-        } else if (!resources.manifest_changes.empty()) {
-            // Part of what the launcher is, which the identity check of its
-            // code leaves out.
-            failure = WalkFinding();
-            failure.where = "manifest";
-            failure.reason = resources.manifest_changes +
-                             ": a launcher's manifest may not change what it loads or how it runs";
-            ok = false;
-        } else if (request.strict && result.carrier.launcher.kind == LauncherKind::kModified) {
-            failure = WalkFinding();
-            failure.reason = "stub is a " + result.carrier.launcher.text() +
-                             ": --strict passes only the launcher of Brisk Courier " COURIER_PACK_VERSION;
-            ok = false;
-        }
+        failure = stub_failure(file, result.carrier, request.strict);
+        ok = failure.reason.empty();
     }
 
     const bool quiet = request.json || verbosity() == Verbosity::kQuiet;

@@ -6,9 +6,8 @@
 
 #include "tools/system/le_bytes.h"
 #include "tools/resources/manifest.h"
-#include "tools/carrier/pe_image.h"
+#include "tools/carrier/program_file.h"
 #include "tools/resources/pe_resources.h"
-#include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 
 namespace {
@@ -64,24 +63,20 @@ void read_resources(const std::vector<uint8_t>& section, const std::vector<Found
 
 }  // namespace
 
-ResourceReport read_resource_report(InputFile& file) {
+ResourceReport read_resource_report(ProgramFile& file) {
     ResourceReport report;
-    std::vector<uint8_t> head(kPeHeaderRead);
-    size_t got = 0;
-    if (!file.seek(0) || !file.read(head.data(), head.size(), &got)) return report;
-    head.resize(got);
-    PeHeaders headers;
-    if (!read_pe_headers(head.data(), head.size(), headers).empty()) return report;
-    const auto [rva, size] = headers.directory(kResourceDirectory, head.data());
+    const PeHeaders* headers = file.headers();
+    if (!headers) return report;
+    const auto [rva, size] = headers->directory(kResourceDirectory, file.head());
     if (rva == 0 || size == 0) return report;
     report.any = true;
-    const PeSection* section = headers.section_at(rva);
+    const PeSection* section = headers->section_at(rva);
     if (!section) {
         report.problems.push_back("resource directory lies in no section");
         return report;
     }
     std::vector<uint8_t> bytes(std::min(section->raw_size, kLargestResourceSection));
-    if (!file.read_at(section->raw_offset, bytes.data(), bytes.size())) {
+    if (!file.file().read_at(section->raw_offset, bytes.data(), bytes.size())) {
         report.problems.push_back("resource section cut short");
         return report;
     }

@@ -9,7 +9,7 @@
 
 #include "tools/resources/version_info.h"
 
-class InputFile;
+class ProgramFile;
 
 struct IconReport {
     uint32_t width = 0, height = 0;
@@ -31,6 +31,7 @@ struct ResourceReport {
     std::vector<std::string> problems; // what could not be read
 };
 
-// Reads the resources of a carrier's image. A file that is no PE image, or
-// one without resources, gives a report with `any` false.
-ResourceReport read_resource_report(InputFile& carrier);
+// Reads the resources of a carrier's image, where its headers point. A file
+// that is no PE image, or one without resources, gives a report with `any`
+// false.
+ResourceReport read_resource_report(ProgramFile& carrier);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "archive/carrier_integrity.h"
@@ -13,6 +12,8 @@
 #include "tools/carrier/names.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/resources/pe_resources.h"
+#include "tools/system/console.h"
+#include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
 #include "tools/resources/version_info.h"
 
@@ -41,10 +42,10 @@ bool read_input(const std::string& option, const std::string& path, std::vector<
         return false;
     }
     errno = 0;
-    std::ifstream in(path_from_utf8(path), std::ios::binary);
+    InputFile in(path_from_utf8(path));
     bytes.resize(size_t(size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
-        problems.push_back(where + "cannot read: " + (errno ? std::strerror(errno) : "unknown error"));
+    if (!in.is_open() || !in.read_at(0, bytes.data(), bytes.size())) {
+        problems.push_back(where + "cannot read: " + system_reason());
         return false;
     }
     return true;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "tools/system/le_bytes.h"
-#include "tools/carrier/names.h"
 #include "tools/system/text_encoding.h"
 
 namespace {

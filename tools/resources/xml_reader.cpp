@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "tools/carrier/names.h"
 #include "tools/system/text_encoding.h"
 
 namespace {

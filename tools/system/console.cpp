@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/system/test_seams.h"
 #include "tools/system/text_encoding.h"
 
 #ifdef _WIN32
@@ -168,7 +169,7 @@ Progress::Progress(uint64_t total)
     : enabled_(total > 0 && g_verbosity == Verbosity::kNormal && isatty(fileno(stderr))),
       total_(total),
       start_(Clock::now()),
-      next_(start_ + kProgressAfter) {}
+      next_(test_seam("COURIER_PACK_PROGRESS_AT_ONCE") ? start_ : start_ + kProgressAfter) {}
 
 Progress::~Progress() {
     if (width_ > 0) write_text(stderr, "\r" + std::string(width_, ' ') + "\r");

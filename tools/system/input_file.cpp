@@ -129,9 +129,29 @@ constexpr size_t kReadAhead = 64 * 1024;
 bool InputFile::seek(uint64_t offset) {
     ahead_.clear();
     ahead_at_ = 0;
+    if (offset < head_.size()) {  // the system's position is set when a read leaves the head
+        position_ = offset;
+        raw_behind_ = true;
+        return true;
+    }
     if (!raw_seek(offset)) return false;
     position_ = offset;
+    raw_behind_ = false;
     return true;
+}
+
+const std::vector<uint8_t>& InputFile::head() {
+    if (head_read_) return head_;
+    head_read_ = true;
+    const uint64_t at = position_;
+    std::vector<uint8_t> bytes(kHeadSize);
+    size_t got = 0;
+    if (raw_seek(0) && raw_read(bytes.data(), bytes.size(), &got)) {
+        bytes.resize(got);
+        head_ = std::move(bytes);
+    }
+    seek(at);
+    return head_;
 }
 
 uint64_t InputFile::position() { return position_; }
@@ -139,6 +159,18 @@ uint64_t InputFile::position() { return position_; }
 bool InputFile::read(void* buffer, size_t size, size_t* got) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     *got = 0;
+    if (position_ < head_.size() && size > 0) {  // ahead_ is empty here: seek emptied it
+        const size_t n = std::min(size, size_t(head_.size() - position_));
+        std::memcpy(out, &head_[size_t(position_)], n);
+        out += n;
+        size -= n;
+        *got += n;
+        position_ += n;
+    }
+    if (size > 0 && raw_behind_) {
+        if (!raw_seek(position_)) return false;
+        raw_behind_ = false;
+    }
     while (size > 0) {
         if (ahead_at_ == ahead_.size()) {
             ahead_.clear();

@@ -43,6 +43,12 @@ public:
     bool read(void* buffer, size_t size, size_t* got);
     // Reads exactly `size` bytes at `offset`.
     bool read_at(uint64_t offset, void* buffer, size_t size);
+    // The file's first bytes (up to kHeadSize; fewer in a shorter file, none
+    // when they cannot be read), read once when first asked for. Reads that
+    // fall in them are served from them from then on, so the several
+    // readers of a program's headers read them from the system once.
+    const std::vector<uint8_t>& head();
+    static constexpr size_t kHeadSize = 64 * 1024;
 
     // For the archive reader and the integrity check.
     CarrierFile carrier() { return this; }
@@ -69,4 +75,8 @@ private:
     std::vector<uint8_t> ahead_;
     size_t ahead_at_ = 0;    // next unread byte in ahead_
     uint64_t position_ = 0;  // where the next read starts
+    std::vector<uint8_t> head_;
+    bool head_read_ = false;
+    // The system's position is not position_: a read in head_ moved only that.
+    bool raw_behind_ = false;
 };

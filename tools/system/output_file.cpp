@@ -9,6 +9,7 @@
 #include <random>
 
 #include "tools/system/console.h"
+#include "tools/system/test_seams.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -314,8 +315,7 @@ void remove_stale(const fs::path& target) {
     found->second.erase(from, to);
 }
 
-// Tests force the named file that other file systems fall back to.
-bool unnamed_allowed() { return std::getenv("COURIER_PACK_NAMED_TEMP") == nullptr; }
+bool unnamed_allowed() { return !test_seam("COURIER_PACK_NAMED_TEMP"); }
 
 std::string system_error(int code = errno) { return std::strerror(code); }
 
@@ -369,8 +369,7 @@ OutputFile::OutputFile(const fs::path& target) : target_(target) {
             if (errno != EEXIST) break;
             continue;
         }
-        // Tests stop here, for another run to take the file for stale.
-        if (std::getenv("COURIER_PACK_STOP_BEFORE_LOCK")) raise(SIGSTOP);
+        if (test_seam("COURIER_PACK_STOP_BEFORE_LOCK")) raise(SIGSTOP);
         // Another run may have taken it for stale in the instant before our
         // lock: it holds the lock, or has removed the name.
         const bool locked_elsewhere = !lock(fd_) && errno == EWOULDBLOCK;

@@ -87,3 +87,9 @@ std::filesystem::path path_from_utf8(const std::string& text) {
 }
 
 std::string path_to_utf8(const std::filesystem::path& path) { return path.u8string(); }
+
+std::string lower_ascii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}

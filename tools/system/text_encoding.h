@@ -15,6 +15,10 @@ bool is_utf8(const std::string& text);
 std::string utf16_to_utf8(const std::u16string& text);
 void append_utf8(std::string& out, uint32_t code);
 
+// ASCII letters lower-cased: for text compared without case (XML names,
+// version keys). File names are compared by tools/carrier/names.h.
+std::string lower_ascii(std::string text);
+
 // The command line as UTF-8. On Windows it is read through the wide
 // services, so arguments the ANSI code page cannot spell (a folder named
 // 日本 on a Western Windows) arrive whole; argv would hold '?' for them.
