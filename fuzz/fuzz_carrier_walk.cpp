@@ -30,8 +30,8 @@
 namespace {
 
 // Keeps each entry's decoded bytes; a later entry of the same name, letter
-// case ignored, replaces an earlier one's bytes, as in the launcher's folder,
-// where the file keeps its first spelling.
+// case ignored, replaces an earlier one's bytes and name, as in the
+// launcher's folder, where each file is made anew.
 class Collect : public WalkSink {
 public:
     std::string begin_entry(const CarrierEntry&) override {
@@ -46,7 +46,7 @@ public:
         FUZZ_CHECK(current_.size() == entry.decoded_size, "entry reports %llu bytes, wrote %zu",
                    static_cast<unsigned long long>(entry.decoded_size), current_.size());
         File& file = files[ascii_file_key(entry.name)];
-        if (file.spelling.empty()) file.spelling = entry.name;
+        file.spelling = entry.name;
         file.bytes = current_;
         return "";
     }

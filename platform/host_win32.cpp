@@ -25,6 +25,8 @@ struct OpenFile {
     ino_t inode;
     DWORD access;
     DWORD share;
+    std::string path;
+    bool link;  // a symbolic link's own file, opened with FILE_FLAG_OPEN_REPARSE_POINT
 };
 
 struct Window {
@@ -46,6 +48,10 @@ struct State {
     std::map<HostObject*, HostObject*> selected;  // each device context's object
     HostObject* system_font = nullptr;  // what a new device context holds
     std::vector<std::unique_ptr<HostObject>> objects;
+    std::function<void()> sleep_hook;
+    std::function<void(const std::string&)> close_hook;
+    bool in_hook = false;
+    bool case_sensitive = false;
 };
 
 State& state() {
@@ -88,7 +94,8 @@ bool sharing_conflict(const OpenFile& held, DWORD access, DWORD share) {
 std::string existing_spelling(const std::string& path) {
     struct stat info;
     const size_t slash = path.rfind('/');
-    if (stat(path.c_str(), &info) == 0 || slash == std::string::npos) return path;
+    if (state().case_sensitive || lstat(path.c_str(), &info) == 0 || slash == std::string::npos)
+        return path;
     const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     const std::string name = path.substr(slash + 1);
     std::string found = path;
@@ -124,6 +131,9 @@ std::string to_posix(const char* path) {
     return out;
 }
 int open_handles() { return static_cast<int>(state().files.size()); }
+void set_case_sensitive(bool on) { state().case_sensitive = on; }
+void on_sleep(std::function<void()> hook) { state().sleep_hook = std::move(hook); }
+void on_close(std::function<void(const std::string&)> hook) { state().close_hook = std::move(hook); }
 
 std::string utf8(const wchar_t* text) {
     std::string out;
@@ -169,14 +179,26 @@ std::wstring wide(const std::string& text) {
 }  // namespace host
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES*, DWORD disposition,
-                   DWORD, HANDLE) {
-    const std::string path = existing_spelling(host::to_posix(name));
+                   DWORD flags, HANDLE) {
+    std::string path = existing_spelling(host::to_posix(name));
+    // Windows looks at reparse points a component at a time, so a folder's
+    // trailing '\' does not lead into a link, as a trailing '/' would here.
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    // With FILE_FLAG_OPEN_REPARSE_POINT a symbolic link is opened itself:
+    // a handle that reads and writes nothing, the file it names untouched.
+    const bool own_link = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     struct stat info;
-    const bool exists = stat(path.c_str(), &info) == 0;
+    const bool exists = (own_link ? lstat(path.c_str(), &info) : stat(path.c_str(), &info)) == 0;
+    const bool link = exists && S_ISLNK(info.st_mode);
+    const bool folder = exists && S_ISDIR(info.st_mode);
     if (exists) {
-        if (S_ISDIR(info.st_mode)) return INVALID_HANDLE_VALUE;
+        // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, and only as it is.
+        if (folder && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || disposition != OPEN_EXISTING))
+            return INVALID_HANDLE_VALUE;
+        if (disposition == CREATE_NEW) return INVALID_HANDLE_VALUE;  // a link counts: the name is taken
         // The read-only attribute: Windows refuses write access even to root.
-        if ((access & GENERIC_WRITE) && !(info.st_mode & S_IWUSR)) return INVALID_HANDLE_VALUE;
+        if (!link && !folder && (access & GENERIC_WRITE) && !(info.st_mode & S_IWUSR))
+            return INVALID_HANDLE_VALUE;
         for (auto& entry : state().files) {
             const OpenFile& held = *entry.second;
             if (held.device == info.st_dev && held.inode == info.st_ino &&
@@ -184,15 +206,40 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES*,
                 return INVALID_HANDLE_VALUE;
         }
     }
-    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
-    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    int flags_out = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (disposition == CREATE_ALWAYS) flags_out |= O_CREAT | O_TRUNC;
+    else if (disposition == CREATE_NEW) flags_out |= O_CREAT | O_EXCL;
     else if (disposition != OPEN_EXISTING) return INVALID_HANDLE_VALUE;
-    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (folder) flags_out = O_RDONLY | O_DIRECTORY;
+    if (link) flags_out = O_PATH | O_NOFOLLOW;
+    const int fd = open(path.c_str(), flags_out | O_CLOEXEC, 0644);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     fstat(fd, &info);
+    if (link) lstat(path.c_str(), &info);
     HostObject* handle = new_object();
-    state().files[handle].reset(new OpenFile{fd, info.st_dev, info.st_ino, access, share});
+    state().files[handle].reset(new OpenFile{fd, info.st_dev, info.st_ino, access, share, path, link});
     return handle;
+}
+
+BOOL DeleteFileW(LPCWSTR name) {
+    const std::string path = existing_spelling(host::to_posix(host::utf8(name).c_str()));
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return FALSE;
+    // A folder, or a link that may be one, is not a file to delete; nor is
+    // a read-only file.
+    struct stat target;
+    if (S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && stat(path.c_str(), &target) == 0 &&
+                                  S_ISDIR(target.st_mode)))
+        return FALSE;
+    if (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR)) return FALSE;
+    // Open elsewhere: refused unless every handle shares deletion, and even
+    // then Windows keeps the name until the last one closes. Either way the
+    // name stays.
+    for (auto& entry : state().files)
+        if (entry.second->device == info.st_dev && entry.second->inode == info.st_ino &&
+            (entry.second->access & (GENERIC_READ | GENERIC_WRITE)))
+            return FALSE;
+    return unlink(path.c_str()) == 0;
 }
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
@@ -205,12 +252,15 @@ BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info)
     OpenFile* file = file_of(handle);
     struct stat st;
     if (!file || fstat(file->fd, &st) != 0) return FALSE;
+    if (file->link) lstat(file->path.c_str(), &st);
     *info = BY_HANDLE_FILE_INFORMATION();
-    info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    info->dwFileAttributes = file->link            ? FILE_ATTRIBUTE_REPARSE_POINT
+                             : S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                   : FILE_ATTRIBUTE_NORMAL;
     info->dwVolumeSerialNumber = DWORD(st.st_dev);
     info->nFileSizeHigh = DWORD(uint64_t(st.st_size) >> 32);
     info->nFileSizeLow = DWORD(st.st_size);
-    info->nNumberOfLinks = DWORD(st.st_nlink);
+    info->nNumberOfLinks = S_ISDIR(st.st_mode) ? 1 : DWORD(st.st_nlink);  // a folder has one name
     info->nFileIndexHigh = DWORD(uint64_t(st.st_ino) >> 32);
     info->nFileIndexLow = DWORD(st.st_ino);
     return TRUE;
@@ -263,7 +313,13 @@ BOOL CloseHandle(HANDLE handle) {
     auto it = state().files.find(static_cast<HostObject*>(handle));
     if (it == state().files.end()) return FALSE;
     close(it->second->fd);
+    const std::string path = it->second->path;
     state().files.erase(it);
+    if (state().close_hook && !state().in_hook) {
+        state().in_hook = true;  // the hook's own handles do not call it again
+        state().close_hook(path);
+        state().in_hook = false;
+    }
     return TRUE;
 }
 
@@ -340,6 +396,11 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 void Sleep(DWORD milliseconds) {
     log("Sleep(" + std::to_string(milliseconds) + ")");
     state().ticks += milliseconds;
+    if (state().sleep_hook && !state().in_hook) {
+        state().in_hook = true;
+        state().sleep_hook();
+        state().in_hook = false;
+    }
 }
 
 DWORD GetTickCount() { return state().ticks += state().tick_step; }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,9 +95,16 @@ struct OVERLAPPED;
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
 #define FILE_SHARE_DELETE 0x4u
+#define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
+// A link's own file rather than the one it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+// Needed to open a folder.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
@@ -148,6 +156,8 @@ BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security);
 DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+// Removes the name itself: a link, never the file it leads to.
+BOOL DeleteFileW(LPCWSTR name);
 // CP_ACP only. As on Windows without MB_ERR_INVALID_CHARS, a byte that is not
 // valid UTF-8 becomes U+FFFD.
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int length, LPWSTR out,
@@ -211,4 +221,11 @@ std::string utf8(const wchar_t* text);
 std::wstring wide(const std::string& text);
 // Handles opened and not yet closed.
 int open_handles();
+// A folder that tells names differing only in letter case apart, as
+// Windows can be told to: no name then finds another spelling.
+void set_case_sensitive(bool on);
+// Called at each Sleep, before it returns, and after each CloseHandle of a
+// file, with its POSIX path: another program acting meanwhile. Empty: none.
+void on_sleep(std::function<void()> hook);
+void on_close(std::function<void(const std::string& path)> hook);
 }  // namespace host

@@ -47,38 +47,44 @@ int32_t scaled(int32_t total, int32_t value) {
 
 // Which file a handle is open on, as Windows tells files apart (volume
 // serial number and file index), so one file is recognised under any
-// spelling of its name. All zero when not known.
+// spelling of its name. All zero when not known, and for a reparse point
+// (a symbolic link or a junction): through one, the run could write outside
+// its folder.
 struct FileId {
     DWORD volume = 0, index_high = 0, index_low = 0;
 };
 
-FileId file_id(HANDLE file) {
+void file_id(HANDLE file, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info;
-    FileId id;
-    if (GetFileInformationByHandle(file, &info))
+    id = FileId();
+    if (GetFileInformationByHandle(file, &info) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         id = FileId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    return id;
 }
 
 bool is_known(const FileId& id) { return (id.volume | id.index_high | id.index_low) != 0; }
 
 bool same_file(const FileId& a, const FileId& b) {
-    return is_known(a) && a.volume == b.volume && a.index_high == b.index_high &&
-           a.index_low == b.index_low;
+    return is_known(a) &&
+           ((a.volume ^ b.volume) | (a.index_high ^ b.index_high) | (a.index_low ^ b.index_low)) == 0;
 }
 
-// True when path now names the file this run wrote as the launch entry, and
-// that file is not the launcher's own.
-bool names_launch_entry(const wchar_t* path, const FileId& entry, const FileId& own) {
-    if (!is_known(entry)) return false;
+// Opens path itself, never what a link in its place leads to; a folder too.
+HANDLE open_itself(const wchar_t* path, DWORD access, DWORD share) {
+    return CreateFileW(path, access, share, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// True when path now names the file `held`, itself and not through a link.
+bool names_file(const wchar_t* path, const FileId& held) {
     // Attributes only: no program holding the file open can refuse that.
-    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const FileId now = file_id(file);
+    // One that does not open is known as no file.
+    HANDLE file = open_itself(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    FileId now;
+    file_id(file, now);
     CloseHandle(file);
-    return same_file(now, entry) && !same_file(now, own);
+    return same_file(now, held);
 }
 
 bool is_safe_name(const char* name) { return is_contained_name(name) && !is_device_name(name); }
@@ -127,7 +133,12 @@ namespace {
 // Wine: 100 MB unpacked no faster.)
 uint8_t g_decoded[kChunkOutputCapacity];
 
-bool unpack_records(HANDLE output, CarrierFile archive, uint32_t stored_size) {
+// The written bytes read back, to compare with what the records decode to.
+uint8_t g_read_back[kChunkOutputCapacity];
+
+// Decodes the entry's records into output, or, when `compare`, checks that
+// output holds what they decode to (without moving the bar).
+bool unpack_records(HANDLE output, CarrierFile archive, uint32_t stored_size, bool compare) {
     ChunkDecoder decoder;
     if (!decoder.ok()) return false;
     uint8_t input[kChunkInputCapacity];
@@ -137,15 +148,18 @@ bool unpack_records(HANDLE output, CarrierFile archive, uint32_t stored_size) {
         if (!read_chunk_record(archive, input, &delivered)) return false;
         const uint32_t next = consumed + delivered + 4;
         consumed = next < consumed ? 0xFFFFFFFFu : next;  // no wrap back below the size
-        advance_progress(consumed);
+        if (!compare) advance_progress(consumed);
         if (delivered == 0) return true;
         const int32_t n = decoder.decode_chunk(input, static_cast<int32_t>(delivered), g_decoded,
                                                kChunkOutputCapacity);
         if (n < 0) return false;
-        DWORD written = 0;
-        if (n > 0 && (!WriteFile(output, g_decoded, static_cast<DWORD>(n), &written, nullptr) ||
-                      written != static_cast<DWORD>(n)))
+        DWORD done = 0;
+        if (!(compare ? ReadFile(output, g_read_back, DWORD(n), &done, nullptr)
+                      : WriteFile(output, g_decoded, DWORD(n), &done, nullptr)) ||
+            done != DWORD(n))
             return false;
+        for (int32_t i = 0; compare && i < n; ++i)
+            if (g_read_back[i] != g_decoded[i]) return false;
     }
     return true;
 }
@@ -153,7 +167,7 @@ bool unpack_records(HANDLE output, CarrierFile archive, uint32_t stored_size) {
 }  // namespace
 
 bool extract_entry(HANDLE output, CarrierFile archive, uint32_t stored_size) {
-    const bool ok = unpack_records(output, archive, stored_size);
+    const bool ok = unpack_records(output, archive, stored_size, false);
     end_entry_progress();
     return ok;
 }
@@ -162,12 +176,12 @@ namespace {
 
 // What one run has come to, handed from step to step: whether a step
 // failed, whether the launch name was read whole (only then may anything
-// be opened), and the files the launch rule tells apart.
+// be opened), and the launch file the run holds.
 struct RunResult {
     bool failed = false;
     bool launch_name_read = false;
-    FileId own;     // the carrier: never launched, whatever its name
     FileId launch;  // the launch entry's file while this run has it whole
+    HANDLE held = INVALID_HANDLE_VALUE;  // and that file, held until it is opened
 };
 
 // %TEMP% into folder. Returns its length, or 0 when there is none or no
@@ -178,15 +192,14 @@ DWORD find_temp(wchar_t (&folder)[kFolderCapacity]) {
 }
 
 // Opens the launcher's own file, sharing reads (a scanner reading the
-// carrier must not stop the run), and learns which file it is.
-HANDLE open_carrier(wchar_t (&path)[kPathCapacity], RunResult& result) {
+// carrier must not stop the run). Its entries cannot be written into it:
+// the run holds it open, so it is never the launch file.
+HANDLE open_carrier(wchar_t (&path)[kPathCapacity]) {
     const DWORD length = GetModuleFileNameW(nullptr, path, kPathCapacity);
     // A cut path could name another file.
     if (length == 0 || length >= DWORD(kPathCapacity)) return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) result.own = file_id(file);
-    return file;
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // True when the carrier's integrity record says it was cut short or
@@ -202,31 +215,77 @@ bool carrier_damaged(CarrierFile archive, uint32_t* content_end) {
     return state == Integrity::kTruncated || state == Integrity::kDamaged;
 }
 
+// Lets go of the launch file: no longer the run's to open.
+void release_launch(RunResult& result) {
+    CloseHandle(result.held);
+    result.held = INVALID_HANDLE_VALUE;
+    result.launch = FileId();
+}
+
+// Holds the launch file just written at path, reading and sharing reads
+// only, so that until the shell has opened it no one can write, replace or
+// delete it. Someone may have written it after it was closed and before
+// this: the entry's records, from `records`, are decoded once more and
+// must be what it holds, to its end.
+// Kept apart: folded into its caller, it had that frame realigned to 16
+// bytes, and every access to it grow.
+__attribute__((noinline)) void hold_launch_file(const wchar_t* path, CarrierFile archive,
+                                                uint32_t records, uint32_t stored_size,
+                                                RunResult& result) {
+    result.held = open_itself(path, GENERIC_READ, FILE_SHARE_READ);
+    DWORD extra;  // set when the read succeeds, looked at only then
+    if (!seek_to(archive, records) || !unpack_records(result.held, archive, stored_size, true) ||
+        !ReadFile(result.held, g_read_back, 1, &extra, nullptr) || extra != 0)
+        release_launch(result);
+    else
+        file_id(result.held, result.launch);
+}
+
+// The entry's file at path, made anew. Whatever had the name goes first:
+// a link's own file, never the one it leads to, so nothing outside the
+// folder changes through a link planted there. A name taken again in
+// between fails the create.
+HANDLE create_output(const wchar_t* path) {
+    DeleteFileW(path);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // Writes one entry, its name and stored size read, to the file at path and
 // closes it. False when the file cannot be created or written whole.
-bool unpack_entry(CarrierFile archive, const char* name, uint32_t stored_size, const char* launch_name,
-                  const wchar_t* path, RunResult& result) {
-    HANDLE output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) return false;
-    // Any spelling of the launch file rewrites it. Looked up only where it
-    // counts: under Wine each look-up costs more than writing a small file.
+bool unpack_entry(HANDLE carrier, CarrierFile archive, const char* name, uint32_t stored_size,
+                  const char* launch_name, const wchar_t* path, RunResult& result) {
+    HANDLE output = create_output(path);
+    // Refused by the run's own hold: an entry Windows writes into the
+    // launch file (any spelling of its name). Let go; the rule decides.
+    const bool rewrote = output == INVALID_HANDLE_VALUE && names_file(path, result.launch);
+    if (rewrote) {
+        release_launch(result);
+        output = create_output(path);
+    }
     const bool is_launch = same_name(name, launch_name);
-    FileId written;
-    if (is_launch || is_known(result.launch)) written = file_id(output);
-    show_entry_name(name);
-    begin_entry_progress(stored_size);
-    const bool whole = extract_entry(output, archive, stored_size);
-    CloseHandle(output);
-    const LaunchStep step = launch_step(is_launch, same_file(written, result.launch), whole);
-    if (step == LaunchStep::kTake) result.launch = written;
-    if (step == LaunchStep::kDrop) result.launch = FileId();
-    return whole;
+    bool whole = false;
+    // Where the records start, to read them again.
+    const uint32_t records = SetFilePointer(carrier, 0, nullptr, FILE_CURRENT);
+    if (output != INVALID_HANDLE_VALUE) {
+        show_entry_name(name);
+        begin_entry_progress(stored_size);
+        whole = extract_entry(output, archive, stored_size);
+        CloseHandle(output);
+    }
+    const LaunchStep step = launch_step(is_launch, rewrote, whole);
+    if (step == LaunchStep::kKeep) return whole;
+    release_launch(result);
+    if (step == LaunchStep::kDrop) return whole;
+    hold_launch_file(path, archive, records, stored_size, result);
+    return is_known(result.launch);
 }
 
 // Every entry in turn, until the end marker or the first failure.
-void unpack_entries(CarrierFile archive, const wchar_t* folder, const char* launch_name,
+void unpack_entries(HANDLE carrier, const wchar_t* folder, const char* launch_name,
                     wchar_t (&path)[kPathCapacity], RunResult& result) {
+    Win32Carrier reader(carrier);
+    const CarrierFile archive = reader.file();
     char name[kNameCapacity];
     g_bar_range = g_bar_shown = 0;  // the bar as the window was made: empty
     while (read_name(archive, name)) {
@@ -234,24 +293,25 @@ void unpack_entries(CarrierFile archive, const wchar_t* folder, const char* laun
         uint32_t stored_size = 0;
         if (!read_u32(archive, &stored_size) || !is_safe_name(name) ||
             !join_path(path, folder, name) ||
-            !unpack_entry(archive, name, stored_size, launch_name, path, result))
+            !unpack_entry(carrier, archive, name, stored_size, launch_name, path, result))
             break;
         Sleep(kEntryPauseMs);
     }
     result.failed = true;
 }
 
-// After a failure too, but only a file this run wrote whole: never a name
-// outside the folder, a file another carrier left there, one cut short, or
-// this launcher itself. An empty name opens the folder.
+// After a failure too, but only the file this run wrote whole and holds:
+// never a name outside the folder, a file another carrier left there, or
+// one cut short. An empty name opens the folder.
 void open_launch_file(const wchar_t* folder, const char* launch_name,
                       wchar_t (&path)[kPathCapacity], RunResult& result) {
     if (!is_safe_name(launch_name) || !join_path(path, folder, launch_name)) {
         result.failed = true;
-    } else if (launch_name[0] == '\0' || names_launch_entry(path, result.launch, result.own)) {
+    } else if (launch_name[0] == '\0' || names_file(path, result.launch)) {
         ShellExecuteW(nullptr, L"Open", path, nullptr, nullptr, SW_SHOWNORMAL);
     }
     Sleep(kLaunchPauseMs);
+    release_launch(result);
 }
 
 }  // namespace
@@ -262,7 +322,7 @@ int extract_archive() {
     wchar_t path[kPathCapacity];
     char launch_name[kNameCapacity];
     const DWORD temp_length = find_temp(folder);
-    const HANDLE handle = temp_length ? open_carrier(path, result) : INVALID_HANDLE_VALUE;
+    const HANDLE handle = temp_length ? open_carrier(path) : INVALID_HANDLE_VALUE;
     Win32Carrier carrier(handle);
     const CarrierFile archive = carrier.file();
     uint32_t content_end = 0;
@@ -272,9 +332,18 @@ int extract_archive() {
         MultiByteToWideChar(CP_ACP, 0, kFolderName, -1, folder + temp_length,
                             kFolderCapacity - int(temp_length));
         CreateDirectoryW(folder, nullptr);  // an existing folder is used as it is
-        result.launch_name_read =
-            locate_archive_before(archive, content_end) && read_name(archive, launch_name);
-        if (result.launch_name_read) unpack_entries(archive, folder, launch_name, path, result);
+        // Held while the run writes, not shared for deletion, so that no
+        // link can take its place meanwhile; one that is a link already
+        // fails the run.
+        const HANDLE held_folder =
+            open_itself(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        FileId folder_id;
+        file_id(held_folder, folder_id);
+        result.launch_name_read = is_known(folder_id) &&
+                                  locate_archive_before(archive, content_end) &&
+                                  read_name(archive, launch_name);
+        if (result.launch_name_read) unpack_entries(handle, folder, launch_name, path, result);
+        CloseHandle(held_folder);
     }
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (!result.launch_name_read) return 0;  // nothing to open

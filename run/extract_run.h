@@ -8,10 +8,13 @@
 #include "archive/carrier_file.h"
 #include "platform/platform.h"
 
-// Returns 1 when every step succeeded, 0 when any failed. After a failure as
-// after a success, the launch file is opened only when this run wrote it
-// whole (an empty launch name opens the folder), and never when it is the
-// launcher's own file. Telling the user is the caller's.
+// Returns 1 when every step succeeded, 0 when any failed; an extraction
+// folder that is a link fails before anything is written. Each entry's
+// file is made anew, a link in its place removed, never written through.
+// After a failure as after a success, the launch file is opened only when
+// this run wrote it whole (an empty launch name opens the folder), and it
+// is held, shared for reading only, from then until it has been opened.
+// Telling the user is the caller's.
 int extract_archive();
 
 // Unpacks the chunk records of one entry, from the archive's current

@@ -594,6 +594,20 @@ TEST_F(Courier, RefusedInputsWriteNothing) {
         {std::string(kAssembly) + many_attributes + "/>", "more than 256 attributes"},
         {std::string("\xFF\xFE<\0a\0"), "UTF-16 text: save the manifest as UTF-8"},
         {std::string(kAssembly) + "><!-- caf\xE9 --></assembly>", "not UTF-8 text"},
+        // What would change what the launcher loads or how it runs.
+        {std::string(kAssembly) + "><file name=\"uxtheme.dll\"/></assembly>", "a <file> element: Windows would load"},
+        {std::string(kAssembly) + "><dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+         "name=\"Microsoft.Windows.GdiPlus\" version=\"1.0.0.0\" publicKeyToken=\"6595b64144ccf1df\"/>"
+         "</dependentAssembly></dependency></assembly>", "a dependency on 'Microsoft.Windows.GdiPlus'"},
+        {std::string(kAssembly) + "><dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"/>"
+         "</dependentAssembly></dependency></assembly>", "a dependency on 'Microsoft.Windows.Common-Controls'"},
+        {std::string(kAssembly) + "><application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+         "<activeCodePage>UTF-8</activeCodePage></windowsSettings></application></assembly>",
+         "<application> (in assembly/application): it would change how the launcher runs"},
+        {std::string(kAssembly) + "><trustInfo><security><requestedPrivileges><requestedExecutionLevel "
+         "level=\"asInvoker\" uiAccess=\"true\"/></requestedPrivileges></security></trustInfo></assembly>",
+         "uiAccess=\"true\""},
     };
     for (const auto& [text, message] : manifests)
         cases.push_back({message, with_resource({"--manifest", "@"}, bytes(text)), 1, message});
@@ -947,8 +961,9 @@ TEST_F(Courier, UnreadableInputIsRefused) {
 }
 
 TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
-    // A copy of the tool in bin/, with the launcher where each build tree
-    // and an installed tree put it; each place found wins over the ones after.
+    // A copy of the tool in bin/, with a launcher.exe where each build tree
+    // and an installed tree put one: anyone may have put it there, and
+    // without --stub none is read, only the launcher the tool holds.
     fs::create_directories(dir / "bin");
     fs::create_directories(dir / "windows");
     fs::create_directories(dir / "share/brisk-courier");
@@ -956,25 +971,24 @@ TEST_F(Courier, DefaultStubIsTheBuiltLauncher) {
     const std::string in = folder("in", {{"a", {1}}});
     const std::vector<std::string> args = {"pack", "-o", dir / "out.exe", "--launch", "a", in};
 
-    ToolResult r = run(args, dir / "bin/courier-pack");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("no --stub given and no launcher at"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("share/brisk-courier/launcher.exe"), std::string::npos) << r.err;
-
-    const auto neighbour = minimal_pe_stub(600), installed = minimal_pe_stub(650),
-               beside = minimal_pe_stub(700);
-    for (const auto& [where, stub] : {std::pair{"windows", neighbour},
-                                      {"share/brisk-courier", installed}, {"bin", beside}}) {
+    ToolResult r;
+    for (const char* where : {"", "windows", "share/brisk-courier", "bin"}) {
         SCOPED_TRACE(where);
-        write_file(dir / where + "/launcher.exe", stub);
+        if (where[0] != '\0') write_file(dir / where + "/launcher.exe", minimal_pe_stub(600));
         r = run(args, dir / "bin/courier-pack");
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(stub, "a", {{"a", {1}}}));
+        if (release().empty()) {
+            EXPECT_EQ(r.code, 1);
+            EXPECT_NE(r.err.find("built without the launcher"), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(read_file(dir / "out.exe"), packed_carrier(release(), "a", {{"a", {1}}}));
+        }
     }
 
     r = run({"pack", "--help"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("../windows/launcher.exe"), std::string::npos);
+    EXPECT_NE(r.out.find("no folder is searched"), std::string::npos);
     r = run({"--version"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("courier-pack ", 0), 0u);
@@ -1027,11 +1041,17 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     const std::string one_file = dir / "one-file.exe", code_page = dir / "code-page.exe", plain = dir / "plain.exe";
     write_file(one_file, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"A.", {2, 2}}, {"b", {3}}}));
     write_file(code_page, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xE9t\xE9", {2}}, {"\xC9T\xC9", {3}}}));
+    const std::string wine_short = dir / "wine-short.exe";  // Wine 8 writes \xFC (u-umlaut) as '_'
+    write_file(wine_short, packed_carrier(minimal_pe_stub(), "a", {{"a", {1}}, {"\xFC" "ber-setup.exe", {2}},
+                                                                   {"_BER~4S2.EXE", {3}}}));
     auto plain_stub = minimal_pe_stub();
     std::fill(plain_stub.begin() + 0x200, plain_stub.begin() + 0x210, 0xCC);
     write_file(plain, plain_stub);
+    // With the launcher the tool holds, which draws no warning.
+    const std::string release_stub = release().empty() ? stub() : dir / "held-launcher.exe";
+    if (!release().empty()) write_file(release_stub, release());
     auto pack = [&](std::vector<std::string> extra, const std::string& launch = "a") {
-        std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", stub()};
+        std::vector<std::string> args = {"pack", "-o", out, "--launch", launch, "--stub", release_stub};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
@@ -1174,14 +1194,23 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "-o -: standard output is closed", "", ">&-"},
         // Another user may know the process's number, as sh's $$ does here:
         // -o -'s file in the temporary folder has no name it could take.
+        // Appended to, standard output cannot be written where it stands.
         {"pack -o -, a folder where a temporary name with the process's number would go",
          {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
-         "standard output: 1 entry, ", "", "",
+         "standard output: 1 entry, ", "", ">>" + dir / "stdout",
          "export TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
         {"the same where only named temporary files can be made",
          {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
-         "standard output: 1 entry, ", "", "",
+         "standard output: 1 entry, ", "", ">>" + dir / "stdout",
          "export COURIER_PACK_NAMED_TEMP=1 TMPDIR=" + dir / "tmp" + "; mkdir -p \"$TMPDIR/courier-pack-$$.exe\""},
+        // A regular file is written where it stands.
+        {"pack -o - into a file, with no temporary folder",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 0, text(read_file(carrier)),
+         "standard output: 1 entry, ", "", "", "export TMPDIR=" + dir / "no-such-folder"},
+        {"pack -o - appended to, with no temporary folder",
+         {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
+         "-o -: no temporary folder to write the carrier in", "", ">>" + dir / "stdout",
+         "export TMPDIR=" + dir / "no-such-folder"},
         {"pack -o - to a full device", {"pack", "-o", "-", "--launch", "a", "--stub", stub(), one}, 1, "",
          "-o -: cannot send the carrier to standard output: No space left on device\n", "", ">/dev/full"},
         {"verify", {"verify", carrier}, 0, carrier + ": ok, 1 entry, 1 byte unpacked, launches 'a'\n", ""},
@@ -1234,21 +1263,25 @@ TEST_F(Courier, MessagesSayWhatHappened) {
          "the later one's bytes stay under both names, so the launcher opens nothing\n"},
         {"one written before it, which the launch file then overwrites", {"verify", twin_before}, 0,
          twin_before + ": ok", "the later one's bytes stay under both names\n"},
+        {"Wine's short name of a name beyond ASCII", {"verify", wine_short}, 0, wine_short + ": ok",
+         "'_BER~4S2.EXE' at archive offset 39: may be the short (8.3) name Windows gives '\\xFCber-setup.exe'"},
         {"letters of code page 1252", {"verify", code_page}, 0, code_page + ": ok",
          "entries '\\xE9t\\xE9' and '\\xC9T\\xC9' are one file on Windows (letters as code page 1252 has them)"},
         {"a stub that is no launcher, insisted on",
-         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry", ""},
+         {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", one}, 0, out + ": 1 entry",
+         "courier-pack: warning: stub " + plain + ": not a Brisk Courier launcher"},
         {"the carrier it makes", {"verify", out}, 1,
          "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
          "stub is not a Brisk Courier launcher"},
         {"--json of it", {"verify", "--json", out}, 1,
          "\"kind\": \"other\",\n    \"version\": null,\n    \"modified\": true", "stub is not"},
         {"a stub whose folder name straddles 1 MiB",
-         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry", ""},
+         {"pack", "-o", dir / "big.exe", "--launch", "a", "--stub", big_stub, one}, 0, dir / "big.exe: 1 entry",
+         "warning: stub " + big_stub + ": a modified Brisk Courier launcher"},
         {"the carrier it makes: a launcher", {"verify", dir / "big.exe"}, 0, dir / "big.exe: ok", ""},
         {"a stub that is no launcher, with the folder name in its manifest",
          {"pack", "-o", out, "--launch", "a", "--stub", plain, "--any-stub", "--manifest",
-          named_in_manifest, one}, 0, out + ": 1 entry", ""},
+          named_in_manifest, one}, 0, out + ": 1 entry", "warning: stub " + plain + ": not a Brisk Courier launcher"},
         {"the carrier it makes: its resources are not searched", {"verify", out}, 1,
          "launcher: not a Brisk Courier launcher (it holds no BriskCourierTmp folder name)",
          "stub is not a Brisk Courier launcher"},
@@ -1359,9 +1392,17 @@ TEST_F(Courier, MessagesSayWhatHappened) {
             {"a header field the resource writer leaves alone", {"verify", "--strict", header_changed}, 1,
              "launcher: modified Brisk Courier launcher (headers differ in the optional header: 1 byte at offset " +
              std::to_string(moved + 24 + 44) + ")\n", "stub is a modified Brisk Courier launcher"},
-            {"pack says so of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
-             0, "stub " + dir / "code.exe-stub.exe: a " + code_differs +
-             ": verify says so, and verify --strict fails the carrier\n", ""},
+            {"pack warns of such a stub", {"pack", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, out + ": 1 entry", "courier-pack: warning: stub " + dir / "code.exe-stub.exe: a " + code_differs +
+             ": verify says so, and verify --strict fails the carrier\n"},
+            {"-q does not hide it", {"pack", "-q", "-o", out, "--launch", "a", "--stub", dir / "code.exe-stub.exe", one},
+             0, "", "courier-pack: warning: stub " + dir / "code.exe-stub.exe: a " + code_differs},
+            {"nor of a stub that is no launcher", {"pack", "-q", "-o", out, "--launch", "a", "--stub", plain,
+                                                   "--any-stub", one},
+             0, "", "stub " + plain + ": not a Brisk Courier launcher"},
+            {"the release launcher as --stub draws none", {"pack", "-q", "-o", out, "--launch", "a", "--stub",
+                                                           plain_release + "-stub.exe", one},
+             0, "", ""},
         };
         cases.insert(cases.end(), identity.begin(), identity.end());
     }
@@ -1404,15 +1445,16 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         }
         EXPECT_FALSE(temp_left());  // -o -'s file in TMPDIR too
     }
-    // The launcher's folder: the first name, the last bytes.
-    EXPECT_EQ(read_file(dir / "one-file/a"), (std::vector<uint8_t>{2, 2}));
+    // The launcher's folder: the last name, as Windows makes it, and the last bytes.
+    EXPECT_EQ(read_file(dir / "one-file/A"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_FALSE(file_exists(dir / "one-file/a"));
     EXPECT_FALSE(file_exists(dir / "one-file/A."));
-    EXPECT_EQ(read_file(dir / "chosen/a"), (std::vector<uint8_t>{2, 2}));
+    EXPECT_EQ(read_file(dir / "chosen/A"), (std::vector<uint8_t>{2, 2}));
     EXPECT_FALSE(file_exists(dir / "chosen/b"));
     for (size_t i = 0; i < std::size(pairs); ++i) {
         const std::string into = dir / ("pair" + std::to_string(i)) + "/";
-        EXPECT_EQ(read_file(into + pairs[i].a), std::vector<uint8_t>{uint8_t(pairs[i].one_file ? 2 : 1)}) << i;
-        EXPECT_EQ(file_exists(into + pairs[i].b), !pairs[i].one_file) << i;
+        EXPECT_EQ(read_file(into + pairs[i].b), std::vector<uint8_t>{2}) << i;
+        EXPECT_EQ(file_exists(into + pairs[i].a), !pairs[i].one_file) << i;
     }
 
     // On a terminal, a pack that takes seconds shows its progress, then
@@ -2162,6 +2204,13 @@ TEST_F(Courier, DamagedCarriersFailWhereTheLauncherWould) {
              bytes.replace(bytes.find("</assembly>"), 11, "</assemblx>");
              return std::vector<uint8_t>(bytes.begin(), bytes.end());
          }(), "manifest: not well-formed XML: ", "</assemblx> closes <assembly>: Windows would refuse", false, true},
+        {"a manifest that loads a DLL from the carrier's folder", [&] {
+             std::string bytes = text(read_file(dir / "manifest.exe"));
+             const size_t at = bytes.find("<supportedOS Id");
+             bytes.replace(at, 15, "<file        Id");  // as long, and still well-formed
+             return std::vector<uint8_t>(bytes.begin(), bytes.end());
+         }(), "manifest: a <file> element", "a launcher's manifest may not change what it loads or how it runs",
+         false, true},
         {"resource data past its section", [&] {
              auto bytes = read_file(dir / "manifest.exe");
              bytes[resource_section(bytes) + 77] = 0x10;  // the manifest's size: 4 KiB more

@@ -3,6 +3,8 @@
 // window, the bar and the shell.
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -249,9 +251,19 @@ TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
     cut.resize(cut.size() / 4);  // inside the launch entry
     append_u32(cut, 1000);
 
-    // What the folder holds besides another carrier's setup.exe, and where
-    // the carrier runs from.
-    enum Setup { kPlain, kAlias, kBothSpellings, kRunFromLaunchFile };
+    // What the folder holds besides another carrier's setup.exe, where the
+    // carrier runs from, and what another program does meanwhile.
+    enum Setup {
+        kPlain,
+        kAlias,
+        kBothSpellings,
+        kRunFromLaunchFile,
+        kRewrittenMeanwhile,  // it writes setup.exe whenever the run pauses
+        kRewrittenWhenClosed, // it writes setup.exe as soon as the run closes it
+        kSymlinkOut,          // setup.exe is a symbolic link to a file outside the folder
+        kHardLinkOut,         // setup.exe is another name of a file outside the folder
+        kFolderLink,          // the folder is a link to another one
+    };
     struct Case {
         const char* what;
         std::vector<uint8_t> carrier;
@@ -267,29 +279,87 @@ TEST(Run, OpensOnlyALaunchFileItWroteWhole) {
         {"fails before the launch entry", archive({}, "first.bin"), kPlain, 0, false},
         {"cut short in the launch entry", cut, kPlain, 0, false},
         {"rewritten by a later entry that fails", archive({"setup.exe"}, "SETUP.EXE"), kPlain, 0, false},
-        // alias.bin is a link to setup.exe: the same file under another name.
+        // alias.bin, made a name of setup.exe once it is written: the same
+        // file under another name.
         {"rewritten under another name", archive({"setup.exe"}, "alias.bin"), kAlias, 0, false},
         // A folder that tells letter case apart: the entry went to Setup.exe.
         {"the launch name spells another file", archive({"Setup.exe"}, nullptr), kBothSpellings, 1, false},
         // A carrier packed inside another, both launching setup.exe.
         {"the carrier is the launch file", archive({"setup.exe"}, nullptr), kRunFromLaunchFile, 0, false},
+        // Another carrier unpacking its own setup.exe into the folder.
+        {"held from its write until opened", archive({"setup.exe", "readme.txt"}, nullptr),
+         kRewrittenMeanwhile, 1, true},
+        {"rewritten before it was held", archive({"setup.exe", "readme.txt"}, nullptr),
+         kRewrittenWhenClosed, 0, false},
+        // A link planted where an entry goes: the link goes, not what it names.
+        {"a symbolic link in its place", archive({"setup.exe"}, nullptr), kSymlinkOut, 1, true},
+        {"a hard link in its place", archive({"setup.exe"}, nullptr), kHardLinkOut, 1, true},
+        {"the folder a link", archive({"setup.exe"}, nullptr), kFolderLink, 0, false},
+    };
+    const std::string outside = setup.dir / "outside.bin";
+    const std::string elsewhere = setup.dir / "elsewhere";
+    const std::vector<uint8_t> other_program = random_bytes(program.size(), 6);
+    auto rewrite = [&] {
+        HANDLE file = CreateFileA(setup.out("setup.exe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            WriteFile(file, other_program.data(), DWORD(other_program.size()), &written, nullptr);
+            CloseHandle(file);
+        }
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(setup.folder());
+        std::filesystem::remove_all(elsewhere);
+        write_file(outside, {'k', 'e', 'e', 'p'});
+        if (c.setup == kFolderLink) {
+            std::filesystem::create_directories(elsewhere);
+            std::filesystem::create_directory_symlink(elsewhere, setup.folder());
+        }
         std::filesystem::create_directories(setup.folder());
         write_file(setup.out("setup.exe"), {'o', 'l', 'd'});  // left by another carrier
-        if (c.setup == kAlias) std::filesystem::create_symlink("setup.exe", setup.out("alias.bin"));
+        if (c.setup == kSymlinkOut || c.setup == kHardLinkOut) std::filesystem::remove(setup.out("setup.exe"));
+        if (c.setup == kSymlinkOut) std::filesystem::create_symlink(outside, setup.out("setup.exe"));
+        if (c.setup == kHardLinkOut) std::filesystem::create_hard_link(outside, setup.out("setup.exe"));
+        bool rewritten = false;
+        if (c.setup == kAlias)
+            host::on_sleep([&] {
+                if (!file_exists(setup.out("alias.bin")))
+                    std::filesystem::create_hard_link(setup.out("setup.exe"), setup.out("alias.bin"));
+            });
+        host::set_case_sensitive(c.setup == kBothSpellings);
+        if (c.setup == kRewrittenMeanwhile) host::on_sleep(rewrite);
+        if (c.setup == kRewrittenWhenClosed)
+            host::on_close([&](const std::string& closed) {
+                if (closed != setup.out("setup.exe") || rewritten) return;
+                rewritten = true;
+                rewrite();
+            });
         if (c.setup == kBothSpellings) write_file(setup.out("Setup.exe"), {});
         const std::string carrier = c.setup == kRunFromLaunchFile ? setup.out("setup.exe") : setup.carrier();
         write_file(carrier, c.carrier);
         host::set_module_path(carrier);
         host::clear_calls();
         EXPECT_EQ(extract_archive(), c.result) << c.what;
+        host::on_sleep(nullptr);
+        host::on_close(nullptr);
+        host::set_case_sensitive(false);
+        EXPECT_EQ(host::open_handles(), 0) << c.what << ": the launch file let go";
+        EXPECT_EQ(read_file(outside), (std::vector<uint8_t>{'k', 'e', 'e', 'p'})) << c.what;
+        if (c.setup == kFolderLink) {
+            EXPECT_EQ(read_file(elsewhere + "/setup.exe"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+            std::filesystem::remove(setup.folder());
+        }
         const auto opened = setup.calls_starting("ShellExecuteW");
         if (c.opened) {
             EXPECT_EQ(opened, std::vector<std::string>{shell_call(setup.windows_folder() + "setup.exe")})
                 << c.what;
-            EXPECT_EQ(read_file(setup.out("setup.exe")), program) << c.what;
+            // Made anew under the entry's spelling, which Windows finds either way.
+            std::vector<uint8_t> launched;
+            for (const auto& file : std::filesystem::directory_iterator(setup.folder()))
+                if (strcasecmp(file.path().filename().c_str(), "setup.exe") == 0)
+                    launched = read_file(file.path());
+            EXPECT_EQ(launched, program) << c.what;
         } else {
             EXPECT_TRUE(opened.empty()) << c.what;
         }

@@ -109,7 +109,8 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
     append_name(port, "COM\xB9");
     append_u32(port, 0);
 
-    enum Setup { kNone, kHold, kReadOnly, kFolderIsFile };
+    // kHardLink: the file another name of one outside the folder.
+    enum Setup { kNone, kHold, kReadOnly, kFolderIsFile, kHardLink };
     struct Case {
         const char* what;
         Setup setup;
@@ -124,7 +125,10 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         {"missing sub-folder", kNone, sub_folder, true},
         {"extraction folder is a file", kFolderIsFile, {}, false},
         {"device name", kNone, port, true, "COM\xB9"},
+        {"a hard link in an entry's place", kHardLink, damaged, true},
     };
+    const std::string outside = temp_dir() + "brisk-outside.txt";
+    const std::vector<uint8_t> outside_bytes = {'k', 'e', 'e', 'p'};
     const std::string held_path = folder() + "e2e-1.txt";
     const std::string bare_folder = folder().substr(0, folder().size() - 1);
     for (const Case& c : cases) {
@@ -147,6 +151,11 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         if (c.setup == kFolderIsFile) {
             ASSERT_TRUE(MoveFileA(bare_folder.c_str(), (bare_folder + ".away").c_str()));
             write_file(bare_folder, {'x'});
+        }
+        if (c.setup == kHardLink) {
+            write_file(outside, outside_bytes);
+            DeleteFileA(held_path.c_str());
+            ASSERT_TRUE(CreateHardLinkA(held_path.c_str(), outside.c_str(), nullptr));
         }
         if (c.refused) DeleteFileA((folder() + c.refused).c_str());
         const auto entries = payload(3);
@@ -181,7 +190,12 @@ TEST(Launcher, FailureLaunchesThenShowsTheMessage) {
         }
         EXPECT_EQ(read_file(folder() + "Install.exe"), entries[0].data) << "completed before";
         EXPECT_EQ(read_file(folder() + "e2e-0.txt"), entries[1].data) << "completed before";
-        if (c.setup != kNone) {
+        if (c.setup == kHardLink) {
+            // The link went, not the file it named: the entry was written anew.
+            EXPECT_EQ(read_file(outside), outside_bytes) << c.what;
+            EXPECT_EQ(read_file(held_path), entries[2].data) << c.what;
+            DeleteFileA(outside.c_str());
+        } else if (c.setup != kNone) {
             EXPECT_EQ(read_file(held_path), before) << "the refused file is untouched";
         }
     }
@@ -295,6 +309,50 @@ TEST(Launcher, NestedCarrierEndsWithOneMessage) {
         20000);
     finish(outer);
     EXPECT_EQ(outer.exit_code, 1u);
+}
+
+// Two launchers at once can only be shown with two started: no table
+// starts more than one.
+TEST(Launcher, TwoCarriersAtOnceEachOpenOnlyTheirOwnProgram) {
+    // Carrier A writes its setup.exe, then 30 small files, a tenth of a
+    // second apart; carrier B, started 2.5 s later, writes another setup.exe
+    // into the same empty folder meanwhile. A holds its launch file from its
+    // write until it is opened, so B cannot write it and fails with its
+    // message, and A's program runs, once.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder() + "*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        DeleteFileA((folder() + found.cFileName).c_str());
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    const std::string runs = temp_dir() + "brisk-probe-runs.txt";
+    DeleteFileA(runs.c_str());
+    // The probe with bytes appended: it runs the same and records its size.
+    auto program = [](size_t extra, uint8_t fill) {
+        std::vector<uint8_t> bytes = read_file(exe_dir() + "brisk_probe.exe");
+        bytes.insert(bytes.end(), extra, fill);
+        return bytes;
+    };
+    const std::vector<uint8_t> program_a = program(1000, 'A'), program_b = program(2000, 'B');
+    std::vector<ArchiveEntry> entries_a = {{"setup.exe", program_a}};
+    for (int i = 0; i < 30; ++i) entries_a.push_back({"a-" + std::to_string(i) + ".txt", pattern(200, i, true)});
+
+    Started a = start_carrier(launcher_carrier("setup.exe", entries_a), temp_dir() + "brisk-e2e-a.exe");
+    Sleep(2500);
+    Started b = start_carrier(launcher_carrier("setup.exe", {{"setup.exe", program_b}}),
+                              temp_dir() + "brisk-e2e-b.exe");
+    HWND box = nullptr;
+    EXPECT_TRUE(wait_for([&] { return (box = error_box()) != nullptr; }, 60000)) << "B's message";
+    if (box) PostMessageA(box, WM_COMMAND, IDOK, 0);
+    finish(b);
+    finish(a);
+    EXPECT_FALSE(a.saw_error_box);
+    const std::string a_ran = "size=" + std::to_string(program_a.size()) + "\n";
+    EXPECT_TRUE(wait_for([&] { return !read_file(runs).empty(); }, 20000)) << "nothing ran";
+    // A program opened twice would start within tenths of a second.
+    Sleep(3000);
+    const std::vector<uint8_t> log = read_file(runs);
+    EXPECT_EQ(std::string(log.begin(), log.end()), a_ran);
+    EXPECT_EQ(read_file(folder() + "setup.exe"), program_a);
 }
 
 // Reads a whole file named in wide characters.
@@ -514,13 +572,16 @@ TEST(Launcher, RunsACarrierPackedByTheWindowsTool) {
         EXPECT_NE(said.find(message), std::string::npos) << said;
     }
 
-    // The default stub, spelt another way, is never the output.
-    const std::string stub = exe_dir() + "..\\..\\launcher.exe";
+    // The stub, spelt another way, is never the output. (Without --stub
+    // the tool reads none: it holds the launcher.)
+    const std::string stub = temp_dir() + "brisk-stub-copy.exe";
+    write_file(stub, read_file(exe_dir() + "..\\..\\launcher.exe"));
     const auto stub_bytes = read_file(stub);
-    EXPECT_EQ(run_process("\"" + tool + "\" pack -o \"" + stub + "\" --launch install.exe \"" +
-                          input.substr(0, input.size() - 1) + "\""),
+    EXPECT_EQ(run_process("\"" + tool + "\" pack -o \"" + temp_dir() + ".\\brisk-stub-copy.exe\" --stub \"" +
+                          stub + "\" --launch install.exe \"" + input.substr(0, input.size() - 1) + "\""),
               1u);
     EXPECT_EQ(read_file(stub), stub_bytes);
+    DeleteFileA(stub.c_str());
 }
 
 // Ended while it writes, the tool leaves no file: the carrier is marked for

@@ -1,6 +1,8 @@
 // Stands in for an installer's setup program: records that it ran, its
 // command line and its working directory in %TEMP%\brisk-probe.txt (found
-// through the wide services, so a %TEMP% outside the ANSI code page works).
+// through the wide services, so a %TEMP% outside the ANSI code page works),
+// and adds its own file's size to %TEMP%\brisk-probe-runs.txt, one line a
+// run, which tells copies with different bytes appended apart.
 // Built again as brisk_version_probe, it imports version.dll too; the other
 // builds stand in for setup programs whose DLLs come from elsewhere:
 // GetFileVersionInfoSizeA imported under an API set's name, a carried
@@ -58,6 +60,26 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         WriteFile(file, record, DWORD(length), &written, nullptr);
         CloseHandle(file);
         MoveFileExW(partial, path, MOVEFILE_REPLACE_EXISTING);
+    }
+    wchar_t self[MAX_PATH], runs[MAX_PATH + 32];
+    DWORD size = 0;
+    if (GetModuleFileNameW(nullptr, self, MAX_PATH)) {
+        HANDLE own = CreateFileW(self, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (own != INVALID_HANDLE_VALUE) {
+            size = GetFileSize(own, nullptr);
+            CloseHandle(own);
+        }
+    }
+    lstrcatW(lstrcpyW(runs, temp), L"brisk-probe-runs.txt");
+    HANDLE log = CreateFileW(runs, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log != INVALID_HANDLE_VALUE) {
+        char line[32];
+        const int line_length = std::snprintf(line, sizeof line, "size=%lu\n", size);
+        DWORD written = 0;
+        WriteFile(log, line, DWORD(line_length), &written, nullptr);
+        CloseHandle(log);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
 #include "tools/carrier/names.h"
 
@@ -26,9 +27,10 @@
 // Wine (8.0, dlls/ntdll/unix/file.c: hash_short_file_name,
 // is_legal_8dot3_name) makes its own: the name's first 4 characters (up to
 // its last dot, not the first character), with * ? < > | " + = , ; [ ] ~ .
-// space and a-ring as '_', padded with '~' to 5, then 3 characters of a
-// hash from A-Z and 0-5, then the dot and the extension's first 3
-// characters mapped alike: helper-library.dll is HELP~1ZK.DLL there.
+// and space as '_', and any character beyond ASCII as '_' too (über-setup.exe
+// is _BER~4S2.EXE), padded with '~' to 5, then 3 characters of a hash from
+// A-Z and 0-5, then the dot and the extension's first 3 characters mapped
+// alike: helper-library.dll is HELP~1ZK.DLL there.
 // Neither makes a short name for a name that is already of the 8.3 form.
 // Which number or hash a file gets depends on the volume and on the files
 // already in the folder, so every one counts.
@@ -72,10 +74,11 @@ Token windows_token(char c) {
     return Token{folded_letter(c)};
 }
 
-// A character of the long name as Wine maps it.
+// A character of the long name as Wine maps it. Beyond ASCII, '_' or, with
+// another code page than the one measured, the folded letter.
 Token wine_token(char c) {
     if (std::strchr("*?<>|\"+=,;[] ~.", c)) return Token{'_'};
-    if (static_cast<unsigned char>(c) == 0xE5) return Token{'_', folded_letter(c)};  // a-ring, if the code page has it there
+    if (static_cast<unsigned char>(c) >= 0x80) return Token{'_', folded_letter(c)};
     return Token{folded_letter(c)};
 }
 
@@ -96,9 +99,12 @@ struct Parts {
 // are dropped follow the last.
 std::vector<Parts> windows_parts(const std::string& name) {
     std::vector<Parts> parts;
+    size_t first_start = 0;
     for (bool spaces_first : {false, true}) {
         size_t start = 0;
         while (start < name.size() && (name[start] == '.' || (spaces_first && name[start] == ' '))) ++start;
+        if (spaces_first && start == first_start) break;  // the same cuts again
+        first_start = start;
         const std::string rest = name.substr(start);
         std::vector<size_t> dots;
         const size_t last = rest.rfind('.');
@@ -153,33 +159,48 @@ bool all_of_chars(const std::string& text, const char* set) {
     return std::all_of(text.begin(), text.end(), [set](char c) { return std::strchr(set, c) != nullptr; });
 }
 
-// A short name taken apart: its base and extension, folded.
+// A short name taken apart once, as every long name is held against it:
+// its base and extension, folded, and what of Windows' forms it can be.
 struct ShortName {
     size_t index;
     std::string base, ext;
     bool paired = false;
+    bool numbered = false;   // the base ends in '~' and 1 to 6 digits
+    size_t number = 0;       // how many digits
+    std::string head;        // the base before the '~'
+    bool hashed = false;     // the head's last 4 may be a hash, before 1 to 3 digits
+    std::string hash_head;   // the head before them
+    bool wine_form = false;  // 8 characters, the last 3 of Wine's hash
+
+    ShortName(size_t i, std::string b, std::string e) : index(i), base(std::move(b)), ext(std::move(e)) {
+        wine_form = base.size() == 8 && all_of_chars(base.substr(5), "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+        const size_t tilde = base.rfind('~');
+        if (tilde == std::string::npos) return;
+        const std::string digits = base.substr(tilde + 1);
+        numbered = !digits.empty() && digits.size() <= 6 && all_of_chars(digits, "0123456789");
+        number = digits.size();
+        head = base.substr(0, tilde);
+        hashed = numbered && head.size() >= 4 && number <= 3 &&
+                 all_of_chars(head.substr(head.size() - 4), "0123456789ABCDEF");
+        if (hashed) hash_head = head.substr(0, head.size() - 4);
+    }
 };
 
 bool windows_alias(const Parts& parts, const ShortName& s) {
-    const size_t tilde = s.base.rfind('~');
-    if (tilde == std::string::npos || !cut_matches(parts.ext, s.ext, 3)) return false;
-    const std::string number = s.base.substr(tilde + 1), head = s.base.substr(0, tilde);
-    if (number.empty() || number.size() > 6 || !all_of_chars(number, "0123456789")) return false;
+    if (!s.numbered || !cut_matches(parts.ext, s.ext, 3)) return false;
     // The base cut so that it and its number fit 8 characters.
-    if (cut_matches(parts.base, head, 7 - number.size())) return true;
+    if (cut_matches(parts.base, s.head, 7 - s.number)) return true;
     // Two characters of the base (fewer if the number is longer), four of a hash.
-    if (head.size() < 4 || number.size() > 3 || !all_of_chars(head.substr(head.size() - 4), "0123456789ABCDEF"))
-        return false;
-    return cut_matches(parts.base, head.substr(0, head.size() - 4), std::min<size_t>(2, 3 - number.size()));
+    return s.hashed && cut_matches(parts.base, s.hash_head, std::min<size_t>(2, 3 - s.number));
 }
 
 bool wine_alias(const Parts& parts, const ShortName& s) {
-    if (s.base.size() != 8 || s.ext.size() != parts.ext.size()) return false;
+    if (!s.wine_form || s.ext.size() != parts.ext.size()) return false;
     for (size_t i = 0; i < 5; ++i)
         if (i < parts.base.size() ? !parts.base[i].matches(s.base[i]) : s.base[i] != '~') return false;
     for (size_t i = 0; i < parts.ext.size(); ++i)
         if (!parts.ext[i].matches(s.ext[i])) return false;
-    return all_of_chars(s.base.substr(5), "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+    return true;
 }
 
 }  // namespace
@@ -200,7 +221,7 @@ ShortNameTwins find_short_name_twins(size_t count,
         const std::string key = windows_file_key(name_at(i));
         if (!files.insert(key).second) continue;
         const size_t dot = key.find('.');
-        shorts.push_back({i, key.substr(0, dot), dot == std::string::npos ? "" : key.substr(dot + 1)});
+        shorts.emplace_back(i, key.substr(0, dot), dot == std::string::npos ? "" : key.substr(dot + 1));
     }
     size_t unpaired = shorts.size();
     uint64_t checks = 0;

@@ -29,10 +29,9 @@ std::string pack_notes() {
            "stands is taken whole; otherwise its last '=' splits it, so a path may hold '=' and "
            "a new name may not. --files-from takes the same, one a line. -- ends the options: "
            "every word after it is an input, even one that starts with '-'.\n"
-           "Without --stub, the launcher is taken from launcher.exe beside courier-pack, else "
-           "from ../share/brisk-courier/launcher.exe relative to courier-pack's folder (an "
-           "installed tree), else from ../windows/launcher.exe (the Windows build tree next to "
-           "the host one).\n"
+           "Without --stub, the carrier starts with the launcher this courier-pack was built "
+           "with, which it holds; no folder is searched. A --stub that is not that launcher "
+           "draws a warning, -q or not.\n"
            "Entry names must be printable ASCII Windows file names, with no trailing dot or "
            "space. A name too long for the "
            "launcher's 255-character path under the --temp-length assumed (by default a " +
@@ -49,8 +48,9 @@ std::string pack_notes() {
            "replaced (on Windows, a link or junction is refused). The --depfile FILE has the "
            "same rules, and may not be OUT; a path it cannot write so that make and Ninja both "
            "read it back (';', '=', '%', '|', '&', ...) fails the pack. With -o - the carrier "
-           "is written whole to a file of no name in the temporary folder, then sent to "
-           "standard output; the summary goes to standard error.\n"
+           "goes to standard output: into a regular file where it stands (not one appended "
+           "to, nor one the pack reads), else written whole to a file of no name in the "
+           "temporary folder, then sent; the summary goes to standard error.\n"
            "The launch file opens in the launcher's working folder, not the folder it was "
            "unpacked into, and the launcher exits with code 1 without waiting for it: a setup "
            "program finds its files from its own path, never from the current folder.\n"
@@ -322,10 +322,10 @@ int parse(CommandLine& line, int argc, char** argv) {
     return -1;
 }
 
-int run(const CommandLine& line, const char* argv0) {
+int run(const CommandLine& line) {
     const CarrierRequest& reading = line.reading;
     try {
-        if (*line.pack) return pack(line.packing, running_program(argv0));
+        if (*line.pack) return pack(line.packing);
         if (*line.list) return list_carrier(reading);
         if (*line.verify) return verify_carrier(reading);
         return extract_carrier(reading);
@@ -356,5 +356,5 @@ int main(int argc, char** argv) {
     if (const int code = parse(line, argc, argv); code >= 0) return code;
     set_verbosity(line.quiet ? Verbosity::kQuiet
                   : line.verbose ? Verbosity::kVerbose : Verbosity::kNormal);
-    return run(line, argv[0]);
+    return run(line);
 }

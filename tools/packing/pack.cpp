@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "archive/format_rules.h"
 #include "tools/carrier/names.h"
@@ -137,7 +138,8 @@ bool check_output(const char* option, const std::string& given, const char* what
 // the temporary folder, one no other process can name, and copied to stdout
 // after: a failed pack sends nothing. A terminal gets no carrier, and
 // results go to stderr.
-bool stdout_target(fs::path& folder, std::vector<std::string>& problems) {
+bool stdout_target(const std::vector<SourceFile>& read, fs::path& folder, bool& direct,
+                   std::vector<std::string>& problems) {
     if (standard_output_was_closed()) {
         problems.push_back("-o -: standard output is closed: there is nowhere to send the carrier");
         return false;
@@ -147,8 +149,12 @@ bool stdout_target(fs::path& folder, std::vector<std::string>& problems) {
                            "a pipe");
         return false;
     }
+    // A regular file is written where it stands: no temporary folder needed.
+    std::vector<fs::path> paths;
+    for (const SourceFile& file : read) paths.push_back(file.path);
+    direct = stdout_writable_in_place(paths);
     std::error_code ec;
-    folder = fs::temp_directory_path(ec);
+    if (!direct) folder = fs::temp_directory_path(ec);
     if (ec) {
         problems.push_back("-o -: no temporary folder to write the carrier in: " + ec.message());
         return false;
@@ -178,13 +184,14 @@ bool write_rule(const fs::path& file, const std::string& rule, const std::string
 }
 
 // Said of a stub that is not the launcher this tool was built with, since
-// verify will say it too.
-std::string stub_note(const fs::path& stub, const LauncherIdentity& launcher) {
-    const std::string said = "stub " + escaped(path_to_utf8(stub)) + ": ";
+// verify will say it too; -q does not hide it.
+void warn_of_stub(const fs::path& stub, const LauncherIdentity& launcher) {
+    const std::string said = "stub " + path_to_utf8(stub) + ": ";
     if (launcher.kind == LauncherKind::kModified)
-        return said + "a " + launcher.text() + ": verify says so, and verify --strict fails the carrier\n";
-    if (launcher.kind == LauncherKind::kOther) return said + launcher.text() + "; verify fails the carrier\n";
-    return "";
+        report_warning_even_if_quiet(said + "a " + launcher.text() +
+                                     ": verify says so, and verify --strict fails the carrier");
+    if (launcher.kind == LauncherKind::kOther)
+        report_warning_even_if_quiet(said + launcher.text() + "; verify fails the carrier");
 }
 
 // Windows asks for administrator rights before it starts a carrier named
@@ -202,11 +209,11 @@ void warn_of_installer_detection(const PackRequest& request) {
 
 }  // namespace
 
-int pack(const PackRequest& request, const fs::path& program) {
+int pack(const PackRequest& request) {
     std::vector<std::string> problems;
     std::vector<uint8_t> stub;
     fs::path stub_path;
-    const bool stub_loaded = load_stub(request.stub, program, request.any_stub, stub, stub_path, problems);
+    const bool stub_loaded = load_stub(request.stub, request.any_stub, stub, stub_path, problems);
     const LauncherIdentity launcher =
         stub_loaded ? identify_launcher(stub.data(), stub.size(), is_launcher_image(stub.data(), stub.size()))
                     : LauncherIdentity();
@@ -228,7 +235,8 @@ int pack(const PackRequest& request, const fs::path& program) {
     const std::vector<SourceFile> read = files_read(request, stub_path, args, inputs);
     const bool to_stdout = request.output == "-";
     fs::path target, depfile;
-    if (to_stdout) stdout_target(target, problems);
+    bool direct = false;
+    if (to_stdout) stdout_target(read, target, direct, problems);
     else check_output("-o", request.output, "the carrier", read, {}, nullptr, target, problems);
     std::string rule;
     if (!request.depfile.empty()) {
@@ -242,30 +250,18 @@ int pack(const PackRequest& request, const fs::path& program) {
     }
     Carrier carrier;
     if (problems.empty()) {
-        // -o -: a file of no name, in the temporary folder `target`.
-        OutputFile file(to_stdout ? target / "courier-pack.exe" : target);
-        if (write_carrier(request, file, stub, inputs, carrier, problems) &&
-            put_in_place(file, to_stdout, request.output, problems) &&
-            (rule.empty() || write_rule(depfile, rule, request.depfile, problems)) &&
-            verbosity() != Verbosity::kQuiet) {
+        // -o -: standard output itself, or a file of no name in the
+        // temporary folder `target`.
+        const std::unique_ptr<OutputFile> file =
+            direct ? std::make_unique<OutputFile>(OutputFile::IntoStandardOutput())
+                   : std::make_unique<OutputFile>(to_stdout ? target / "courier-pack.exe" : target);
+        const bool packed = write_carrier(request, *file, stub, inputs, carrier, problems) &&
+                            put_in_place(*file, to_stdout, request.output, problems) &&
+                            (rule.empty() || write_rule(depfile, rule, request.depfile, problems));
+        if (packed && verbosity() != Verbosity::kQuiet)
             print(packed_text(to_stdout ? "standard output" : request.output, carrier));
-            print(stub_note(stub_path, launcher));
-        }
+        if (packed) warn_of_stub(stub_path, launcher);
     }
     for (const std::string& problem : problems) report_error(problem);
     return problems.empty() ? 0 : 1;
-}
-
-fs::path running_program(const char* argv0) {
-#ifdef _WIN32
-    std::wstring buffer(32768, L'\0');
-    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], DWORD(buffer.size()));
-    if (n > 0 && n < buffer.size()) return fs::path(buffer.substr(0, n));
-#else
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) return self;
-#endif
-    std::error_code ignored;
-    return fs::absolute(argv0, ignored);
 }

@@ -13,7 +13,7 @@
 struct PackRequest {
     std::string output;
     std::string launch_name;
-    std::string stub;  // "" for the launcher the project builds
+    std::string stub;  // "" for the launcher this courier-pack was built with
     bool any_stub = false;  // a stub that is no Brisk Courier launcher is packed too
     bool greedy = false;
     unsigned threads = 0;  // files and segments encoded at once; 0: one per processor
@@ -27,7 +27,4 @@ struct PackRequest {
 };
 
 // Returns the exit code: 0 packed, 1 failed (each reason reported).
-int pack(const PackRequest& request, const std::filesystem::path& program);
-
-// This program's own file, argv0 when the system does not say.
-std::filesystem::path running_program(const char* argv0);
+int pack(const PackRequest& request);

@@ -8,6 +8,7 @@
 #include "archive/format_rules.h"
 #include "tools/carrier/pe_image.h"
 #include "tools/identity/launcher_identity.h"
+#include "tools/identity/release_launcher.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
 #include "tools/system/text_encoding.h"
@@ -40,25 +41,19 @@ std::string stub_layout_problem(InputFile& file) {
 
 }  // namespace
 
-bool load_stub(const std::string& option, const fs::path& program, bool any_stub,
-               std::vector<uint8_t>& stub, fs::path& path, std::vector<std::string>& problems) {
+bool load_stub(const std::string& option, bool any_stub, std::vector<uint8_t>& stub, fs::path& path,
+               std::vector<std::string>& problems) {
     path = path_from_utf8(option);
+    // No folder is searched: a launcher.exe found there could be anyone's.
     if (option.empty()) {
-        const std::vector<fs::path> candidates = default_stub_paths(program);
-        for (const fs::path& candidate : candidates) {
-            std::error_code ec;
-            if (fs::is_regular_file(candidate, ec)) {
-                path = candidate;
-                break;
-            }
-        }
-        if (path.empty()) {
-            std::string tried = path_to_utf8(candidates[0]);
-            for (size_t i = 1; i < candidates.size(); ++i)
-                tried += (i + 1 < candidates.size() ? ", " : " or ") + path_to_utf8(candidates[i]);
-            problems.push_back("no --stub given and no launcher at " + tried);
+        const auto [bytes, size] = release_launcher();
+        if (bytes == nullptr) {
+            problems.push_back("no --stub given, and this courier-pack was built without the "
+                               "launcher to put in front of the archive");
             return false;
         }
+        stub.assign(bytes, bytes + size);
+        return true;
     }
     const std::string where = path_to_utf8(path);
     std::error_code ec;
@@ -95,11 +90,3 @@ bool load_stub(const std::string& option, const fs::path& program, bool any_stub
     }
     return true;
 }
-
-std::vector<fs::path> default_stub_paths(const fs::path& program) {
-    const fs::path folder = program.parent_path();
-    return {folder / "launcher.exe",
-            (folder / ".." / "share" / "brisk-courier" / "launcher.exe").lexically_normal(),
-            (folder / ".." / "windows" / "launcher.exe").lexically_normal()};
-}
-

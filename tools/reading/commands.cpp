@@ -46,8 +46,8 @@ int report_walk(const std::string& carrier, const WalkResult& result, bool stric
 // regular file of the name is replaced, as tar does; anything else there (a
 // link, a folder, a FIFO, the carrier being read) is left alone, and the
 // extraction stops. Entries that Windows takes for one file make one file
-// here too, as the launcher leaves it: the first one's name, the last
-// one's bytes. The folder is made for the first file: a carrier that fails
+// here too, as the launcher leaves it, which makes each file anew: the
+// last one's name (as Windows makes it) and bytes. The folder is made for the first file: a carrier that fails
 // before, or holds none of the entries named, leaves no folder behind.
 class ExtractSink : public WalkSink {
 public:
@@ -60,9 +60,15 @@ public:
             fs::create_directories(folder_, ec);
             if (ec) return escaped(path_to_utf8(folder_)) + ": " + ec.message();
         }
-        const auto first = files_.emplace(windows_file_key(entry.name), entry.name).first;
-        target_ = folder_ / first->second;
-        shown_ = escaped(path_to_utf8(folder_ / "")) + printable(first->second);
+        const std::string name = trailing_trimmed(entry.name);
+        const auto [file, added] = files_.emplace(windows_file_key(entry.name), name);
+        if (!added && file->second != name) {  // this run's file, under its earlier name
+            std::error_code ignored;
+            fs::remove(folder_ / file->second, ignored);
+            file->second = name;
+        }
+        target_ = folder_ / file->second;
+        shown_ = escaped(path_to_utf8(folder_ / "")) + printable(file->second);
         if (same_file(target_, carrier_))
             return shown_ + ": is the carrier being read: extract into another folder";
         const std::string why = not_replaceable(target_);
@@ -93,7 +99,7 @@ private:
     fs::path carrier_;
     fs::path target_;
     std::string shown_;  // target_ as messages show it
-    std::unordered_map<std::string, std::string> files_;  // Windows' key: the first name
+    std::unordered_map<std::string, std::string> files_;  // Windows' key: the last name
     std::unique_ptr<OutputFile> out_;  // discarded unless committed
 };
 
@@ -166,6 +172,12 @@ WalkFinding stub_failure(ProgramFile& file, const Carrier& carrier, bool strict)
     } else if (!resources.manifest_problem.empty()) {
         failure.where = "manifest";
         failure.reason = resources.manifest_problem + ": Windows would refuse to start it";
+    } else if (!resources.manifest_changes.empty()) {
+        // Part of what the launcher is, which the identity check of its
+        // code leaves out.
+        failure.where = "manifest";
+        failure.reason = resources.manifest_changes +
+                         ": a launcher's manifest may not change what it loads or how it runs";
     } else if (strict && carrier.launcher.kind == LauncherKind::kModified) {
         failure.reason = "stub is a " + carrier.launcher.text() +
                          ": --strict passes only the launcher of Brisk Courier " COURIER_PACK_VERSION;
@@ -256,7 +268,7 @@ int extract_carrier(const CarrierRequest& request) {
               escaped(request.folder) +
               (writer.files() == entries ? "" : " as " + count(writer.files(), "file", "files") +
                                                     ": entries Windows takes for one file keep "
-                                                    "the first one's name and the last one's bytes") +
+                                                    "the last one's name and bytes") +
               "\n");
     }
     // As tar does: what was found is unpacked, what was not fails the run.

@@ -1,5 +1,9 @@
 #include "tools/resources/manifest.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "tools/system/text_encoding.h"
@@ -28,7 +32,78 @@ const XmlElement* find_level(const std::vector<XmlElement>& elements, std::strin
     return found;
 }
 
+// Where each element a launcher's manifest may hold sits, by local names
+// from the root.
+const char* const kLauncherElements[] = {
+    "assembly",
+    "assembly/assemblyIdentity",
+    "assembly/description",
+    "assembly/trustInfo",
+    "assembly/trustInfo/security",
+    "assembly/trustInfo/security/requestedPrivileges",
+    "assembly/trustInfo/security/requestedPrivileges/requestedExecutionLevel",
+    "assembly/compatibility",
+    "assembly/compatibility/application",
+    "assembly/compatibility/application/supportedOS",
+    "assembly/dependency",
+    "assembly/dependency/dependentAssembly",
+    "assembly/dependency/dependentAssembly/assemblyIdentity",
+};
+
+bool same_text_ignoring_case(const std::string* a, const char* b) {
+    if (!a || a->size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a->size(); ++i)
+        if (std::tolower(static_cast<unsigned char>((*a)[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The Common Controls 6 of the system's side-by-side store, signed by
+// Microsoft: without that key it is a private assembly, looked for in the
+// carrier's folder.
+bool is_common_controls_6(const XmlElement& identity) {
+    const std::string* architecture = identity.attribute("processorArchitecture");
+    const std::string* language = identity.attribute("language");
+    const std::string* type = identity.attribute("type");
+    return same_text_ignoring_case(identity.attribute("name"), "Microsoft.Windows.Common-Controls") &&
+           same_text_ignoring_case(identity.attribute("version"), "6.0.0.0") &&
+           same_text_ignoring_case(identity.attribute("publicKeyToken"), "6595b64144ccf1df") &&
+           (!type || same_text_ignoring_case(type, "win32")) &&
+           (!architecture || same_text_ignoring_case(architecture, "x86") ||
+            same_text_ignoring_case(architecture, "*")) &&
+           (!language || *language == "*");
+}
+
 }  // namespace
+
+std::string launcher_manifest_problem(const std::string& text) {
+    std::vector<XmlElement> elements;
+    if (!read_xml(text, elements).empty()) return "";  // manifest_problem says why
+    std::vector<std::string> path;
+    int dependencies = 0;
+    for (const XmlElement& element : elements) {
+        path.resize(size_t(element.depth));
+        path.push_back(element.local_name);
+        std::string where;
+        for (const std::string& name : path) where += (where.empty() ? "" : "/") + name;
+        const auto allowed = std::find(std::begin(kLauncherElements), std::end(kLauncherElements), where);
+        if (element.local_name == "file")
+            return "a <file> element: Windows would load a DLL of that name from the carrier's folder";
+        if (allowed == std::end(kLauncherElements))
+            return "<" + element.local_name + "> (in " + where +
+                   "): it would change how the launcher runs";
+        if (where == "assembly/dependency/dependentAssembly/assemblyIdentity" &&
+            (++dependencies > 1 || !is_common_controls_6(element))) {
+            const std::string* name = element.attribute("name");
+            return "a dependency on " + (name ? "'" + *name + "'" : std::string("an assembly")) +
+                   ": the launcher may depend on the system's Common Controls 6 only";
+        }
+        const std::string* ui = element.attribute("uiAccess");
+        if (element.local_name == "requestedExecutionLevel" && ui && *ui == "true")
+            return "uiAccess=\"true\": it would change how the launcher runs";
+    }
+    return "";
+}
 
 std::string execution_level_manifest(const std::string& level) {
     std::string text =

@@ -15,6 +15,16 @@ std::string execution_level_manifest(const std::string& level);
 // execution level if it names one.
 std::string manifest_problem(const std::string& text);
 
+// What in a sound manifest would change what a launcher loads or how it
+// runs, so that it is no longer the launcher it was built as; "" when
+// nothing. Its own identity, a description, the execution level (without
+// uiAccess), the Windows versions it supports and the system's Common
+// Controls 6 are all it may hold: a <file> is a DLL Windows loads from the
+// carrier's folder, another dependency one from there or the store, and
+// the rest (the ANSI code page, DPI and long-path awareness, the heap, ...)
+// changes how it runs.
+std::string launcher_manifest_problem(const std::string& text);
+
 // manifest_problem's verdict from one reading, and the execution level of
 // a sound manifest ("" when it names none).
 std::string check_manifest(const std::string& text, std::string& execution_level);

@@ -56,6 +56,7 @@ void read_resources(const std::vector<uint8_t>& section, const std::vector<Found
             report.has_manifest = true;
             const std::string text(data, data + r.size);
             report.manifest_problem = check_manifest(text, report.execution_level);
+            if (report.manifest_problem.empty()) report.manifest_changes = launcher_manifest_problem(text);
         }
     }
 }

@@ -27,6 +27,7 @@ struct ResourceReport {
     bool has_manifest = false;
     std::string execution_level;       // "" when the manifest names none
     std::string manifest_problem;      // why Windows would refuse to start the carrier
+    std::string manifest_changes;      // what in it changes what the launcher loads or how it runs
     std::vector<std::string> problems; // what could not be read
 };
 

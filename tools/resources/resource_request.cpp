@@ -123,6 +123,12 @@ void add_manifest(const ResourceRequest& request, std::vector<Resource>& resourc
                                " (Windows would refuse to start the carrier)");
             return;
         }
+        const std::string changes = launcher_manifest_problem(text);
+        if (!changes.empty()) {
+            problems.push_back("--manifest " + request.manifest + ": " + changes +
+                               " (the carrier would not be the launcher it was built as)");
+            return;
+        }
     }
     resources.push_back({kManifestType, kManifestId, kEnglishUs, {text.begin(), text.end()}});
 }

@@ -77,7 +77,10 @@ void report_error(const std::string& line) {
 }
 
 void report_warning(const std::string& line) {
-    if (g_verbosity == Verbosity::kQuiet) return;
+    if (g_verbosity != Verbosity::kQuiet) report_warning_even_if_quiet(line);
+}
+
+void report_warning_even_if_quiet(const std::string& line) {
     std::fflush(stdout);
     write_text(stderr, "courier-pack: warning: " + escaped(line) + "\n");
 }

@@ -26,6 +26,7 @@ void print(const std::string& text);           // stdout, as it is
 void print_to_stderr();
 void report_error(const std::string& line);    // "courier-pack: <line>"
 void report_warning(const std::string& line);  // "courier-pack: warning: <line>", unless -q
+void report_warning_even_if_quiet(const std::string& line);  // the same, -q or not
 
 // Bytes that may come from a carrier or a file system, as they may reach a
 // terminal: the one escaping everything printed from a carrier goes

@@ -122,6 +122,30 @@ OutputFile::OutputFile(const fs::path& target) : target_(target), handle_(INVALI
     if (!mark_for_deletion(handle_, true)) fail("cannot mark it temporary: " + windows_error());
 }
 
+bool stdout_writable_in_place(const std::vector<fs::path>& read) {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION o, i;
+    if (out == INVALID_HANDLE_VALUE || out == nullptr || GetFileType(out) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(out, &o))
+        return false;
+    for (const fs::path& file : read)
+        if (file_info(file, &i) && i.dwVolumeSerialNumber == o.dwVolumeSerialNumber &&
+            i.nFileIndexHigh == o.nFileIndexHigh && i.nFileIndexLow == o.nFileIndexLow)
+            return false;
+    return true;
+}
+
+OutputFile::OutputFile(IntoStandardOutput) : handle_(INVALID_HANDLE_VALUE), direct_(true) {
+    LARGE_INTEGER at;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                         &handle_, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+        !SetFilePointerEx(handle_, {}, &at, FILE_CURRENT)) {
+        fail("cannot write to it: " + windows_error());
+        return;
+    }
+    base_ = uint64_t(at.QuadPart);
+}
+
 bool OutputFile::flush() {
     const uint8_t* at = buffer_.data();
     for (size_t left = buffer_.size(); left > 0 && error_.empty();) {
@@ -139,7 +163,7 @@ bool OutputFile::flush() {
 void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
     if (!flush()) return;
     LARGE_INTEGER at, end;
-    at.QuadPart = LONGLONG(offset);
+    at.QuadPart = LONGLONG(base_ + offset);
     if (!SetFilePointerEx(handle_, {}, &end, FILE_CURRENT) ||
         !SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) {
         fail("seek failed: " + windows_error());
@@ -166,6 +190,11 @@ bool OutputFile::commit() {
 
 bool OutputFile::send_to_stdout() {
     if (!error_.empty() || !flush()) return false;
+    if (direct_) {  // there already
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return done_ = true;
+    }
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     LARGE_INTEGER start = {};
     if (!SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN)) return fail("seek failed: " + windows_error());
@@ -186,6 +215,14 @@ bool OutputFile::send_to_stdout() {
 
 void OutputFile::discard() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
+    if (direct_) {  // standard output as it was
+        LARGE_INTEGER at;
+        at.QuadPart = LONGLONG(base_);
+        if (SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) SetEndOfFile(handle_);
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return;
+    }
     const bool marked = mark_for_deletion(handle_, true);
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
@@ -350,6 +387,27 @@ OutputFile::OutputFile(const fs::path& target) : target_(target) {
     }
 }
 
+bool stdout_writable_in_place(const std::vector<fs::path>& read) {
+    struct stat out, in;
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags < 0 || (flags & O_APPEND) || fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
+        return false;
+    for (const fs::path& file : read)
+        if (stat(file.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return false;
+    return true;
+}
+
+OutputFile::OutputFile(IntoStandardOutput) : direct_(true) {
+    fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    const off_t at = fd_ < 0 ? off_t(-1) : lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) {
+        fail("cannot write to it: " + system_error());
+        return;
+    }
+    base_ = uint64_t(at);
+}
+
 bool OutputFile::flush() {
     const uint8_t* at = buffer_.data();
     for (size_t left = buffer_.size(); left > 0 && error_.empty();) {
@@ -367,7 +425,7 @@ void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
     if (!flush()) return;
     const uint8_t* at = static_cast<const uint8_t*>(data);
     for (size_t left = size; left > 0;) {
-        const ssize_t n = pwrite(fd_, at, left, off_t(offset));
+        const ssize_t n = pwrite(fd_, at, left, off_t(base_ + offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             fail("write failed: " + system_error(n < 0 ? errno : ENOSPC));
@@ -411,6 +469,7 @@ bool OutputFile::commit() {
 
 bool OutputFile::send_to_stdout() {
     if (!error_.empty() || !flush()) return false;
+    if (direct_) return done_ = true;  // there already
     if (!temp_.empty()) {  // the descriptor is all it needs
         forget_named();
         unlink(temp_.c_str());
@@ -437,6 +496,8 @@ void OutputFile::discard() {
         forget_named();
         unlink(temp_.c_str());
     }
+    // Standard output as it was, its position too, which it shares.
+    if (direct_ && fd_ >= 0 && ftruncate(fd_, off_t(base_)) == 0) lseek(fd_, off_t(base_), SEEK_SET);
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }

@@ -25,6 +25,11 @@ std::string not_replaceable(const std::filesystem::path& path);
 bool follow_links(const std::filesystem::path& path, std::filesystem::path& file,
                   std::string& reason);
 
+// True when standard output is a regular file a carrier can be written
+// straight into, from where it stands: not opened to append (a write could
+// not go back), and none of `read`, which is still being read meanwhile.
+bool stdout_writable_in_place(const std::vector<std::filesystem::path>& read);
+
 // A file on its way to `target`. On Linux it has no name (O_TMPFILE) until
 // commit() links it in; where the file system cannot do that, it is a
 // temporary file beside the target, removed on SIGINT, SIGTERM and SIGHUP.
@@ -33,6 +38,11 @@ bool follow_links(const std::filesystem::path& path, std::filesystem::path& file
 class OutputFile {
 public:
     explicit OutputFile(const std::filesystem::path& target);
+    // Instead, straight into standard output where it stands, when
+    // stdout_writable_in_place(): no temporary file, and what was written
+    // is cut off again unless send_to_stdout() is reached.
+    struct IntoStandardOutput {};
+    explicit OutputFile(IntoStandardOutput);
     ~OutputFile();  // discards the file unless committed
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -63,4 +73,6 @@ private:
 #endif
     std::string error_;
     bool done_ = false;
+    bool direct_ = false;  // standard output itself, written from base_
+    uint64_t base_ = 0;
 };
