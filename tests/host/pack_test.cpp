@@ -176,6 +176,11 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
     std::vector<uint8_t> late = random_bytes(4000, 13);
     const auto block = random_bytes(300, 14);
     while (late.size() < (1 << 20) + 40000) late.insert(late.end(), block.begin(), block.end());
+    auto many_files = [](int count) {
+        std::vector<ArchiveEntry> files;
+        for (int i = 0; i < count; ++i) files.push_back({"f" + std::to_string(100 + i), {uint8_t(i)}});
+        return files;
+    };
     const Case cases[] = {
         {"empty", {{"empty.dat", {}}}, false},
         {"one byte", {{"one.bin", {0x7F}}}, false},
@@ -191,6 +196,7 @@ TEST_F(Courier, RoundTripsMatchTheLibraryAndTheLauncher) {
         {"three segments, and files beside", {{"big.txt", text_like((4 << 20) + 5000, 15)}, {"b", {3}}}, false},
         // An 8.3 name has no short name of its own; the others' numbers,
         // hashes and extensions are none Windows or Wine would give.
+        {"more files than extract holds at once", many_files(40), true},
         {"names like short names, of no other entry", {{"setup.exe", {1}}, {"SETUP~1.EXE", {2}},
                                                        {"helper-library.dll", {3}}, {"HELPER~1.DL", {4}},
                                                        {"HELPER~1", {5}}, {"HELPEX~1.DLL", {6}},
@@ -908,9 +914,10 @@ TEST_F(Courier, ExtractReplacesOnlyRegularFiles) {
          false, "a.txt: a folder", [](const std::string& x) {
              EXPECT_TRUE(file_exists(x + "/a.txt/keep"));
          }},
-        {"the carrier being read", [](const std::string&) {}, true,
+        {"the carrier being read: the file before it is in place", [](const std::string&) {}, true,
          "c.exe: is the carrier being read", [&](const std::string& x) {
              EXPECT_EQ(read_file(x + "/c.exe"), carrier);
+             EXPECT_EQ(read_file(x + "/a.txt"), entries[0].data);
          }},
         {"only the entry named, in any letter case, past a FIFO of the other's name",
          [](const std::string& x) { mkfifo((x + "/a.txt").c_str(), 0600); }, false, "",
@@ -1408,22 +1415,29 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     }
     // Code page 1252's letter pairs at both ends of its range and beyond
     // it, and letters it keeps apart: extract makes one file of a pair.
+    // The same of a file of no bytes, at either end.
     const struct {
         const char *what, *a, *b;
         bool one_file;
+        std::vector<uint8_t> a_bytes = {1}, b_bytes = {2};
     } pairs[] = {{"extract of E9 't' E9 and C9 'T' C9", "\xE9t\xE9", "\xC9T\xC9", true},
                  {"extract of E0 and C0, the range's first pair", "\xE0", "\xC0", true},
                  {"extract of FE and DE, its last pair", "\xFE", "\xDE", true},
                  {"extract of FF and 9F, a pair outside it", "\xFF", "\x9F", true},
                  {"extract of F7 and D7, no letters", "\xF7", "\xD7", false},
-                 {"extract of FF and DF, no pair", "\xFF", "\xDF", false}};
+                 {"extract of FF and DF, no pair", "\xFF", "\xDF", false},
+                 {"extract of an empty file, then its file under another case", "e", "E", true, {}, {2, 2}},
+                 {"extract of a file, then an empty one of it under another case", "f", "F", true, {1, 1}, {}}};
     for (size_t i = 0; i < std::size(pairs); ++i) {
         const std::string carrier_path = dir / ("pair" + std::to_string(i) + ".exe"), into = dir / ("pair" + std::to_string(i));
-        write_file(carrier_path, packed_carrier(minimal_pe_stub(), pairs[i].a, {{pairs[i].a, {1}}, {pairs[i].b, {2}}}));
+        write_file(carrier_path, packed_carrier(minimal_pe_stub(), pairs[i].a,
+                                                {{pairs[i].a, pairs[i].a_bytes}, {pairs[i].b, pairs[i].b_bytes}}));
+        const bool ascii = static_cast<unsigned char>(pairs[i].a[0]) < 0x80;
         cases.push_back({pairs[i].what, {"extract", carrier_path, "-C", into}, 0,
                          "2 entries (2 bytes) unpacked into " + into + (pairs[i].one_file ? " as 1 file" : "\n"),
-                         pairs[i].one_file ? "are one file on Windows (letters as code page 1252 has them)"
-                                           : "depends on the ANSI code page"});
+                         !pairs[i].one_file ? "depends on the ANSI code page"
+                         : ascii            ? "are one file on Windows; the last one stays"
+                                            : "are one file on Windows (letters as code page 1252 has them)"});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1453,7 +1467,7 @@ TEST_F(Courier, MessagesSayWhatHappened) {
     EXPECT_FALSE(file_exists(dir / "chosen/b"));
     for (size_t i = 0; i < std::size(pairs); ++i) {
         const std::string into = dir / ("pair" + std::to_string(i)) + "/";
-        EXPECT_EQ(read_file(into + pairs[i].b), std::vector<uint8_t>{2}) << i;
+        EXPECT_EQ(read_file(into + pairs[i].b), pairs[i].b_bytes) << i;
         EXPECT_EQ(file_exists(into + pairs[i].a), !pairs[i].one_file) << i;
     }
 

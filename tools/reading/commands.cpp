@@ -3,12 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "tools/reading/carrier_walk.h"
+#include "tools/reading/extraction.h"
 #include "tools/reading/verify_launch_dlls.h"
 #include "tools/system/console.h"
 #include "tools/system/input_file.h"
@@ -40,115 +38,6 @@ int report_walk(const std::string& carrier, const WalkResult& result, bool stric
     if (!result.ok) report_error(carrier + ": " + result.failure.text());
     return result.ok && !(strict && !result.warnings.empty()) ? 0 : 1;
 }
-
-// Each entry is written beside its final name and renamed into place when
-// whole, so a failure leaves an earlier file of that name as it was. A
-// regular file of the name is replaced, as tar does; anything else there (a
-// link, a folder, a FIFO, the carrier being read) is left alone, and the
-// extraction stops. Entries that Windows takes for one file make one file
-// here too, as the launcher leaves it, which makes each file anew: the
-// last one's name (as Windows makes it) and bytes. The folder is made for the first file: a carrier that fails
-// before, or holds none of the entries named, leaves no folder behind.
-class ExtractSink : public WalkSink {
-public:
-    ExtractSink(const fs::path& folder, const fs::path& carrier)
-        : folder_(folder), carrier_(carrier) {}
-
-    std::string begin_entry(const CarrierEntry& entry) override {
-        if (files_.empty()) {
-            std::error_code ec;
-            fs::create_directories(folder_, ec);
-            if (ec) return escaped(path_to_utf8(folder_)) + ": " + ec.message();
-        }
-        const std::string name = trailing_trimmed(entry.name);
-        const auto [file, added] = files_.emplace(windows_file_key(entry.name), name);
-        if (!added && file->second != name) {  // this run's file, under its earlier name
-            std::error_code ignored;
-            fs::remove(folder_ / file->second, ignored);
-            file->second = name;
-        }
-        target_ = folder_ / file->second;
-        shown_ = escaped(path_to_utf8(folder_ / "")) + printable(file->second);
-        if (same_file(target_, carrier_))
-            return shown_ + ": is the carrier being read: extract into another folder";
-        const std::string why = not_replaceable(target_);
-        if (!why.empty()) return shown_ + ": " + why + ", left as it is";
-        out_ = std::make_unique<OutputFile>(target_);
-        return trouble();
-    }
-    std::string write(const uint8_t* data, size_t size) override {
-        out_->write(data, size);
-        return trouble();
-    }
-    std::string end_entry(const CarrierEntry& entry) override {
-        out_->commit();
-        const std::string stop = trouble();
-        out_.reset();
-        if (stop.empty() && verbosity() == Verbosity::kVerbose)
-            print(shown_ + " (" + count(entry.decoded_size, "byte", "bytes") + ")\n");
-        return stop;
-    }
-    size_t files() const { return files_.size(); }
-
-private:
-    std::string trouble() const {
-        return out_->error().empty() ? "" : shown_ + ": " + out_->error();
-    }
-
-    fs::path folder_;
-    fs::path carrier_;
-    fs::path target_;
-    std::string shown_;  // target_ as messages show it
-    std::unordered_map<std::string, std::string> files_;  // Windows' key: the last name
-    std::unique_ptr<OutputFile> out_;  // discarded unless committed
-};
-
-// extract NAME...: only the files named reach the writer, each as the
-// launcher leaves it: every entry Windows writes into that file (letter
-// case, trailing dots and spaces aside), so the last one's bytes. The walk
-// still decodes and checks the others, as the launcher would.
-class ChosenEntries : public WalkSink {
-public:
-    ChosenEntries(WalkSink& writer, const std::vector<std::string>& names)
-        : writer_(writer), names_(names), found_(names.size(), false) {
-        for (const std::string& name : names) keys_.push_back(windows_file_key(name));
-    }
-
-    std::string begin_entry(const CarrierEntry& entry) override {
-        chosen_ = names_.empty();
-        const std::string key = chosen_ ? "" : windows_file_key(entry.name);
-        for (size_t i = 0; i < names_.size(); ++i)
-            if (keys_[i] == key) chosen_ = found_[i] = true;
-        return chosen_ ? writer_.begin_entry(entry) : "";
-    }
-    std::string write(const uint8_t* data, size_t size) override {
-        return chosen_ ? writer_.write(data, size) : "";
-    }
-    std::string end_entry(const CarrierEntry& entry) override {
-        if (!chosen_) return "";
-        ++entries_;
-        bytes_ += entry.decoded_size;
-        return writer_.end_entry(entry);
-    }
-
-    uint64_t entries() const { return entries_; }
-    uint64_t bytes() const { return bytes_; }
-    // The names no entry had.
-    std::vector<std::string> missing() const {
-        std::vector<std::string> names;
-        for (size_t i = 0; i < names_.size(); ++i)
-            if (!found_[i]) names.push_back(names_[i]);
-        return names;
-    }
-
-private:
-    WalkSink& writer_;
-    const std::vector<std::string>& names_;
-    std::vector<std::string> keys_;  // windows_file_key of each name
-    std::vector<bool> found_;
-    bool chosen_ = false;
-    uint64_t entries_ = 0, bytes_ = 0;
-};
 
 // What fails a carrier the walk passed: a stub Windows would not start, or
 // whose manifest it would refuse, or no Brisk Courier launcher; with
@@ -260,7 +149,10 @@ int extract_carrier(const CarrierRequest& request) {
     ExtractSink writer(path_from_utf8(request.folder), path_from_utf8(carrier));
     ChosenEntries chosen(writer, request.names);
     const WalkResult result = walk_carrier(carrier, chosen);
-    if (report_walk(carrier, result) != 0) return 1;
+    const std::string unplaced = writer.finish();
+    const int code = report_walk(carrier, result);
+    if (!unplaced.empty()) report_error(carrier + ": " + unplaced);
+    if (code != 0 || !unplaced.empty()) return 1;
     if (verbosity() != Verbosity::kQuiet) {
         const uint64_t entries = chosen.entries();
         print(escaped(carrier) + ": " + count(entries, "entry", "entries") + " (" +

@@ -213,6 +213,8 @@ bool OutputFile::send_to_stdout() {
     }
 }
 
+bool OutputFile::alone() const { return false; }  // deleted with its handle, however the process ends
+
 void OutputFile::discard() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     if (direct_) {  // standard output as it was
@@ -491,6 +493,8 @@ bool OutputFile::send_to_stdout() {
     }
 }
 
+bool OutputFile::alone() const { return !temp_.empty(); }
+
 void OutputFile::discard() {
     if (!temp_.empty()) {
         forget_named();
@@ -506,6 +510,7 @@ void OutputFile::discard() {
 
 void OutputFile::write(const void* data, size_t size) {
     if (!error_.empty()) return;
+    written_ += size;
     buffer_.insert(buffer_.end(), static_cast<const uint8_t*>(data),
                    static_cast<const uint8_t*>(data) + size);
     if (buffer_.size() >= kFlushAt) flush();

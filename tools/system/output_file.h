@@ -54,6 +54,13 @@ public:
     void write_at(uint64_t offset, const void* data, size_t size);
     // Puts the file in place, replacing a file of the target's name.
     bool commit();
+    // Nothing written yet.
+    bool empty() const { return written_ == 0; }
+    // Another name in the target's folder to put it in place under.
+    void retarget(const std::filesystem::path& target) { target_ = target; }
+    // Whether no other file may be on its way meanwhile: the one named
+    // temporary file the signal handler removes.
+    bool alone() const;
     // Instead of a name (pack -o -): the file goes whole to standard output,
     // any temporary name it had removed first; it is gone once closed.
     bool send_to_stdout();
@@ -75,4 +82,5 @@ private:
     bool done_ = false;
     bool direct_ = false;  // standard output itself, written from base_
     uint64_t base_ = 0;
+    uint64_t written_ = 0;
 };
