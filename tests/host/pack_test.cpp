@@ -33,6 +33,7 @@
 #include "tools/dlls/dll_exposure.h"
 #include "tools/dlls/image_bytes.h"
 #include "tools/dlls/known_dlls.h"
+#include "tools/model/carrier.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -2115,6 +2116,19 @@ TEST_F(Courier, ListingStopsAtAMillionEntriesAndCountsThemAll) {
     EXPECT_NE(text.find("\"total\": {\n    \"entries\": 1000001,\n    \"stored\": " + stored +
                         ",\n    \"decoded\": 3000,\n"),
               std::string::npos);
+
+    // Long names stop it sooner, at what the kept ones take: a million of
+    // 236 characters would hold 300 MB. Those kept are the first.
+    Carrier held;
+    CarrierEntry entry;
+    entry.name.assign(236, 'n');
+    for (int i = 0; i < 1000000; ++i) held.add_entry(entry);
+    entry.name = "a";
+    held.add_entry(entry);
+    EXPECT_LE(held.listed_bytes, kMostListedBytes);
+    EXPECT_LT(held.entries.size(), 300000u);
+    EXPECT_EQ(held.entries.back().name.size(), 236u);
+    EXPECT_EQ(held.entry_count(), 1000001u);
 }
 
 uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {

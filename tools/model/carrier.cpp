@@ -12,8 +12,15 @@ uint64_t Carrier::decoded_total() const {
     return decoded;
 }
 
+// Those kept are the first: once one is only counted, so is every later one.
+bool Carrier::keeps(const CarrierEntry& entry) const {
+    return unlisted.count == 0 && entries.size() < kMostListedEntries &&
+           listed_bytes + sizeof entry + entry.name.size() <= kMostListedBytes;
+}
+
 void Carrier::add_entry(const CarrierEntry& entry) {
-    if (entries.size() < kMostListedEntries) {
+    if (keeps(entry)) {
+        listed_bytes += sizeof entry + entry.name.size();
         entries.push_back(entry);
         return;
     }

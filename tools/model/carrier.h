@@ -24,6 +24,9 @@ struct CarrierEntry {
 
 // A real carrier holds far fewer: the launcher pauses 0.1 s after each file.
 constexpr size_t kMostListedEntries = 1000000;
+// And what the kept entries may take: room for a million short names, for
+// fewer long ones, so that a carrier of long names stays in bounds too.
+constexpr size_t kMostListedBytes = size_t(64) << 20;
 // An index of no entry.
 constexpr size_t kNoEntry = size_t(-1);
 
@@ -45,10 +48,11 @@ struct Carrier {
     // LaunchRule): the first, and the last, whose bytes the launcher runs;
     // kNoEntry for none.
     size_t launch_first = kNoEntry, launch_entry = kNoEntry;
-    std::vector<CarrierEntry> entries;  // those read whole, up to kMostListedEntries
+    std::vector<CarrierEntry> entries;  // the first read whole, up to kMostListedEntries and kMostListedBytes
+    size_t listed_bytes = 0;  // what `entries` take
     LaunchDlls launch_dlls;  // verify: the DLLs the launch program loads, and from where
-    // Entries read whole past kMostListedEntries: checked and counted, not
-    // kept, so a crafted carrier of millions of tiny entries stays in bounds.
+    // Entries read whole past those: checked and counted, not kept, so a
+    // crafted carrier of millions of entries stays in bounds.
     struct {
         uint64_t count = 0, stored = 0, decoded = 0;
     } unlisted;
@@ -58,6 +62,7 @@ struct Carrier {
     uint64_t entry_count() const { return entries.size() + unlisted.count; }
     uint64_t stored_total() const;
     uint64_t decoded_total() const;
-    // Keeps `entry`, or counts it once kMostListedEntries are kept.
+    // Whether add_entry keeps `entry` (the next), or only counts it.
+    bool keeps(const CarrierEntry& entry) const;
     void add_entry(const CarrierEntry& entry);
 };

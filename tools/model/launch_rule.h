@@ -15,7 +15,7 @@ public:
     explicit LaunchRule(const std::string& launch_name);
 
     // The next entry, read whole; listed_at: its index among the entries
-    // kept, kNoEntry past kMostListedEntries.
+    // kept, kNoEntry for those the carrier only counts (Carrier::keeps).
     void follow(const std::string& name, size_t listed_at);
 
     // Whether the launcher would open the launch file as things stand, and

@@ -171,13 +171,13 @@ void walk_entries(EntryReader& reader, WalkFindings& findings, int temp_length) 
         findings.about(number, &entry.name);
         entry.offset = at - findings.archive_start();
         if (!reader.read_entry(entry, at)) return;
-        rule.follow(entry.name, carrier.entries.size() < kMostListedEntries ? carrier.entries.size() : kNoEntry);
+        rule.follow(entry.name, carrier.keeps(entry) ? carrier.entries.size() : kNoEntry);
         carrier.add_entry(entry);
     }
     carrier.launch_first = rule.first();
     carrier.launch_entry = rule.last();
     if (carrier.unlisted.count != 0)
-        findings.result().notes.push_back("entries after the first " + std::to_string(kMostListedEntries) +
+        findings.result().notes.push_back("entries after the first " + std::to_string(carrier.entries.size()) +
                                           " are checked and counted, not listed or compared by name");
     check_same_files(findings);
     check_short_names(findings);

@@ -19,7 +19,7 @@ void check_launch_dlls(InputFile& file, const DllOptions& options, WalkResult& r
     Carrier& carrier = result.carrier;
     if (!result.ok || !carrier.launch_opens || carrier.launch_name.empty()) return;
     if (carrier.launch_entry == kNoEntry) {
-        result.notes.push_back("the launch entry comes after the first " + std::to_string(kMostListedEntries) +
+        result.notes.push_back("the launch entry comes after the first " + std::to_string(carrier.entries.size()) +
                                " entries: the DLLs it loads are not read");
         return;
     }
