@@ -10,7 +10,8 @@
 #   versions   3000 copies of --version-string K=v
 #   entries    a program followed by an archive of 4 million empty entries
 #   names      the same with a million empty entries of one 236-character
-#              name (241 MB), each a warning or two
+#              name (241 MB), each a warning or two; listed, verified and
+#              extracted (one file)
 #   imports    1000 carriers whose launch programs have fuzzed import tables
 #              (loops, names 10,000 bytes long, cut short, RVAs outside every
 #              section, counts of 65535), each packed and verified; and one
@@ -20,7 +21,8 @@
 #
 #   bench/hostile.sh [RUNS] [COURIER_PACK]   RUNS defaults to 3; the tool to
 #                                            build/bench/courier-pack
-# BRISK_HOSTILE_ONLY=imports runs only the import-table cases.
+# BRISK_HOSTILE_ONLY=imports runs only the import-table cases; =entries only
+# the million-entry carriers.
 #
 # An older courier-pack can be given to compare: the options used are those
 # every version has.
@@ -97,6 +99,7 @@ if not only:
     ico += struct.pack('<IiiHHIIiiII', 40, 256, 512, 1, 32, 0, 0, 0, 0, 0, 0)
     open(f'{work}/hostile.ico', 'wb').write(ico + bytes(image - 40))
 
+if only in ('', 'entries'):
     # Millions of entries of no bytes, 9 bytes each: a name, its NUL, a stored size of 0.
     image = program_with_manifest(b'')
     archive = bytearray(b'a\0')
@@ -109,6 +112,7 @@ if not only:
     # %TEMP% assumed, all one file on Windows.
     archive = b'a\0' + (b'n' * 236 + b'\0' + bytes(4)) * 1000000 + b'\0'
     open(f'{work}/hostile-names.exe', 'wb').write(image + archive + struct.pack('<I', len(image)))
+if only == 'entries': sys.exit(0)
 
 # Launch programs: a PE32 image with .rdata (names, thunks, a delay-load
 # table, a load configuration, a manifest), an optional big section, then
@@ -284,12 +288,17 @@ run_case "list (64 MiB manifest)" "$tool" list "$work/hostile-carrier.exe"
 run_case "verify (64 MiB manifest)" "$tool" verify "$work/hostile-carrier.exe"
 run_case "pack --icon (512 x 4 MiB)" "$tool" pack "${args[@]}" --icon "$work/hostile.ico" "$work/in"
 run_case "pack 3000 --version-string" "$tool" pack "${args[@]}" "${versions[@]}" "$work/in"
+fi
+if want entries; then
 run_case "list (4 million entries)" "$tool" list "$work/hostile-entries.exe"
 run_case "verify (4 million entries)" "$tool" verify "$work/hostile-entries.exe"
 run_case "list (a million alike)" "$tool" list "$work/hostile-names.exe"
 run_case "verify (a million alike)" "$tool" verify "$work/hostile-names.exe"
+run_case "list --json (a million)" "$tool" list --json "$work/hostile-names.exe"
 run_case "verify --json (a million)" "$tool" verify --json "$work/hostile-names.exe"
+run_case "extract (a million alike)" "$tool" extract -q -C "$work/extracted" "$work/hostile-names.exe"
 fi
+[ "$only" = entries ] && exit 0
 
 # Each of the 1000 programs packed, then each carrier verified: one run is
 # the 1000 calls, its memory the most any one of them held.
