@@ -24,7 +24,7 @@ constexpr size_t kMostListed = 1000000;
 constexpr uint64_t kLargestList = uint64_t(64) << 20;
 
 void add_file(const fs::path& path, std::vector<PackInput>& inputs) {
-    inputs.push_back({path, path.filename().u8string(), 0});
+    inputs.push_back({path, path.filename().u8string(), 0, InputOrigin::kNamed, nullptr});
 }
 
 // What pack gathers, and what it leaves out.
@@ -111,7 +111,7 @@ bool add_argument(const std::string& arg, Gathering& gathering) {
     }
     if (fs::is_directory(status)) return add_folder(path, gathering);
     if (fs::is_regular_file(status)) {
-        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0, InputOrigin::kRenamed});
+        if (renamed) inputs.push_back({path, arg.substr(split + 1), 0, InputOrigin::kRenamed, nullptr});
         else add_file(path, inputs);
         return true;
     }
