@@ -1187,6 +1187,9 @@ TEST_F(Courier, MessagesSayWhatHappened) {
         {"where the folder has it", pack({"-v", "--exclude", "sub", "--exclude", "*.pdb", mixed,
                                           mixed + "/donn\xC3\xA9""es.txt=donnees.txt"}, "setup.exe"), 0,
          "donnees.txt: 1 byte, 6 stored\nsetup.exe: ", ""},
+        {"an --exclude that matches a PATH=NAME leaves it in: it is named", pack({"-v", "--exclude", "sub",
+         "--exclude", "*.pdb", "--exclude", mixed + "/donn*", mixed, mixed + "/donn\xC3\xA9""es.txt=donnees.txt"},
+         "setup.exe"), 0, "setup.exe: 1 byte, 6 stored\ndonnees.txt: 1 byte, 6 stored\n", ""},
         {"pack --files-from -", pack({"-v", "--files-from", "-", one}, "stdin.txt"), 0,
          "stdin.txt: 1 byte, 6 stored\n" + out + ": 1 entry, ", "", one + "/a=stdin.txt\n"},  // in a's place
         {"--depfile with -o -", {"pack", "-o", "-", "--depfile", dir / "out.d", "--launch", "a", one}, 2, "",

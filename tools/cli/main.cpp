@@ -206,7 +206,8 @@ void add_pack_command(CommandLine& line) {
     command
         ->add_option("--exclude", request.excludes,
                      "Leave out the files and sub-folders whose name, or path as given, matches "
-                     "this shell pattern (as tar's --exclude: '*', '?', [...]); repeatable")
+                     "this shell pattern (as tar's --exclude: '*', '?', [...]); repeatable. A PATH=NAME is "
+                     "never left out")
         ->allow_extra_args(false);
     command->add_option("--depfile", request.depfile,
                         "Also write a make rule naming OUT and every file the pack read, for "

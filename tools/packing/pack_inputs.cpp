@@ -104,7 +104,8 @@ bool add_argument(const std::string& arg, Gathering& gathering) {
         path = path_from_utf8(shown);
         status = fs::status(path, ec);
     }
-    if (gathering.excluded(path)) return true;
+    // A PATH=NAME names its file: no pattern leaves it out.
+    if (!renamed && gathering.excluded(path)) return true;
     if (fs::is_directory(status) && renamed) {
         problems.push_back(arg + ": " + shown + " is a folder: PATH=NAME names one file");
         return false;
