@@ -90,6 +90,25 @@ docs() {
         done < <(sed 's/\\-/-/g; s/\\e$/\\/' "$source/$file" | commands_in |
                  grep -E 'courier-pack(\.exe)? pack -o [^O]')
     done
+    # Each release recorded names a commit of this history that made its
+    # version, and the sums of its four files, as the README checks them.
+    local record version commit names
+    for record in "$source"/releases/*/; do
+        [ -d "$record" ] || continue
+        version=$(basename "$record")
+        commit=$(cat "$record/commit")
+        [[ $commit =~ ^[0-9a-f]{40}$ ]] || fail "releases/$version/commit holds no commit: $commit"
+        if [ "$(git -C "$source" rev-parse --is-shallow-repository 2>/dev/null)" = false ]; then
+            git -C "$source" cat-file -e "$commit^{commit}" 2>/dev/null ||
+                fail "releases/$version/commit: $commit is not in this history"
+            git -C "$source" show "$commit:CMakeLists.txt" | grep -q "^project(BriskCourier VERSION $version " ||
+                fail "releases/$version/commit: $commit does not build version $version"
+        fi
+        grep -qvE '^[0-9a-f]{64}  [^ ]+$' "$record/SHA256SUMS" && fail "releases/$version/SHA256SUMS: not sha256sum's lines"
+        names=$(awk '{ print $2 }' "$record/SHA256SUMS" | LC_ALL=C sort | tr '\n' ' ')
+        [ "$names" = "brisk-courier-$version-linux-x86_64.tar.gz brisk-courier-$version-win32.zip brisk-courier_${version}_amd64.deb launcher.exe " ] ||
+            fail "releases/$version/SHA256SUMS names $names"
+    done
 }
 
 installed_tree() {
