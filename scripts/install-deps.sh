@@ -48,7 +48,14 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     fi
-    as_root apt-get update -q
+    # A mirror caught mid-sync fails the update for a minute or so: try again
+    # before giving up, then let the install say what it cannot find.
+    for try in 1 2 3 4; do
+        as_root apt-get update -q && break
+        [ $try = 4 ] && { echo "install-deps: apt-get update failed 4 times; going on with the lists there are" >&2; break; }
+        echo "install-deps: apt-get update failed (try $try of 4), trying again in 30 s" >&2
+        sleep 30
+    done
     export DEBIAN_FRONTEND=noninteractive
     rest=()
     for p in "${missing[@]}"; do [ "$p" = qemu-user-static ] || rest+=("$p"); done
