@@ -49,17 +49,26 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     fi
     # A mirror caught mid-sync fails the update for a minute or so: try again
-    # before giving up, then let the install say what it cannot find.
-    for try in 1 2 3 4; do
-        as_root apt-get update -q && break
-        [ $try = 4 ] && { echo "install-deps: apt-get update failed 4 times; going on with the lists there are" >&2; break; }
-        echo "install-deps: apt-get update failed (try $try of 4), trying again in 30 s" >&2
-        sleep 30
+    # before going on with the lists there are.
+    lists_whole=0
+    for try in 1 2 3; do
+        as_root apt-get update -q && { lists_whole=1; break; }
+        [ $try = 3 ] && { echo "install-deps: apt-get update failed 3 times; going on with the lists there are" >&2; break; }
+        echo "install-deps: apt-get update failed (try $try of 3), trying again in 20 s" >&2
+        sleep 20
     done
     export DEBIAN_FRONTEND=noninteractive
     rest=()
     for p in "${missing[@]}"; do [ "$p" = qemu-user-static ] || rest+=("$p"); done
-    [ ${#rest[@]} -gt 0 ] && as_root apt-get install -y -q --no-install-recommends "${rest[@]}"
+    if [ ${#rest[@]} -gt 0 ] && ! as_root apt-get install -y -q --no-install-recommends "${rest[@]}"; then
+        # One architecture's security list missing (a stale mirror) leaves
+        # i386 copies older than their amd64 twins, which must match: the
+        # release's own versions exist for both.
+        [ $lists_whole = 0 ] || exit 1
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "install-deps: retrying with $codename's own versions, ahead of its updates, since a list was missing" >&2
+        as_root apt-get install -y -q --no-install-recommends -t "$codename" "${rest[@]}"
+    fi
     if [[ " ${missing[*]} " == *" qemu-user-static "* ]]; then
         as_root apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user-static
     fi
