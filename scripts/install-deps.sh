@@ -4,12 +4,19 @@
 # under Wine on kernels that cannot run 32-bit code natively (through
 # qemu-user; Debian 12's own qemu is too slow for Wine, so backports').
 # Packages named as arguments are installed too (scripts/reproduce.sh's).
+#   --tool   only what building and installing courier-pack needs
+#            (scripts/install.sh): no Wine, no i386 packages, no test tools
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev googletest libbenchmark-dev libcli11-dev zlib1g-dev
-          g++-mingw-w64-i686 clang libfuzzer-14-dev libclang-rt-14-dev
-          wine wine64 wine32:i386 xvfb xauth xdotool imagemagick osslsigncode openssl
-          help2man dpkg-dev file icoutils nlohmann-json3-dev ninja-build zip faketime "$@")
+tool_only=0
+[ "${1:-}" = --tool ] && { tool_only=1; shift; }
+
+# The Windows tree configures its tests too (GoogleTest from source).
+packages=(cmake g++ make libcli11-dev nlohmann-json3-dev g++-mingw-w64-i686 googletest help2man "$@")
+[ $tool_only = 1 ] ||
+    packages+=(libgtest-dev libbenchmark-dev zlib1g-dev clang libfuzzer-14-dev libclang-rt-14-dev
+               wine wine64 wine32:i386 xvfb xauth xdotool imagemagick osslsigncode openssl
+               dpkg-dev file icoutils ninja-build zip faketime)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -20,7 +27,7 @@ for p in "${packages[@]}"; do
     # name is ambiguous to dpkg.
     dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$native" >/dev/null 2>&1 || missing+=("$p")
 done
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $tool_only = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
     missing+=(wine32:i386)
 fi
@@ -28,7 +35,7 @@ fi
 can_run_32bit() { [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
 need_qemu=0
-if ! can_run_32bit 2>/dev/null; then
+if [ $tool_only = 0 ] && ! can_run_32bit 2>/dev/null; then
     need_qemu=1
     qemu_version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
     case "$qemu_version" in

@@ -11,7 +11,7 @@ prefix=${1:-$HOME/.local}
 case $prefix in /*) ;; *) prefix="$PWD/$prefix" ;; esac
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --tool
 [ -f build/windows/CMakeCache.txt ] || cmake --preset windows >/dev/null
 cmake --build --preset windows --target launcher
 cmake --preset package >/dev/null
